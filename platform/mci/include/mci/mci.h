@@ -1,0 +1,231 @@
+#pragma once
+// Registry client library: reaches the node tree of an application (root 1)
+// or of the platform (root 0) served by velnor-registryd.
+//
+// No CORBA type appears here. Every failure reaches the caller as
+// istd::Exception with a message a user understands.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "istd/any.h"
+#include "istd/enum_map.h"
+#include "istd/exception.h"
+#include "istd/id.h"
+
+namespace mci {
+
+namespace enums {
+enum NodeValType_e : std::int32_t {
+    eNoValue = 0,
+    eBool = 1,
+    eInt32 = 2,
+    eUInt32 = 3,
+    eInt64 = 4,
+    eUInt64 = 5,
+    eDouble = 6,
+    eFloat = 7,
+    eString = 8,
+    eEnum = 9,
+};
+}  // namespace enums
+
+// Which registry: 1 the application's, 0 the platform's.
+enum Root : std::int32_t { ePlatformRoot = 0, eApplicationRoot = 1 };
+// "application" or "platform" (the number for any other value).
+std::ostream& operator<<(std::ostream& os, Root root);
+
+// The port used when 0 is given, and the host used when the host is empty.
+std::int32_t DefaultPort();
+const char* DefaultHost();
+
+// A list of node names. Written with operator<< as the names joined by ".".
+struct Path : std::vector<std::string> {
+    using std::vector<std::string>::vector;
+    Path() = default;
+    Path(const std::vector<std::string>& names) : std::vector<std::string>(names) {}
+};
+// Splits a dotted path into names (empty names are dropped: "" is the root).
+Path Tokenize(const std::string& path);
+// Joins names with ".".
+std::string ToString(const Path& path);
+std::ostream& operator<<(std::ostream& os, const Path& path);
+
+// Node flag bits as GetFlags reports them.
+enum NodeFlag_e : std::uint32_t {
+    eReadable = 0x01,
+    eWritable = 0x02,
+    eConstant = 0x04,
+    eExecutable = 0x08,
+    eArray = 0x10,
+    ePersistent = 0x20,
+    eHidden = 0x40,
+    eSignal = 0x80,
+};
+
+namespace detail {
+class Connection;
+struct NodeFacts;
+}  // namespace detail
+
+// A copyable handle on one registry node. A default-constructed handle is
+// invalid; every query on it throws istd::Exception.
+class Node {
+public:
+    Node();
+    ~Node();
+    Node(const Node&);
+    Node& operator=(const Node&);
+    Node(Node&&) noexcept;
+    Node& operator=(Node&&) noexcept;
+
+    bool IsValid() const;
+
+    // Navigation. GetNode throws istd::Exception naming the path when absent.
+    Node GetNode(const Path& relPath) const;
+    Node operator[](const std::string& childName) const;
+    std::vector<Node> GetNodes() const;
+    std::uint32_t GetNodeCount() const;
+    Node GetParent() const;
+    bool IsRoot() const;
+    bool IsLeaf() const;
+
+    // Names. GetFullPath(false): the registry host name, then the names below
+    // the root; GetFullPath(true): the names below the root (as GetRelPath).
+    std::string GetName() const;
+    Path GetFullPath(bool relative) const;
+    Path GetRelPath() const;
+
+    // Flags.
+    std::uint32_t GetFlags() const;
+    bool IsReadable() const;
+    bool IsWritable() const;
+    bool IsConstant() const;
+    bool IsExecutable() const;
+    bool IsArray() const;
+    bool IsPersistent() const;
+    bool IsSignal() const;
+
+    // Values. Get of a scalar reads the element at `pos`; the list forms read
+    // or write `count` (or the list's size) elements from `pos`. An element
+    // type other than the node's is converted when the value fits, else the
+    // call throws.
+    enums::NodeValType_e GetValueType() const;
+    std::uint32_t GetSize() const;
+
+    void Get(bool& value, std::uint32_t pos) const;
+    void Get(int& value, std::uint32_t pos) const;
+    void Get(unsigned int& value, std::uint32_t pos) const;
+    void Get(long long& value, std::uint32_t pos) const;
+    void Get(unsigned long long& value, std::uint32_t pos) const;
+    void Get(double& value, std::uint32_t pos) const;
+    void Get(float& value, std::uint32_t pos) const;
+    void Get(std::string& value, std::uint32_t pos) const;
+
+    void Get(std::vector<bool>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<int>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<unsigned int>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<long long>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<unsigned long long>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<double>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<float>& values, std::uint32_t pos, std::uint32_t count) const;
+    void Get(std::vector<std::string>& values, std::uint32_t pos, std::uint32_t count) const;
+
+    void Set(const std::vector<bool>& values, std::uint32_t pos) const;
+    void Set(const std::vector<int>& values, std::uint32_t pos) const;
+    void Set(const std::vector<unsigned int>& values, std::uint32_t pos) const;
+    void Set(const std::vector<long long>& values, std::uint32_t pos) const;
+    void Set(const std::vector<unsigned long long>& values, std::uint32_t pos) const;
+    void Set(const std::vector<double>& values, std::uint32_t pos) const;
+    void Set(const std::vector<float>& values, std::uint32_t pos) const;
+    void Set(const std::vector<std::string>& values, std::uint32_t pos) const;
+
+    // Convenience forms that report failure as false instead of throwing.
+    bool GetValue(std::string& value, std::uint32_t pos = 0) const;
+    bool SetValue(int value, std::uint32_t pos = 0) const;
+
+    // The value text, cut to maxLength characters and followed by "..." when
+    // longer (0: no limit).
+    std::string ToString(std::uint32_t maxLength) const;
+    bool GetDomainValues(std::vector<std::string>& domain) const;
+    bool GetValidatorExpression(std::string& expression) const;
+    bool Execute() const;
+    // The subtree rendered by the server: level -1 all, 0 the node alone;
+    // flags 1 full path, 2 flags, 4 compact; values cut to maxLength.
+    std::string DumpSubTree(std::int32_t level, unsigned long flags, std::uint32_t maxLength) const;
+
+    // Internal: handles are made by the library.
+    Node(std::shared_ptr<detail::Connection> connection, std::shared_ptr<const detail::NodeFacts> facts);
+    const std::shared_ptr<detail::Connection>& Connection() const { return m_connection; }
+    const std::shared_ptr<const detail::NodeFacts>& Facts() const { return m_facts; }
+
+private:
+    const detail::NodeFacts& Checked() const;
+    std::shared_ptr<detail::Connection> m_connection;
+    std::shared_ptr<const detail::NodeFacts> m_facts;
+};
+
+// Process set-up. Init keeps the arguments (the command line is not changed)
+// and prepares the CORBA runtime; the runtime itself starts on first use, so
+// a run that never connects pays nothing for it. Shutdown is safe to call
+// whatever happened before, and more than once.
+void Init(int argc, char** argv);
+void ExposeHiddenRegistry();
+void Shutdown();
+
+// A handle on the registry root; invalid (IsValid false) when nothing answers
+// at host:port within about two seconds. Empty host and port 0 select the
+// defaults. `fresh` asks for a new connection rather than a cached one.
+Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh);
+
+// Checks the connection of a root handle: 0 the same server answers, 3 the
+// server was restarted (or the connection re-made) since the last check and
+// the notification subscriptions were registered again, 1 no answer.
+int Ping(const Node& root);
+
+// Notifications.
+struct NotificationData {
+    Node node;
+    istd::Any value;
+    std::uint32_t first = 0;  // index of the first element the value covers
+};
+
+struct IdRoveCallback {};
+using CallbackId = istd::Id<IdRoveCallback, unsigned long long>;
+
+struct Callback {
+    CallbackId id;
+    std::function<void(const NotificationData&)> function;
+};
+
+// Subscribes nodes; the callback runs on library threads, one delivery at a
+// time per client. Destroying the client withdraws its subscriptions; it may
+// be destroyed after Shutdown.
+class NotificationClient {
+public:
+    explicit NotificationClient(const Callback& callback);
+    ~NotificationClient();
+    NotificationClient(const NotificationClient&) = delete;
+    NotificationClient& operator=(const NotificationClient&) = delete;
+
+    void Register(Node& node);
+
+    class Impl;
+
+private:
+    std::shared_ptr<Impl> m_impl;
+};
+
+}  // namespace mci
+
+namespace istd {
+template <>
+const BiMap<mci::enums::NodeValType_e> EnumMap<mci::enums::NodeValType_e>::items;
+template <>
+unsigned long long IdCounter<mci::IdRoveCallback, unsigned long long>::s_value;
+template <>
+std::mutex IdCounter<mci::IdRoveCallback, unsigned long long>::s_mutex;
+}  // namespace istd
