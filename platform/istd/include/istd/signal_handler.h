@@ -16,7 +16,7 @@ public:
 
 class SignalHandlerThread {
 public:
-    // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2.
+    // SIGINT, SIGTERM, SIGHUP, SIGQUIT.
     static sigset_t DefaultSignals();
 
     // Starts the thread (once per process; a second call replaces the handler

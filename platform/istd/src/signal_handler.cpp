@@ -1,0 +1,95 @@
+#include "istd/signal_handler.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace istd {
+
+struct SignalHandlerThread::Impl {
+    sigset_t set;
+    std::mutex handlerLock;  // guards handler
+    SignalHandler* handler = nullptr;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+
+    void Run() {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0) continue;
+            if (stopping.load()) return;
+            std::lock_guard<std::mutex> lock(handlerLock);
+            if (handler) handler->Handle(signal);
+        }
+    }
+};
+
+namespace {
+
+std::mutex g_installLock;  // guards g_thread
+// Lives until static destruction, which stops and joins the thread before
+// any handler object constructed earlier is destroyed.
+std::shared_ptr<SignalHandlerThread> g_thread;
+
+sigset_t BuildSet(const int* signals) {
+    if (!signals) return SignalHandlerThread::DefaultSignals();
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int* s = signals; *s != 0; ++s) sigaddset(&set, *s);
+    return set;
+}
+
+int FirstSignal(const sigset_t& set) {
+    for (int s = 1; s < NSIG; ++s)
+        if (sigismember(&set, s) == 1) return s;
+    return 0;
+}
+
+}  // namespace
+
+sigset_t SignalHandlerThread::DefaultSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, s);
+    return set;
+}
+
+std::shared_ptr<SignalHandlerThread> SignalHandlerThread::InstallHandler(SignalHandler& handler, const int* signals) {
+    std::lock_guard<std::mutex> lock(g_installLock);
+    if (g_thread) {
+        std::lock_guard<std::mutex> handlerLock(g_thread->m_impl->handlerLock);
+        g_thread->m_impl->handler = &handler;
+        return g_thread;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->set = BuildSet(signals);
+    impl->handler = &handler;
+    // Block first: the new thread inherits the mask, and from now on no
+    // thread but the handler's takes these signals.
+    pthread_sigmask(SIG_BLOCK, &impl->set, nullptr);
+    Impl* raw = impl.get();
+    impl->thread = std::thread([raw] { raw->Run(); });
+    g_thread = std::make_shared<SignalHandlerThread>(std::move(impl));
+    return g_thread;
+}
+
+SignalHandlerThread::SignalHandlerThread(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+SignalHandlerThread::~SignalHandlerThread() {
+    if (!m_impl || !m_impl->thread.joinable()) return;
+    m_impl->stopping.store(true);
+    const int wake = FirstSignal(m_impl->set);
+    if (wake != 0) pthread_kill(m_impl->thread.native_handle(), wake);
+    m_impl->thread.join();
+}
+
+ScopedSignalBlock::ScopedSignalBlock() {
+    sigset_t set = SignalHandlerThread::DefaultSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &m_previous);
+}
+
+ScopedSignalBlock::~ScopedSignalBlock() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+
+}  // namespace istd
