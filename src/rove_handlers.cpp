@@ -1,0 +1,319 @@
+#include "rove_handlers.h"
+
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "istd/exception.h"
+#include "istd/strings.h"
+#include "istd/time.h"
+#include "istd/trace_statement.h"
+#include "rove_format.h"
+#include "rove_params.h"
+#include "rove_values.h"
+
+// ---------------------------------------------------------------- info
+
+namespace {
+
+struct NodeReport {
+    std::string hostName;
+    std::string nodeName;
+    std::string value;
+    std::string typeName;
+    std::string domain;
+    std::string validator;
+    std::uint32_t size = 0;
+    mci::Path relPath;
+    std::uint32_t childCount = 0;
+    std::string flags;
+    bool root = false;
+    std::string parent;
+};
+
+std::string FlagsText(const mci::Node& node) {
+    std::string flags;
+    if (node.IsReadable()) flags += " readable";
+    if (node.IsWritable()) flags += " writable";
+    if (node.IsConstant()) flags += " constant";
+    if (node.IsExecutable()) flags += " executable";
+    if (node.IsArray()) flags += " array";
+    if (node.IsPersistent()) flags += " persistent";
+    if (node.IsSignal()) flags += " signal";
+    if (node.GetFlags() & mci::eHidden) flags += " hidden";
+    return flags.empty() ? std::string(" none") : istd::TrimString(flags);
+}
+
+std::string DomainText(const mci::Node& node) {
+    std::vector<std::string> domain;
+    if (!node.GetDomainValues(domain)) return std::string();
+    return " (" + istd::StringVecIntoString(domain, ",") + ")";
+}
+
+NodeReport GatherReport(const mci::Node& node) {
+    NodeReport r;
+    const std::string name = node.GetName();
+    const mci::Path full = node.GetFullPath(false);
+    r.relPath = node.GetRelPath();
+    r.root = node.IsRoot();
+    r.childCount = node.GetNodeCount();
+    r.hostName = full.empty() ? std::string() : full[0];
+    const std::string parentName = r.root ? std::string() : node.GetParent().GetName();
+    const auto type = node.GetValueType();
+    if (type != mci::enums::eNoValue) r.value = node.ToString(g_params.maxLength);
+    r.domain = DomainText(node);
+    if (!node.GetValidatorExpression(r.validator)) r.validator.clear();
+    r.flags = FlagsText(node);
+    r.parent = (parentName.empty() || parentName == r.hostName) ? "No parent for this node" : parentName;
+    r.typeName = istd::EnumMap<mci::enums::NodeValType_e>::items.NameOf(type);
+    if (r.value.empty()) r.value = "No value for this node";
+    r.nodeName = r.relPath.empty() ? std::string() : name;
+    r.size = node.GetSize();
+    return r;
+}
+
+const char* const c_ruler = "---------------------------------------------------";
+
+}  // namespace
+
+void PrintNodeInfo(const mci::Node& node) {
+    const NodeReport r = GatherReport(node);
+    const std::vector<mci::Node> children = node.GetNodes();
+    std::cout << c_ruler << std::endl
+              << "   Registry hostname    : " << r.hostName << std::endl
+              << "   Node name            : " << r.nodeName << std::endl
+              << "   Value                : " << r.value << std::endl
+              << "   Value type           : " << r.typeName << r.domain << std::endl
+              << "   Validator expression : " << r.validator << std::endl
+              << "   Num of values        : " << r.size << std::endl
+              << "   Full path            : " << r.relPath << std::endl
+              << "   Num of children      : " << r.childCount << std::endl
+              << "   Flags                : " << r.flags << std::endl
+              << "   Root                 : " << (r.root ? "true" : "false") << std::endl
+              << "   Parent node name     : " << r.parent << std::endl
+              << "   Children             : ";
+    if (children.empty()) std::cout << "No children for this node";
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (i > 0) std::cout << ", ";
+        std::cout << children[i].GetName();
+    }
+    std::cout << std::endl << c_ruler << std::endl;
+}
+
+void GetInfo(const mci::Node& node) { PrintNodeInfo(node); }
+
+// ---------------------------------------------------------------- dump
+
+void Dump(const mci::Node& node) {
+    ISTD_TRACE_FNC("void Dump(const mci::Node&)", c_traceFile);
+    const std::string text = node.DumpSubTree(g_params.level, static_cast<unsigned long>(g_params.dumpFlags),
+                                              g_params.maxLength);
+    std::cout << text;
+}
+
+// ---------------------------------------------------------------- access
+
+namespace {
+
+// Writes the value, or the selected elements, without a line end. `wrote`
+// tells the caller whether part of the line was written before a failure.
+template <class T>
+bool GetNodeValue(const mci::Node& node, const std::string& index, bool& wrote) {
+    if (!node.IsArray()) {
+        T value{};
+        node.Get(value, 0);
+        wrote = true;
+        std::cout << FormatElement(value);
+        return true;
+    }
+    const std::uint32_t size = node.GetSize();
+    std::vector<idx_t> ranges = ParseIndexes(index);
+    if (ranges.empty()) ranges.push_back(idx_t{0, size});
+    for (const auto& range : ranges) {
+        std::vector<T> values;
+        node.Get(values, range.start, range.count);
+        std::string text = size > 1 ? "[" : "";
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) text += ',';
+            text += FormatElement(static_cast<T>(values[i]));
+        }
+        if (size > 1) text += ']';
+        wrote = true;
+        std::cout << text;
+    }
+    return true;
+}
+
+std::string ValueText(const std::string& value) {
+    if (!value.empty() && value[0] == '@') return ReadFile(value.substr(1));
+    return value;
+}
+
+// Every range must lie inside the node, so that a write either reaches all
+// selected elements or none: no range is written before a later one fails.
+void CheckRanges(const std::vector<idx_t>& ranges, std::uint32_t size) {
+    for (const auto& range : ranges)
+        if (static_cast<std::uint64_t>(range.start) + range.count > size)
+            throw istd::Exception("Array index out of range", true);
+}
+
+template <class T>
+void SetNodeValue(const mci::Node& node, const std::string& value, const std::string& index) {
+    const std::string text = ValueText(value);
+    const std::uint32_t size = node.GetSize();
+    // The whole text is split, NUL bytes included: an item with a NUL in it
+    // fails to convert instead of cutting the list short.
+    const std::vector<std::string> items =
+        node.IsArray() ? istd::TokenizeString(text, c_arrayIdxDelimiter) : std::vector<std::string>{text};
+    const std::vector<T> values = ConvertValues<T>(items);
+    const std::size_t n = values.size();
+
+    std::vector<idx_t> ranges = ParseIndexes(index);
+    if (ranges.empty()) {
+        if (n != 1 && n != size) throw istd::Exception("Wrong number of values", true);
+        ranges.push_back(idx_t{0, size});
+    } else {
+        for (const auto& range : ranges)
+            if (range.count != n && n != 1) throw istd::Exception("Wrong number of values", true);
+    }
+    CheckRanges(ranges, size);
+    for (const auto& range : ranges) {
+        if (range.count == n)
+            node.Set(values, range.start);
+        else
+            node.Set(std::vector<T>(range.count, values[0]), range.start);
+    }
+}
+
+template <class T>
+void ReadOrWrite(const mci::Node& node, const std::string& value, const std::string& index, bool& wrote) {
+    if (value.empty())
+        GetNodeValue<T>(node, index, wrote);
+    else
+        SetNodeValue<T>(node, value, index);
+}
+
+// False for a value type this tool does not know.
+bool AccessByType(const mci::Node& node, mci::enums::NodeValType_e type, const std::string& value,
+                  const std::string& index, bool& wrote) {
+    using namespace mci::enums;
+    switch (type) {
+        case eBool: ReadOrWrite<bool>(node, value, index, wrote); return true;
+        case eInt32: ReadOrWrite<int>(node, value, index, wrote); return true;
+        case eUInt32: ReadOrWrite<unsigned int>(node, value, index, wrote); return true;
+        case eInt64: ReadOrWrite<long long>(node, value, index, wrote); return true;
+        case eUInt64: ReadOrWrite<unsigned long long>(node, value, index, wrote); return true;
+        case eDouble: ReadOrWrite<double>(node, value, index, wrote); return true;
+        case eFloat: ReadOrWrite<float>(node, value, index, wrote); return true;
+        case eString:
+        case eEnum: ReadOrWrite<std::string>(node, value, index, wrote); return true;
+        default: return false;
+    }
+}
+
+void AccessValue(const mci::Node& node, const std::string& value, const std::string& index, bool& wrote) {
+    const auto type = node.GetValueType();
+    if (type == mci::enums::eNoValue) {
+        if (!value.empty()) throw istd::Exception("Unable to set value for valueless node!", true);
+        return;
+    }
+    if (!AccessByType(node, type, value, index, wrote) && !value.empty()) {
+        std::ostringstream message;
+        message << "Unable to set value for node of unknown value type " << static_cast<int>(type) << "!";
+        throw istd::Exception(message.str(), true);
+    }
+}
+
+}  // namespace
+
+void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
+    ISTD_TRACE_FNC("void ValueAccess(const mci::Node&, const std::string&, const std::string&, const std::string&)",
+                   c_traceFile);
+    ISTD_TRACE(3, __PRETTY_FUNCTION__, c_traceFile,
+               "path: '" << path << "' index: '" << index << "' value size: " << value.size());
+    bool wrote = false;
+    if (value.empty() && !g_params.quiet) {
+        std::cout << path << index << ": ";
+        wrote = true;
+    }
+    try {
+        if (IsExec(index))
+            std::cout << (node.Execute() ? "done" : "failed") << std::endl;
+        else
+            AccessValue(node, value, index, wrote);
+    } catch (...) {
+        // The next node's line must not run into this one.
+        if (wrote) std::cout << std::endl;
+        throw;
+    }
+    if (value.empty()) std::cout << std::endl;
+}
+
+// ---------------------------------------------------------------- bench
+
+void Benchmark(mci::Node& node) {
+    ISTD_TRACE_FNC("void Benchmark(mci::Node&)", c_traceFile);
+    const int c_reads = 20000;
+    const int c_writes = 20000;
+    const int c_dumps = 200;
+
+    mci::Node subject = node["app-name"];
+    std::string text;
+    istd::StopWatch watch;
+    watch.Start();
+    for (int i = 0; i < c_reads; ++i) subject.GetValue(text, 0);
+    watch.Stop();
+    double seconds = istd::Time(watch.GetElapsed()).ToSeconds();
+    std::cout << "GetValue(std::string)/s: " << 20000.0 / seconds << std::endl;
+
+    subject = node["tracing"]["level"];
+    watch.Start();
+    for (int i = 0; i < c_writes; ++i) subject.SetValue(0, 0);
+    watch.Stop();
+    seconds = istd::Time(watch.GetElapsed()).ToSeconds();
+    std::cout << "SetValue(int32_t)/s: " << 20000.0 / seconds << std::endl;
+
+    watch.Start();
+    for (int i = 0; i < c_dumps; ++i)
+        node.DumpSubTree(g_params.level, static_cast<unsigned long>(g_params.dumpFlags), g_params.maxLength);
+    watch.Stop();
+    seconds = istd::Time(watch.GetElapsed()).ToSeconds();
+    std::cout << "DumpSubTree * 200: " << seconds << std::endl;
+}
+
+// ---------------------------------------------------------------- completion
+
+namespace {
+
+mci::Path CompletionPath() {
+    if (g_params.paths.empty()) return mci::Path();
+    return mci::Tokenize(g_params.paths.back());
+}
+
+}  // namespace
+
+void AutoComplete(const std::string& text, bool longFlag) {
+    mci::Path components = CompletionPath();
+    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+    mci::Node node;
+    try {
+        node = root.GetNode(components);
+    } catch (const istd::Exception&) {
+        if (components.empty()) return;
+        // The last component is the one being typed: list its parent's children.
+        components.pop_back();
+        node = root.GetNode(components);
+    }
+    const std::string name = node.GetName();
+    const std::string joined = mci::ToString(components);
+
+    if (!components.empty() && (longFlag ? joined == text : name == text)) {
+        std::cout << '"' << (longFlag ? joined : name) << (node.IsLeaf() ? " " : ". ") << '"' << std::endl;
+        return;
+    }
+    const std::string prefix = (longFlag && !joined.empty()) ? joined + "." : std::string();
+    std::string line;
+    for (const auto& child : node.GetNodes())
+        line += '"' + prefix + child.GetName() + (child.IsLeaf() ? "\" " : ".\" ");
+    std::cout << line << std::endl;
+}

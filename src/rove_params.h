@@ -1,0 +1,54 @@
+#pragma once
+// The commands of velnor-rove and the one record all options are parsed into.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "isig/access_mode.h"
+#include "istd/enum_map.h"
+#include "mci/mci.h"
+
+enum Command_e : std::int32_t {
+    eInfo = 0,
+    eDump = 1,
+    eAccess = 2,
+    eListen = 3,
+    eSignal = 4,
+    eBench = 5,
+};
+
+namespace istd {
+template <>
+const BiMap<Command_e> EnumMap<Command_e>::items;
+}
+
+struct Parameters {
+    Command_e command = eAccess;
+    std::string host;
+    mci::Root root = mci::eApplicationRoot;
+    std::int32_t port = 0;
+    std::int32_t level = -1;
+    std::int32_t dumpFlags = 0;
+    std::vector<std::string> paths;
+    std::int32_t waitTime = -1;
+    std::int32_t pingPeriod = 0;
+    std::int32_t format = 0;
+    std::int64_t offset = 0;
+    std::uint64_t size = 1;
+    std::uint32_t queueSize = 0;
+    std::int32_t loop = 1;
+    std::int64_t timeout = 0;
+    std::uint64_t lmt = 0;
+    std::string mode;
+    isig::AccessMode_e accessMode = isig::eNow;
+    bool header = false;
+    bool verbose = false;
+    bool quiet = false;
+    std::uint32_t maxLength = 80;
+};
+
+extern Parameters g_params;
+extern std::vector<std::string> g_debug;
+
+// Source file name given to the trace facility by the command code.
+constexpr const char* c_traceFile = "velnor-rove";

@@ -1,0 +1,36 @@
+# velnor-rove, the command-line client. Included from src/CMakeLists.txt.
+
+# Conversions and argument parsing, shared with the unit tests and the fuzz
+# targets.
+add_library(velnorrovecore STATIC ${CMAKE_CURRENT_SOURCE_DIR}/rove_values.cpp)
+target_include_directories(velnorrovecore PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(velnorrovecore PRIVATE ${VELNOR_WARNINGS})
+target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::headers)
+# The tool sees only the public headers of mci (for the value types).
+target_include_directories(velnorrovecore PUBLIC ${CMAKE_SOURCE_DIR}/platform/mci/include)
+
+# Version values are taken at build time, for the record and the markers.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} --version OUTPUT_VARIABLE ROVE_COMPILER_BANNER
+                ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE "\n.*" "" ROVE_COMPILER_BANNER "${ROVE_COMPILER_BANNER}")
+set(ROVE_VERSION_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/rove_version.cpp)
+add_custom_target(velnor-rove-version
+  COMMAND ${CMAKE_COMMAND} -DOUT=${ROVE_VERSION_SOURCE} "-DCOMPILER=${ROVE_COMPILER_BANNER}"
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/version.cmake
+  BYPRODUCTS ${ROVE_VERSION_SOURCE}
+  COMMENT "velnor-rove version values"
+  VERBATIM)
+
+add_executable(velnor-rove
+  ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_handlers.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_pending.cpp
+  ${ROVE_VERSION_SOURCE})
+add_dependencies(velnor-rove velnor-rove-version)
+target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
+target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnoristd Boost::program_options)
+
+if(VELNOR_FUZZ)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)
+endif()
