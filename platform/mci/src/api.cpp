@@ -1,0 +1,161 @@
+// Process set-up, connection and the connection check.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <tuple>
+
+#include "connection.h"
+#include "istd/exception.h"
+#include "library.h"
+#include "mci/mci.h"
+#include "node_facts.h"
+#include "orb.h"
+
+namespace mci {
+
+namespace detail {
+namespace {
+
+std::atomic<bool> g_hiddenExposed{false};
+
+const char* ObjectKey(Root root) { return root == ePlatformRoot ? "registry-platform" : "registry-app"; }
+
+bool IsLocal(const std::string& host) { return host == "127.0.0.1" || host == "localhost"; }
+
+// Where a local velnor-registryd keeps its unix socket.
+std::string LocalSocketPath(std::int32_t port) {
+    const char* dir = std::getenv("VELNOR_RUNTIME_DIR");
+    const std::string base = dir && *dir ? dir : "/tmp";
+    return base + "/velnor-registryd-" + std::to_string(port) + ".sock";
+}
+
+bool IsSocket(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// The unix socket first when a local server offers one, TCP after it: the
+// ORB falls back to the second address when the first cannot connect.
+std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
+    const std::string tcp = "iiop:1.2@" + host + ":" + std::to_string(port);
+    std::string addresses = tcp;
+    if (IsLocal(host)) {
+        const std::string socket = LocalSocketPath(port);
+        // The URI syntax ends a socket path at ':' or ','.
+        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket))
+            addresses = "omniunix:" + socket + "," + tcp;
+    }
+    return "corbaloc:" + addresses + "/" + ObjectKey(root);
+}
+
+using ConnectionKey = std::tuple<std::string, std::int32_t, std::int32_t>;
+
+class ConnectionCache {
+public:
+    static ConnectionCache& Instance() {
+        static ConnectionCache* cache = new ConnectionCache;  // outlives every handle
+        return *cache;
+    }
+    std::shared_ptr<Connection> Find(const ConnectionKey& key) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_connections.find(key);
+        return it == m_connections.end() ? nullptr : it->second.lock();
+    }
+    void Keep(const ConnectionKey& key, const std::shared_ptr<Connection>& connection) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_connections[key] = connection;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<ConnectionKey, std::weak_ptr<Connection>> m_connections;
+};
+
+std::shared_ptr<Connection> MakeConnection(const std::string& host, std::int32_t port, Root root) {
+    CORBA::ORB_var orb = OrbRuntime::Instance().Orb(host);
+    const std::string reference = Corbaloc(host, port, root);
+    i_NET::Registry_var registry;
+    try {
+        CORBA::Object_var object = orb->string_to_object(reference.c_str());
+        registry = i_NET::Registry::_unchecked_narrow(object);
+    } catch (const CORBA::Exception& e) {
+        throw istd::Exception("Cannot reach a registry at " + host + ":" + std::to_string(port) + ": " + e._name(),
+                              true);
+    }
+    auto connection = std::make_shared<Connection>(host, port, root, reference, orb.in(), registry._retn());
+    OrbRuntime::Instance().Track(connection);
+    return connection;
+}
+
+// One round trip: the root's facts; its name is the registry host name.
+Node RootOf(const std::shared_ptr<Connection>& connection) {
+    i_NET::NodeInfo_var info = Remote(*connection, [](i_NET::Registry_ptr r) { return r->root(); });
+    auto facts = FactsFrom(info.in());
+    connection->SetRegistryHost(facts->name);
+    return Node(connection, facts);
+}
+
+// Re-subscribes every notification client of the connection; false when
+// the server did not take them all.
+bool Resubscribe(const std::shared_ptr<Connection>& connection) {
+    bool all = true;
+    for (const auto& subscriber : connection->Resubscribers()) {
+        try {
+            subscriber->Resubscribe(connection);
+        } catch (const std::exception&) {
+            all = false;
+        }
+    }
+    return all;
+}
+
+}  // namespace
+
+bool HiddenExposed() { return g_hiddenExposed.load(std::memory_order_relaxed); }
+
+}  // namespace detail
+
+void Init(int argc, char** argv) { detail::OrbRuntime::Instance().Init(argc, argv); }
+
+void ExposeHiddenRegistry() { detail::g_hiddenExposed.store(true, std::memory_order_relaxed); }
+
+void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
+
+Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
+    const std::string address = host.empty() ? DefaultHost() : host;
+    const std::int32_t number = port == 0 ? DefaultPort() : port;
+    const detail::ConnectionKey key{address, number, static_cast<std::int32_t>(root)};
+    auto& cache = detail::ConnectionCache::Instance();
+    std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);
+    if (!connection) connection = detail::MakeConnection(address, number, root);
+    try {
+        Node rootNode = detail::RootOf(connection);
+        if (!fresh) cache.Keep(key, connection);
+        return rootNode;
+    } catch (const istd::Exception&) {
+        // Nothing answers there: the caller tests IsValid.
+        return Node();
+    }
+}
+
+int Ping(const Node& root) {
+    const auto& connection = root.Connection();
+    if (!root.IsValid()) return 1;
+    i_NET::ServerIdentity_var identity;
+    try {
+        i_NET::Registry_var registry = connection->QuickRegistry();
+        identity = registry->identity();
+    } catch (...) {
+        return 1;
+    }
+    std::uint64_t previous = 0;
+    if (!connection->RecordRunId(identity->runId, &previous)) return 0;
+    if (detail::Resubscribe(connection)) return 3;
+    // Tried again at the next check.
+    connection->ForgetRunId(previous);
+    return 1;
+}
+
+}  // namespace mci

@@ -1,0 +1,99 @@
+#pragma once
+// One registry reached at host:port (one root), the object reference the
+// calls go through, the server run it was last seen with and the
+// notification clients that subscribed through it.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "idl/registry.hh"
+#include "mci/mci.h"
+
+namespace mci::detail {
+
+class Connection;
+
+// Something that subscribed nodes on a connection and must do it again
+// when the server behind it was restarted.
+class Resubscriber {
+public:
+    virtual ~Resubscriber() = default;
+    // Throws istd::Exception when the server does not take the
+    // subscriptions.
+    virtual void Resubscribe(const std::shared_ptr<Connection>& connection) = 0;
+};
+
+class Connection {
+public:
+    Connection(std::string host, std::int32_t port, Root root, std::string reference, CORBA::ORB_ptr orb,
+               i_NET::Registry_ptr registry);
+
+    // A new reference to the remote registry; throws istd::Exception once
+    // the library was shut down.
+    i_NET::Registry_var Registry() const;
+    // A reference of its own whose calls give up after `QuickMillis`: for
+    // checks and clean-up that must not hold a caller for long.
+    i_NET::Registry_var QuickRegistry();
+    static constexpr unsigned long QuickMillis = 2000;
+    // Drops the object references (before the ORB goes away).
+    void Release();
+
+    const std::string& Host() const { return m_host; }
+    std::int32_t Port() const { return m_port; }
+    Root GetRoot() const { return m_root; }
+    // "HOST:PORT", as messages name the registry.
+    const std::string& Address() const { return m_address; }
+
+    // The registry host name: the name of the root node.
+    std::string RegistryHost() const;
+    void SetRegistryHost(const std::string& name);
+
+    // Server run identity. Record gives true when a different run had been
+    // recorded before (the server was restarted) and tells which.
+    bool HasRunId() const;
+    bool RecordRunId(std::uint64_t runId, std::uint64_t* previous = nullptr);
+    // Forgets the recorded run so that the next check re-subscribes again.
+    void ForgetRunId(std::uint64_t staleRunId);
+
+    void AddResubscriber(const std::shared_ptr<Resubscriber>& subscriber);
+    std::vector<std::shared_ptr<Resubscriber>> Resubscribers();
+
+private:
+    const std::string m_host;
+    const std::int32_t m_port;
+    const Root m_root;
+    const std::string m_address;
+    const std::string m_reference;  // the corbaloc URI
+
+    mutable std::mutex m_mutex;  // guards everything below
+    CORBA::ORB_var m_orb;
+    i_NET::Registry_var m_registry;
+    i_NET::Registry_var m_quickRegistry;
+    bool m_released = false;
+    std::string m_registryHost;
+    bool m_hasRunId = false;
+    std::uint64_t m_runId = 0;
+    std::vector<std::weak_ptr<Resubscriber>> m_resubscribers;
+};
+
+// Turns the exception being handled (CORBA system exceptions, the
+// registry's user exceptions, anything else) into istd::Exception naming
+// the registry. The one place where remote failures get their texts.
+[[noreturn]] void RethrowTranslated(const Connection& connection);
+
+// Runs one remote call on the connection's registry; every failure leaves
+// as istd::Exception.
+template <class F>
+auto Remote(const Connection& connection, F&& call) -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
+    i_NET::Registry_var registry = connection.Registry();
+    try {
+        return call(registry.in());
+    } catch (...) {
+        RethrowTranslated(connection);
+    }
+}
+
+}  // namespace mci::detail

@@ -1,0 +1,286 @@
+#include "values.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <type_traits>
+
+#include "istd/exception.h"
+#include "istd/strings.h"
+
+namespace mci::detail {
+
+namespace {
+
+using Text = std::string;
+
+template <class T>
+constexpr bool IsInteger = std::is_integral_v<T> && !std::is_same_v<T, bool>;
+
+// --- one element from one type to another; false when it does not fit ---
+
+template <class To, class From>
+bool IntegerFits(From from) {
+    if constexpr (std::is_signed_v<From> && !std::is_signed_v<To>) {
+        if (from < 0) return false;
+        return static_cast<std::make_unsigned_t<From>>(from) <= std::numeric_limits<To>::max();
+    } else if constexpr (!std::is_signed_v<From> && std::is_signed_v<To>) {
+        return from <= static_cast<std::make_unsigned_t<To>>(std::numeric_limits<To>::max());
+    } else {
+        return from >= std::numeric_limits<To>::min() && from <= std::numeric_limits<To>::max();
+    }
+}
+
+template <class To>
+bool FromFloating(long double from, To& to) {
+    if constexpr (std::is_same_v<To, bool>) {
+        if (from != 0 && from != 1) return false;
+        to = from == 1;
+        return true;
+    } else if constexpr (IsInteger<To>) {
+        if (!std::isfinite(from) || std::trunc(from) != from) return false;
+        if (from < static_cast<long double>(std::numeric_limits<To>::min()) ||
+            from > static_cast<long double>(std::numeric_limits<To>::max()))
+            return false;
+        to = static_cast<To>(from);
+        return true;
+    } else {
+        if (std::isfinite(from) && std::fabs(from) > static_cast<long double>(std::numeric_limits<To>::max()))
+            return false;
+        to = static_cast<To>(from);
+        return true;
+    }
+}
+
+template <class To>
+bool FromText(const Text& from, To& to) {
+    if constexpr (std::is_same_v<To, Text>) {
+        to = from;
+        return true;
+    } else if constexpr (std::is_same_v<To, bool>) {
+        if (from == "true" || from == "1") return (to = true), true;
+        if (from == "false" || from == "0") return (to = false), true;
+        return false;
+    } else {
+        // The whole text must be one number: no blanks, no trailing signs.
+        if (from.empty() || std::isspace(static_cast<unsigned char>(from[0]))) return false;
+        char* end = nullptr;
+        errno = 0;
+        if constexpr (IsInteger<To>) {
+            if constexpr (std::is_signed_v<To>) {
+                const long long number = std::strtoll(from.c_str(), &end, 10);
+                if (errno == ERANGE || *end != '\0' || !IntegerFits<To>(number)) return false;
+                to = static_cast<To>(number);
+            } else {
+                if (from[0] == '-') return false;
+                const unsigned long long number = std::strtoull(from.c_str(), &end, 10);
+                if (errno == ERANGE || *end != '\0' || !IntegerFits<To>(number)) return false;
+                to = static_cast<To>(number);
+            }
+            return true;
+        } else {
+            const long double number = std::strtold(from.c_str(), &end);
+            if (*end != '\0') return false;
+            return FromFloating(number, to);
+        }
+    }
+}
+
+template <class To, class From>
+bool ConvertElement(const From& from, To& to) {
+    if constexpr (std::is_same_v<To, From>) {
+        to = from;
+        return true;
+    } else if constexpr (std::is_same_v<From, Text>) {
+        return FromText(from, to);
+    } else if constexpr (std::is_same_v<To, Text>) {
+        to = istd::FormatElement(from);
+        return true;
+    } else if constexpr (std::is_same_v<From, bool>) {
+        to = static_cast<To>(from ? 1 : 0);
+        return true;
+    } else if constexpr (std::is_floating_point_v<From>) {
+        return FromFloating(static_cast<long double>(from), to);
+    } else if constexpr (std::is_same_v<To, bool>) {
+        if (from != 0 && from != 1) return false;
+        to = from == 1;
+        return true;
+    } else if constexpr (IsInteger<To>) {
+        if (!IntegerFits<To>(from)) return false;
+        to = static_cast<To>(from);
+        return true;
+    } else {
+        to = static_cast<To>(from);
+        return true;
+    }
+}
+
+// --- the union cases as plain element types ---
+
+template <class F>
+decltype(auto) VisitElements(const i_NET::Values& values, F&& visit) {
+    switch (values._d()) {
+        case 1: return visit(values.b(), bool{});
+        case 2: return visit(values.i32(), int{});
+        case 3: return visit(values.u32(), static_cast<unsigned int>(0));
+        case 4: return visit(values.i64(), static_cast<long long>(0));
+        case 5: return visit(values.u64(), static_cast<unsigned long long>(0));
+        case 6: return visit(values.f64(), double{});
+        case 7: return visit(values.f32(), float{});
+        case 8: return visit(values.s(), Text{});
+        default:
+            throw istd::Exception("The registry sent values of unknown type " + std::to_string(values._d()), true);
+    }
+}
+
+template <class E, class Seq>
+E ElementAt(const Seq& seq, CORBA::ULong i) {
+    if constexpr (std::is_same_v<E, Text>) {
+        return Text(static_cast<const char*>(seq[i]));
+    } else {
+        return static_cast<E>(seq[i]);
+    }
+}
+
+template <class T>
+std::string TextOf(const T& value) {
+    if constexpr (std::is_same_v<T, Text>) {
+        return "'" + value + "'";
+    } else {
+        return istd::FormatElement(value);
+    }
+}
+
+template <class Seq, class E>
+void Fill(Seq& seq, const std::vector<E>& elements) {
+    seq.length(static_cast<CORBA::ULong>(elements.size()));
+    for (CORBA::ULong i = 0; i < elements.size(); ++i) {
+        if constexpr (std::is_same_v<E, Text>) {
+            seq[i] = CORBA::string_dup(elements[i].c_str());
+        } else {
+            seq[i] = elements[i];
+        }
+    }
+}
+
+template <class E, class T>
+std::vector<E> ConvertAll(const std::vector<T>& elements, const NodeFacts& node) {
+    std::vector<E> out(elements.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        E element{};
+        if (!ConvertElement(static_cast<const T&>(elements[i]), element))
+            throw istd::Exception("Value " + TextOf(static_cast<const T&>(elements[i])) + " does not fit node " +
+                                      node.DottedPath(),
+                                  true);
+        out[i] = element;
+    }
+    return out;
+}
+
+template <class E>
+i_NET::Values Wrap(const std::vector<E>& elements) {
+    i_NET::Values values;
+    if constexpr (std::is_same_v<E, bool>) {
+        i_NET::BoolSeq seq;
+        Fill(seq, elements);
+        values.b(seq);
+    } else if constexpr (std::is_same_v<E, int>) {
+        i_NET::LongSeq seq;
+        Fill(seq, elements);
+        values.i32(seq);
+    } else if constexpr (std::is_same_v<E, unsigned int>) {
+        i_NET::ULongSeq seq;
+        Fill(seq, elements);
+        values.u32(seq);
+    } else if constexpr (std::is_same_v<E, long long>) {
+        i_NET::LongLongSeq seq;
+        Fill(seq, elements);
+        values.i64(seq);
+    } else if constexpr (std::is_same_v<E, unsigned long long>) {
+        i_NET::ULongLongSeq seq;
+        Fill(seq, elements);
+        values.u64(seq);
+    } else if constexpr (std::is_same_v<E, double>) {
+        i_NET::DoubleSeq seq;
+        Fill(seq, elements);
+        values.f64(seq);
+    } else if constexpr (std::is_same_v<E, float>) {
+        i_NET::FloatSeq seq;
+        Fill(seq, elements);
+        values.f32(seq);
+    } else {
+        i_NET::StringSeq seq;
+        Fill(seq, elements);
+        values.s(seq);
+    }
+    return values;
+}
+
+}  // namespace
+
+CORBA::Short WireCase(enums::NodeValType_e type) {
+    return type == enums::eEnum ? CORBA::Short(8) : CORBA::Short(type);
+}
+
+std::uint32_t Length(const i_NET::Values& values) {
+    return VisitElements(values, [](const auto& seq, auto) { return static_cast<std::uint32_t>(seq.length()); });
+}
+
+template <class T>
+std::vector<T> FromValues(const i_NET::Values& values, const NodeFacts& node) {
+    return VisitElements(values, [&](const auto& seq, auto tag) {
+        using E = decltype(tag);
+        std::vector<T> out(seq.length());
+        for (CORBA::ULong i = 0; i < seq.length(); ++i) {
+            const E element = ElementAt<E>(seq, i);
+            T converted{};
+            if (!ConvertElement(element, converted))
+                throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() +
+                                          " does not fit " + istd::CppName<T>(),
+                                      true);
+            out[i] = converted;
+        }
+        return out;
+    });
+}
+
+template <class T>
+i_NET::Values ToValues(const std::vector<T>& elements, const NodeFacts& node) {
+    switch (node.valueType) {
+        case enums::eBool: return Wrap(ConvertAll<bool>(elements, node));
+        case enums::eInt32: return Wrap(ConvertAll<int>(elements, node));
+        case enums::eUInt32: return Wrap(ConvertAll<unsigned int>(elements, node));
+        case enums::eInt64: return Wrap(ConvertAll<long long>(elements, node));
+        case enums::eUInt64: return Wrap(ConvertAll<unsigned long long>(elements, node));
+        case enums::eDouble: return Wrap(ConvertAll<double>(elements, node));
+        case enums::eFloat: return Wrap(ConvertAll<float>(elements, node));
+        case enums::eString:
+        case enums::eEnum: return Wrap(ConvertAll<Text>(elements, node));
+        default: return Wrap(elements);  // the server refuses it with its own message
+    }
+}
+
+istd::Any ToAny(const i_NET::Values& values, bool isArray) {
+    return VisitElements(values, [&](const auto& seq, auto tag) {
+        using E = decltype(tag);
+        std::vector<E> elements(seq.length());
+        for (CORBA::ULong i = 0; i < seq.length(); ++i) elements[i] = ElementAt<E>(seq, i);
+        return istd::Any(std::move(elements), isArray);
+    });
+}
+
+#define MCI_VALUES_INSTANTIATE(T)                                                                   \
+    template std::vector<T> FromValues<T>(const i_NET::Values&, const NodeFacts&);                  \
+    template i_NET::Values ToValues<T>(const std::vector<T>&, const NodeFacts&);
+MCI_VALUES_INSTANTIATE(bool)
+MCI_VALUES_INSTANTIATE(int)
+MCI_VALUES_INSTANTIATE(unsigned int)
+MCI_VALUES_INSTANTIATE(long long)
+MCI_VALUES_INSTANTIATE(unsigned long long)
+MCI_VALUES_INSTANTIATE(double)
+MCI_VALUES_INSTANTIATE(float)
+MCI_VALUES_INSTANTIATE(std::string)
+#undef MCI_VALUES_INSTANTIATE
+
+}  // namespace mci::detail
