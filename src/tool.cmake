@@ -1,11 +1,14 @@
 # velnor-rove, the command-line client. Included from src/CMakeLists.txt.
 
-# Conversions and argument parsing, shared with the unit tests and the fuzz
-# targets.
-add_library(velnorrovecore STATIC ${CMAKE_CURRENT_SOURCE_DIR}/rove_values.cpp)
+# Options, help texts, conversions and argument parsing, shared with the
+# unit tests and the fuzz targets.
+add_library(velnorrovecore STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_values.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_params.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp)
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(velnorrovecore PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::headers)
+target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::program_options)
 # The tool sees only the public headers of mci (for the value types).
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_SOURCE_DIR}/platform/mci/include)
 
@@ -23,13 +26,12 @@ add_custom_target(velnor-rove-version
 
 add_executable(velnor-rove
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_handlers.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_pending.cpp
   ${ROVE_VERSION_SOURCE})
 add_dependencies(velnor-rove velnor-rove-version)
 target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnoristd Boost::program_options)
+target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnoristd)
 
 if(VELNOR_FUZZ)
   add_subdirectory(${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)

@@ -18,15 +18,13 @@
 #include "istd/convert.h"
 #include "istd/exception.h"
 #include "istd/trace_statement.h"
+#include "istd/verinfo.h"
 #include "rove_commands.h"
 #include "rove_handlers.h"
 #include "rove_params.h"
 #include "rove_values.h"
 
 namespace po = boost::program_options;
-
-Parameters g_params;
-std::vector<std::string> g_debug;
 
 namespace {
 
@@ -94,6 +92,10 @@ bool StartTracing(const po::variables_map& vm) {
     istd::TraceFile& trace = istd::TraceFile::GetInstance();
     istd::TraceFile::Init(g_debug[0], "");
     trace.Start(boost::lexical_cast<int>(g_debug[1]));
+    const istd::VersionRecord& v = istd::VerInfo::Get();
+    ISTD_TRACE(2, "bool StartTracing(const boost::program_options::variables_map&)", c_traceFile,
+               "velnor-rove " << istd::VerInfo::VersionText() << ", built " << v.buildTime << " by " << v.user
+                              << " on " << v.machine << " with " << v.compiler);
     return true;
 }
 

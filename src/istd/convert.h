@@ -32,10 +32,23 @@ inline int HexDigit(char c) {
     return -1;
 }
 
+// The item as a message shows it: a NUL byte would end the message text, so
+// it is written as \0.
+inline std::string MessageText(const std::string& text) {
+    std::string shown;
+    for (char c : text) {
+        if (c == '\0')
+            shown += "\\0";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 template <class T>
 [[noreturn]] void ThrowBadCast(const char* kind, const std::string& text) {
     std::ostringstream message;
-    message << kind << text << " to " << CppName<T>();
+    message << kind << MessageText(text) << " to " << CppName<T>();
     throw Exception(message.str(), true);
 }
 
