@@ -1,0 +1,81 @@
+// Calls per second for one kind of call, for a fixed time:
+//   call_rate mci-read PORT PATH SECONDS     string reads through the library
+//   call_rate mci-write PORT PATH SECONDS    int writes through the library
+//   call_rate raw-read PORT SECONDS          raw getString on the echo server
+//   call_rate raw-write PORT SECONDS         raw setLong on the echo server
+// Prints the rate as a plain number.
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <string>
+
+#include "echo.hh"
+#include "mci/mci.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Rate(double seconds, const std::function<void(long)>& call) {
+    for (long i = 0; i < 200; ++i) call(i);  // connection made, caches warm
+    long count = 0;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    Clock::time_point now;
+    do {
+        for (int i = 0; i < 100; ++i) call(count++);
+        now = Clock::now();
+    } while (now < end);
+    return count / std::chrono::duration<double>(now - start).count();
+}
+
+double MciRate(const std::string& mode, int port, const std::string& path, double seconds) {
+    const mci::Node root = mci::Connect("", mci::eApplicationRoot, port, false);
+    if (!root.IsValid()) throw istd::Exception("no registry on port " + std::to_string(port), true);
+    const mci::Node node = root.GetNode(mci::Tokenize(path));
+    if (mode == "mci-read") {
+        std::string text;
+        return Rate(seconds, [&](long) { node.Get(text, 0); });
+    }
+    return Rate(seconds, [&](long i) { node.Set(std::vector<int>{static_cast<int>(i & 0xffff)}, 0); });
+}
+
+double RawRate(CORBA::ORB_ptr orb, const std::string& mode, int port, double seconds) {
+    const std::string uri = "corbaloc::127.0.0.1:" + std::to_string(port) + "/echo";
+    CORBA::Object_var object = orb->string_to_object(uri.c_str());
+    velnorbench::Echo_var echo = velnorbench::Echo::_unchecked_narrow(object);
+    if (mode == "raw-read") return Rate(seconds, [&](long) { CORBA::String_var s = echo->getString(); });
+    return Rate(seconds, [&](long i) { echo->setLong(static_cast<CORBA::Long>(i)); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::cerr << "usage: call_rate MODE PORT [PATH] SECONDS\n";
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const int port = std::atoi(argv[2]);
+    try {
+        if (mode.rfind("mci-", 0) == 0) {
+            if (argc < 5) return 2;
+            mci::Init(argc, argv);
+            std::cout << static_cast<long>(MciRate(mode, port, argv[3], std::atof(argv[4]))) << '\n';
+            mci::Shutdown();
+        } else {
+            int orbArgc = 1;
+            CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, argv);
+            std::cout << static_cast<long>(RawRate(orb, mode, port, std::atof(argv[3]))) << '\n';
+            orb->destroy();
+        }
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return 1;
+    } catch (const CORBA::Exception& e) {
+        std::cerr << e._name() << '\n';
+        return 1;
+    }
+    return 0;
+}
