@@ -55,7 +55,13 @@ std::vector<Node> Node::GetNodes() const {
     return nodes;
 }
 
-std::uint32_t Node::GetNodeCount() const { return Checked().childCount; }
+// The cached count includes hidden children; a client that does not see
+// hidden nodes counts the children it is given.
+std::uint32_t Node::GetNodeCount() const {
+    const NodeFacts& facts = Checked();
+    if (facts.childCount == 0 || detail::HiddenExposed()) return facts.childCount;
+    return static_cast<std::uint32_t>(GetNodes().size());
+}
 
 Node Node::GetParent() const {
     const NodeFacts& facts = Checked();
@@ -66,7 +72,7 @@ Node Node::GetParent() const {
 }
 
 bool Node::IsRoot() const { return Checked().relPath.empty(); }
-bool Node::IsLeaf() const { return Checked().childCount == 0; }
+bool Node::IsLeaf() const { return GetNodeCount() == 0; }
 
 // --- names ---
 

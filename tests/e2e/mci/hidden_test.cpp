@@ -17,6 +17,10 @@ TEST_F(ExposedTest, HiddenNodesAreFoundListedAndDumped) {
     for (const auto& n : Root().GetNodes()) names.push_back(n.GetName());
     EXPECT_EQ(names, (std::vector<std::string>{"scalars", "arrays", "limits", "actions", "secret"}));
     EXPECT_NE(Root().DumpSubTree(-1, 0, 0).find("secret"), std::string::npos);
+    EXPECT_EQ(Root().GetNodeCount(), 5u);
+    EXPECT_FALSE(At("limits.inner").IsLeaf());
+    EXPECT_EQ(At("limits.inner.concealed").GetFlags() & (mci::eHidden | mci::eReadable),
+              static_cast<std::uint32_t>(mci::eHidden | mci::eReadable));
 }
 
 }  // namespace

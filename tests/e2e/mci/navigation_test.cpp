@@ -64,6 +64,9 @@ TEST_F(NavigationTest, HiddenNodesStayHiddenUnlessExposed) {
     const std::vector<std::string> names = Names(Root().GetNodes());
     EXPECT_EQ(std::count(names.begin(), names.end(), "secret"), 0);
     EXPECT_EQ(Root().DumpSubTree(-1, 0, 0).find("secret"), std::string::npos);
+    // A node whose only child is hidden looks like a leaf.
+    EXPECT_TRUE(At("limits.inner").IsLeaf());
+    EXPECT_EQ(At("limits.inner").GetNodeCount(), 0u);
 }
 
 TEST_F(NavigationTest, InvalidHandlesThrowOnEveryQuery) {

@@ -152,8 +152,7 @@ TEST_F(ValuesTest, RefusedWritesLeaveTheNodeUnchanged) {
         {"outside domain", "limits.mode", [](const mci::Node& n) { n.Set(std::vector<std::string>{"warp"}, 0); },
          "off"},
         {"fraction to int", "limits.checked", [](const mci::Node& n) { n.Set(std::vector<double>{1.5}, 0); }, "3"},
-        {"past the end", "arrays.texts",
-         [](const mci::Node& n) { n.Set(std::vector<std::string>{"x", "y"}, 2); }, "[alpha,beta,gamma]"},
+        {"past the end", "limits.pair", [](const mci::Node& n) { n.Set(std::vector<int>{8, 9}, 1); }, "[1,2]"},
         {"text to int", "limits.checked", [](const mci::Node& n) { n.Set(std::vector<std::string>{"3x"}, 0); },
          "3"},
     };
