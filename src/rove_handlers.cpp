@@ -229,7 +229,8 @@ void AccessValue(const mci::Node& node, const std::string& value, const std::str
 void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
     ISTD_TRACE_FNC("void ValueAccess(const mci::Node&, const std::string&, const std::string&, const std::string&)",
                    c_traceFile);
-    ISTD_TRACE(3, __PRETTY_FUNCTION__, c_traceFile,
+    ISTD_TRACE(3, "void ValueAccess(const mci::Node&, const std::string&, const std::string&, const std::string&)",
+               c_traceFile,
                "path: '" << path << "' index: '" << index << "' value size: " << value.size());
     bool wrote = false;
     if (value.empty() && !g_params.quiet) {

@@ -1,0 +1,89 @@
+// The hidden completion options and the bench command.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+#include "rove_case.h"
+
+using rove_test::RoveCase;
+using velnor::test::FixturePath;
+using velnor::test::RegistryServer;
+
+namespace {
+
+class Complete : public ::testing::TestWithParam<RoveCase> {
+protected:
+    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-info.yaml")); }
+    static void TearDownTestSuite() { s_server.reset(); }
+    static std::unique_ptr<RegistryServer> s_server;
+};
+std::unique_ptr<RegistryServer> Complete::s_server;
+
+TEST_P(Complete, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
+
+const char* const kRootChildren = "\"boards.\" \"single.\" \"leaf\" \n";
+const char* const kBoardsChildren =
+    "\"boards.gain\" \"boards.mode\" \"boards.empty-domain\" \"boards.checked\" \"boards.long-text\" \"boards.coeffs\" \"boards.reset\" "
+    "\"boards.bare\" \"boards.hidden-one\" \n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Complete,
+    ::testing::Values(
+        RoveCase{"noPathLong", {"--complete", "", "--long", "true"}, kRootChildren},
+        RoveCase{"noPathShort", {"--complete", "x"}, kRootChildren},
+        RoveCase{"partialFirstSegment", {"access", "bo", "--complete", "bo", "--long", "true"}, kRootChildren},
+        RoveCase{"exactInnerLong", {"access", "boards", "--complete", "boards", "--long", "true"}, "\"boards. \"\n"},
+        RoveCase{"exactInnerShort", {"access", "boards", "--complete", "boards", "--long", "false"}, "\"boards. \"\n"},
+        RoveCase{"exactLeafShort", {"access", "single.child", "--complete", "child"}, "\"child \"\n"},
+        RoveCase{"exactLeafLong", {"access", "single.child", "--complete", "single.child", "--long", "1"},
+                 "\"single.child \"\n"},
+        RoveCase{"partialSecondSegment", {"access", "boards.ga", "--complete", "boards.ga", "--long", "true"},
+                 kBoardsChildren},
+        RoveCase{"trailingDot", {"access", "boards.", "--complete", "boards.", "--long", "true"}, kBoardsChildren},
+        RoveCase{"childrenByName",
+                 {"access", "single", "--complete", "s", "--long", "false"},
+                 "\"child\" \n"},
+        RoveCase{"leafNotExact", {"access", "leaf", "--complete", "other", "--long", "true"}, "\n"},
+        RoveCase{"platform", {"--platform", "--complete", ""}, "\"firmware\" \n"},
+        RoveCase{"lastPathCounts", {"access", "boards", "single.", "--complete", "single.", "--long", "true"},
+                 "\"single.child\" \n"},
+        RoveCase{"badLong", {"access", "--complete", "", "--long", "maybe"}, "",
+                 "the argument ('maybe') for option '--long' is invalid. Valid choices are 'on|off', 'yes|no', '1|0' and "
+                 "'true|false'\n",
+                 1}));
+
+TEST_F(Complete, MissingParentFails) {
+    const auto r = velnor::test::Rove(*s_server, {"access", "nope.deeper", "--complete", "nope.deeper"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("nope"), std::string::npos) << r.err;
+}
+
+TEST(CompleteNoServer, EmptyPathPrintsNothing) {
+    rove_test::ExpectResult(
+        velnor::test::Run({velnor::test::BinPath("velnor-rove"), "--complete", "", "--port", "1"}), "", "", 0);
+}
+
+TEST(Bench, ThreeLinesAndLevelReset) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const auto r = velnor::test::Rove(server, {"bench"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::regex lines(
+        "GetValue\\(std::string\\)/s: [0-9]+\\.[0-9]{6}\n"
+        "SetValue\\(int32_t\\)/s: [0-9]+\\.[0-9]{6}\n"
+        "DumpSubTree \\* 200: [0-9]+\\.[0-9]{6}\n");
+    EXPECT_TRUE(std::regex_match(r.out, lines)) << r.out;
+    EXPECT_EQ(rove_test::Read(server, "tracing.level"), "tracing.level: 0\n");
+}
+
+TEST(Bench, MissingChildEndsRun) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const auto r = velnor::test::Rove(server, {"bench", "scalars"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("app-name"), std::string::npos) << r.err;
+}
+
+}  // namespace

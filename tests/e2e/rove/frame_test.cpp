@@ -1,0 +1,308 @@
+// The command frame: command words, help, options, VELNOR_APP_PORT,
+// --debug, connection failures, skipped arguments, exit statuses and
+// failed writes to standard output.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <regex>
+#include <sstream>
+
+#include "rove_case.h"
+
+using rove_test::RoveCase;
+using velnor::test::BinPath;
+using velnor::test::FixturePath;
+using velnor::test::RegistryServer;
+using velnor::test::RunOptions;
+using velnor::test::RunResult;
+
+namespace {
+
+std::string Pad(const std::string& name) { return name + std::string(17 - name.size(), ' '); }
+
+const std::string kGeneralHelp =
+    "\n\nAvailable commands: \n"
+    "  " + Pad("info") + "   [Print info of the registry nodes.]\n"
+    "  " + Pad("dump") + "   [Dump the registry tree.]\n"
+    "  " + Pad("access") + "   [Access values of the registry nodes.]\n"
+    "  " + Pad("listen") + "   [Listen to the notifications on the registry nodes.]\n"
+    "  " + Pad("signal") + "   [Print out signal data.]\n"
+    "\n"
+    "\nGeneral HELP:\n"
+    "  - Tree nodes are addressed with its 'Full Path' which\n"
+    "    is visible in the output of the 'info' command.\n"
+    "  - The 'FullPath' is composed by node names divided\n"
+    "    only by '.' (dot)\n"
+    "  - Setting values can be done only with this syntax:\n"
+    "         [nodeFullPath]=[value]\n"
+    "         the '=' is mandatory without any space\n"
+    "\n\n";
+
+RunResult RunRove(std::vector<std::string> args, const RunOptions& options = {}) {
+    args.insert(args.begin(), BinPath("velnor-rove"));
+    return velnor::test::Run(args, options);
+}
+
+class Frame : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-values.yaml")); }
+    static void TearDownTestSuite() { s_server.reset(); }
+    static std::unique_ptr<RegistryServer> s_server;
+};
+std::unique_ptr<RegistryServer> Frame::s_server;
+
+TEST_F(Frame, NoArguments) {
+    rove_test::ExpectResult(RunRove({}), "Type 'velnor-rove help' for usage.\n", "", 1);
+}
+
+TEST_F(Frame, GeneralHelp) {
+    rove_test::ExpectResult(RunRove({"help"}), kGeneralHelp, "", 1);
+    rove_test::ExpectResult(RunRove({"help", "help"}), kGeneralHelp, "", 1);
+}
+
+TEST_F(Frame, UnknownCommandAfterHelp) {
+    rove_test::ExpectResult(RunRove({"help", "bogus"}), "ERROR: Unknown command bogus\n", "", 1);
+    rove_test::ExpectResult(RunRove({"help", "4294967297"}), "ERROR: Unknown command 4294967297\n", "", 1);
+}
+
+TEST_F(Frame, CommandHelpWithoutOwnOptions) {
+    const RunResult access = RunRove({"help", "access"});
+    EXPECT_EQ(access.status, 1);
+    EXPECT_EQ(access.out.rfind("\nHelp for command: access\n\nGlobal Options: \n", 0), 0u) << access.out;
+    EXPECT_EQ(access.out.find("Valid Options: "), std::string::npos);
+    EXPECT_NE(access.out.find("Show Examples: \n  Set nodes values\n    velnor-rove access --path=[nodeFullPath]=[value] "
+                              "[nodeFullPath]=[value]\n"),
+              std::string::npos)
+        << access.out;
+    const RunResult bench = RunRove({"help", "bench"});
+    EXPECT_EQ(bench.status, 1);
+    EXPECT_NE(bench.out.find("Help for command: bench\n"), std::string::npos);
+    const std::string tail = "Show Examples: \n\n\n";
+    EXPECT_EQ(bench.out.substr(bench.out.size() - tail.size()), tail) << bench.out;
+}
+
+TEST_F(Frame, CommandHelpWithOwnOptions) {
+    const RunResult dump = RunRove({"help", "dump"});
+    EXPECT_EQ(dump.status, 1);
+    EXPECT_EQ(dump.out.rfind("\nHelp for command: dump\n\nValid Options: \n", 0), 0u) << dump.out;
+    for (const char* text : {"How many levels are printed out", "Prints full path of registry nodes.",
+                             "-F [ --show-flags ]", "(default=80, 0=unlimited)", "Global Options: \n",
+                             "--debug=[fileName or -] [level: 1...4]", "-p [ --port ] arg",
+                             "    velnor-rove dump --full-path [nodeFullPath] [nodeFullPath]\n\n"})
+        EXPECT_NE(dump.out.find(text), std::string::npos) << text << "\n" << dump.out;
+    EXPECT_EQ(dump.out.find("complete"), std::string::npos) << "hidden options stay hidden";
+    const RunResult signal = RunRove({"help", "signal"});
+    for (const char* text : {"-L [ --loop ] [=arg(=-1)]", "(Event|Now|Lmt|Position|SingleEvent) Default is",
+                             "--stat ", "     velnor-rove signal --size=10000000 --stat [signalNodeFullPath]\n"})
+        EXPECT_NE(signal.out.find(text), std::string::npos) << text << "\n" << signal.out;
+}
+
+
+class FrameRun : public Frame, public ::testing::WithParamInterface<RoveCase> {};
+
+TEST_P(FrameRun, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FrameRun,
+    ::testing::Values(
+        RoveCase{"optionOfOtherCommand", {"info", "--level", "2"}, "", "unrecognised option '--level'\n", 1},
+        RoveCase{"noHelpOption", {"dump", "--help"}, "", "unrecognised option '--help'\n", 1},
+        RoveCase{"negativeLength",
+                 {"info", "--max-length", "-1"},
+                 "",
+                 "the argument ('-1') for option '--max-length' is invalid\n",
+                 1},
+        RoveCase{"badPortOption", {"info", "--port", "12ab"}, "", "the argument ('12ab') for option '--port' is invalid\n",
+                 1},
+        RoveCase{"debugOneValue", {"info", "--debug", "trace.log"}, "required parameter is missing in 'debug'\n", "",
+                 1},
+        RoveCase{"debugNoValue", {"info", "-d"}, "required parameter is missing in 'debug'\n", "", 1},
+        RoveCase{"debugTwice",
+                 {"info", "--debug", "a", "--debug", "b"},
+                 "",
+                 "Non-composing value with multiple occurrences.\n",
+                 1},
+        RoveCase{"debugBadLevel",
+                 {"info", "--debug", "/dev/null", "high"},
+                 "",
+                 "bad lexical cast: source type value could not be interpreted as target\n",
+                 1}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, FrameRun,
+    ::testing::Values(
+        RoveCase{"valueForInfoSkipped",
+                 {"info", "scalars.count=1"},
+                 "",
+                 "WARNING: invalid usage. This command does not support setting value for node. Node path: "
+                 "'scalars.count=1'. Ignoring.\n",
+                 0},
+        RoveCase{"emptyValueForDumpSkipped",
+                 {"dump", "scalars.count="},
+                 "",
+                 "WARNING: invalid usage. This command does not support setting value for node. Node path: "
+                 "'scalars.count='. Ignoring.\n",
+                 0},
+        RoveCase{"modeNumberTooWide", {"signal", "--mode", "4294967297", "scalars.count"}, "", "Invalid enum value\n",
+                 1},
+        RoveCase{"modeUnknown", {"signal", "--mode", "Later", "scalars.count"}, "", "Invalid integer value\n", 1},
+        RoveCase{"modeAliasLast",
+                 {"signal", "--behavior", "Event", "--mode", "Bad", "scalars.count"},
+                 "",
+                 "Invalid integer value\n",
+                 1},
+        RoveCase{"signalPending", {"signal", "--loop", "--mode", "Lmt", "scalars.count"}, "",
+                 "signal: not supported yet\n", 1},
+        RoveCase{"listenPending",
+                 {"listen", "--wait", "1", "scalars.count"},
+                 "Listen following nodes: \n",
+                 "listen: not supported yet\n",
+                 1},
+        RoveCase{"commandNumberStaysPath", {"2", "scalars.count"}, "", "Node not found: 2\n", 1}));
+
+TEST_F(Frame, WideNumberFallsBackToAccess) {
+    // 4294967297 is no command: it is the path of an access read.
+    const RunResult r = velnor::test::Rove(*s_server, {"4294967297"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("4294967297"), std::string::npos) << r.err;
+}
+
+TEST_F(Frame, LongNeedsValue) {
+    rove_test::ExpectResult(RunRove({"--complete", "x", "--long"}), "",
+                            "the required argument for option '--long' is missing\n", 1);
+}
+
+TEST_F(Frame, ConnectionBroken) {
+    rove_test::ExpectResult(RunRove({"info", "--port", "1"}), "", "Connection to :1/application is broken.\n", 1);
+    rove_test::ExpectResult(RunRove({"dump", "-h", "127.0.0.1", "-p", "1", "-P"}), "",
+                            "Connection to 127.0.0.1:1/platform is broken.\n", 1);
+}
+
+TEST_F(Frame, AppPortFromEnvironment) {
+    RunOptions options;
+    options.env["VELNOR_APP_PORT"] = s_server->PortText();
+    rove_test::ExpectResult(RunRove({"scalars.count"}, options), "scalars.count: -7\n", "", 0);
+    std::ostringstream hex;
+    hex << "0x" << std::hex << s_server->Port();
+    options.env["VELNOR_APP_PORT"] = hex.str();
+    rove_test::ExpectResult(RunRove({"scalars.count"}, options), "scalars.count: -7\n", "", 0);
+    options.env["VELNOR_APP_PORT"] = "0x10";
+    rove_test::ExpectResult(RunRove({"info"}, options), "", "Connection to :16/application is broken.\n", 1);
+}
+
+TEST_F(Frame, BadAppPortWarns) {
+    struct Case {
+        const char* value;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"0x", "Bad cast from 0x to int"},
+        {"12ab", "Bad cast from 12ab to int"},
+        {"0x1fz", "Bad hex cast from 0x1fz to unsigned int"},
+        {"0x10,0x20", "Bad hex cast from 0x10,0x20 to unsigned int"},
+        {"0x100000000", "Bad hex cast from 0x100000000 to unsigned int"},
+        {"", "Bad cast from  to int"},
+    };
+    for (const auto& c : cases) {
+        RunOptions options;
+        options.env["VELNOR_APP_PORT"] = c.value;
+        // --debug with one value stops before connecting.
+        rove_test::ExpectResult(RunRove({"info", "--debug", "x"}, options),
+                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
+                                    "\nrequired parameter is missing in 'debug'\n",
+                                "", 1);
+        // --port still selects the server.
+        rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count"}, options),
+                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
+                                    "\nscalars.count: -7\n",
+                                "", 0);
+    }
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Frame, TraceLevels) {
+    const std::string dir = velnor::test::TempDir();
+    struct Case {
+        const char* level;
+        bool info;     // level 2: connection and selection facts
+        bool detail;   // level 3: each access
+        bool scopes;   // level 4: function scopes
+    };
+    for (const Case& c : {Case{"0", false, false, false}, Case{"2", true, false, false}, Case{"3", true, true, false},
+                          Case{"4", true, true, true}}) {
+        const std::string file = dir + "/trace-" + c.level;
+        rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count", "--debug", file, c.level}),
+                                "scalars.count: -7\n", "", 0);
+        const std::string trace = Slurp(file);
+        EXPECT_EQ(trace.find("connecting to") != std::string::npos, c.info) << c.level << "\n" << trace;
+        EXPECT_EQ(trace.find("path: 'scalars.count'") != std::string::npos, c.detail) << c.level << "\n" << trace;
+        EXPECT_EQ(trace.find("void ExecuteCommand()") != std::string::npos, c.info || c.scopes) << trace;
+        EXPECT_EQ(trace.find("void ValueAccess(const mci::Node&, const std::string&, const std::string&, const "
+                             "std::string&)") != std::string::npos,
+                  c.detail || c.scopes)
+            << trace;
+    }
+}
+
+TEST_F(Frame, LogErrorReachesTrace) {
+    const std::string file = velnor::test::TempDir() + "/trace";
+    rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.ucount=-1", "-d", file, "1"}), "",
+                            "Error: Bad cast from -1 to unsigned int\n", 1);
+    const std::string trace = Slurp(file);
+    EXPECT_NE(trace.find("void istd::LogError(const std::string&)"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Bad cast from -1 to unsigned int"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("connecting to"), std::string::npos) << trace;
+}
+
+TEST_F(Frame, VersionMarkersMatchRecord) {
+    const std::string binary = Slurp(BinPath("velnor-rove"));
+    const char* keys[] = {"MCIVersion", "MCISvnRevision", "MCIBuildCompiler", "MCIBuildMachine", "MCIBuildTime",
+                          "MCIBuildUser"};
+    std::vector<std::string> values;
+    std::size_t from = 0;
+    for (const char* key : keys) {
+        const std::string head = std::string("$") + key + ": ";
+        const std::size_t at = binary.find(head, from);
+        ASSERT_NE(at, std::string::npos) << key << " missing or out of order";
+        const std::size_t end = binary.find(" $", at);
+        values.push_back(binary.substr(at + head.size(), end - at - head.size()));
+        from = end;
+    }
+    EXPECT_EQ(values[0], "2.8-167--r20437");
+    EXPECT_EQ(values[1], "20437");
+    EXPECT_TRUE(std::regex_match(values[4], std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)"))) << values[4];
+
+    // The record registered before main carries the same values.
+    const std::string file = velnor::test::TempDir() + "/trace";
+    velnor::test::Rove(*s_server, {"scalars.count", "--debug", file, "2"});
+    const std::string expected = "velnor-rove " + values[0] + ", built " + values[4] + " by " + values[5] + " on " +
+                                 values[3] + " with " + values[2];
+    EXPECT_NE(Slurp(file).find(expected), std::string::npos) << expected << "\n" << Slurp(file);
+}
+
+// A write to standard output that fails is an error, never a silent success.
+TEST_F(Frame, StandardOutputFailures) {
+    const std::string rove = BinPath("velnor-rove") + " access scalars.count --port " + s_server->PortText();
+    rove_test::ExpectResult(velnor::test::Run({"/bin/sh", "-c", rove + " >/dev/full"}), "",
+                            "Can't write to standard output: No space left on device\n", 1);
+    rove_test::ExpectResult(velnor::test::Run({"/bin/sh", "-c", rove + " >&-"}), "",
+                            "Can't write to standard output: Bad file descriptor\n", 1);
+    // A pipe whose reader is gone before the tool writes.
+    const std::string script =
+        "import os,subprocess,sys\n"
+        "r,w=os.pipe()\nos.close(r)\n"
+        "p=subprocess.run(sys.argv[1:],stdout=w,stderr=subprocess.PIPE)\n"
+        "sys.stderr.write(p.stderr.decode())\nsys.exit(p.returncode)\n";
+    rove_test::ExpectResult(
+        velnor::test::Run({"/usr/bin/python3", "-c", script, BinPath("velnor-rove"), "dump", "--port", s_server->PortText()}), "",
+        "Can't write to standard output: Broken pipe\n", 1);
+}
+
+}  // namespace
