@@ -1,0 +1,94 @@
+// The bash completion script, driven the way bash drives it: the script is
+// sourced, COMP_WORDS/COMP_CWORD are set, the completion function runs and
+// COMPREPLY is printed one candidate a line. Node paths come from a real
+// registry server.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/registry_server.h"
+
+using velnor::test::BinPath;
+using velnor::test::FixturePath;
+using velnor::test::RegistryServer;
+
+namespace {
+
+struct CompletionCase {
+    std::string name;
+    std::vector<std::string> words;  // COMP_WORDS without the program; the last one is completed
+    std::string expected;            // COMPREPLY, one per line
+};
+
+std::ostream& operator<<(std::ostream& os, const CompletionCase& c) { return os << c.name; }
+
+std::string Quote(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+class Completion : public ::testing::TestWithParam<CompletionCase> {
+protected:
+    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-info.yaml")); }
+    static void TearDownTestSuite() { s_server.reset(); }
+
+    // Words may hold "@PORT@", replaced by the server's port.
+    static velnor::test::RunResult Complete(const std::vector<std::string>& words, const std::string& breaks) {
+        std::string array = Quote(BinPath("velnor-rove"));
+        for (std::string w : words) {
+            const std::size_t at = w.find("@PORT@");
+            if (at != std::string::npos) w.replace(at, 6, s_server->PortText());
+            array += " " + Quote(w);
+        }
+        const std::string script = "source " + Quote(std::string(VELNOR_SOURCE_DIR) + "/completion/velnor-rove.bash") +
+                                   "\nCOMP_WORDBREAKS=" + Quote(breaks) + "\nCOMP_WORDS=(" + array + ")\n" +
+                                   "COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n" +
+                                   "_velnor_rove\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
+        return velnor::test::Run({"/bin/bash", "--norc", "--noprofile", "-c", script});
+    }
+    static std::unique_ptr<RegistryServer> s_server;
+};
+std::unique_ptr<RegistryServer> Completion::s_server;
+
+TEST_P(Completion, Candidates) {
+    const auto r = Complete(GetParam().words, " \t\n\"'><;|&(:");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, GetParam().expected + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Completion,
+    ::testing::Values(
+        CompletionCase{"commandWord", {"d"}, "dump"},
+        CompletionCase{"commandWordOrRootNode", {"--port", "@PORT@", "s"}, "single."},
+        CompletionCase{"firstSegment", {"info", "--port", "@PORT@", "b"}, "boards."},
+        CompletionCase{"allRootNodes", {"info", "--port", "@PORT@", ""}, "boards.\nsingle.\nleaf"},
+        CompletionCase{"secondSegment", {"dump", "-p", "@PORT@", "boards.c"}, "boards.checked\nboards.coeffs"},
+        CompletionCase{"childrenAfterDot", {"dump", "--port=@PORT@", "single."}, "single.child"},
+        CompletionCase{"exactInner", {"access", "--port", "@PORT@", "single"}, "single."},
+        CompletionCase{"exactLeaf", {"access", "--port", "@PORT@", "leaf"}, "leaf"},
+        CompletionCase{"platform", {"access", "--port", "@PORT@", "--platform", "f"}, "firmware"},
+        CompletionCase{"globalOption", {"info", "--h"}, "--host"},
+        CompletionCase{"commandOption", {"dump", "--f"}, "--full-path"},
+        CompletionCase{"signalModes", {"signal", "--mode", "S"}, "SingleEvent"},
+        CompletionCase{"helpTopic", {"help", "li"}, "listen"}));
+
+TEST_F(Completion, NoServerNoCandidates) {
+    const auto r = Complete({"info", "--port", "1", "b"}, " \t\n");
+    EXPECT_EQ(r.out, "\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Completion, ValueFromFileWithEqualsAsWordBreak) {
+    // bash splits "boards.gain=@/et" at "=" into three words.
+    const auto r = Complete({"--port", "@PORT@", "boards.gain", "=", "@/et"}, " \t\n=:");
+    EXPECT_EQ(r.out, "@/etc\n");
+    const auto whole = Complete({"--port", "@PORT@", "boards.gain=@/et"}, " \t\n");
+    EXPECT_EQ(whole.out, "boards.gain=@/etc\n");
+}
+
+}  // namespace
