@@ -19,6 +19,7 @@ template <class TRAITS>
 class Array {
 public:
     using Element_t = typename TRAITS::Element_t;
+    using Free_f = void (*)(void*);
 
     // An empty owned array (what a moved-from array becomes).
     Array() = default;
@@ -68,6 +69,19 @@ public:
         m_count = atoms;
     }
 
+    // Takes over a buffer of `atoms` atoms that `free` releases, so that a
+    // block received elsewhere needs no copy.
+    static Array Adopt(const TRAITS& traits, Element_t* data, std::uint32_t atoms, Free_f free) {
+        Array array;
+        array.m_traits = traits;
+        array.m_buffer = Storage(data, free);  // freed also when the check below throws
+        array.CheckRuntimeAtom();
+        array.m_data = data;
+        array.m_count = atoms;
+        array.m_capacity = atoms;
+        return array;
+    }
+
     // Copies `atoms` atoms from `data` into a new owned array.
     static Array CopyOf(const TRAITS& traits, const Element_t* data, std::uint32_t atoms) {
         Array copy(traits, atoms);
@@ -87,22 +101,27 @@ public:
     }
 
 private:
+    using Storage = std::unique_ptr<void, Free_f>;
+
     void CheckRuntimeAtom() const {
         if (!m_traits.IsRuntimeAtomValid()) throw istd::Exception("isig: Runtime atom is not valid.", true);
     }
 
+    static void DeleteElements(void* elements) { delete[] static_cast<Element_t*>(elements); }
+    static void KeepElements(void*) {}
+
     void Allocate(std::uint32_t atoms) {
         const std::size_t elements = CheckedElements(atoms, m_traits.GetComponents());
         // Not value-initialised: every block is written in full before it is read.
-        m_buffer.reset(elements > 0 ? new Element_t[elements] : nullptr);
-        m_data = m_buffer.get();
+        m_buffer = Storage(elements > 0 ? new Element_t[elements] : nullptr, &DeleteElements);
+        m_data = static_cast<Element_t*>(m_buffer.get());
         m_capacity = atoms;
     }
 
     void Grow(std::uint32_t atoms) {
         if (!m_owned) throw istd::Exception("array: Cannot extend non-owned array.", true);
         CheckRuntimeAtom();
-        std::unique_ptr<Element_t[]> old = std::move(m_buffer);
+        Storage old = std::move(m_buffer);
         const std::uint64_t keptBytes = ByteCount();
         Allocate(atoms);
         if (keptBytes > 0) std::memcpy(m_data, old.get(), static_cast<std::size_t>(keptBytes));
@@ -121,7 +140,7 @@ private:
     std::uint32_t m_count = 0;
     std::uint32_t m_capacity = 0;
     bool m_owned = true;
-    std::unique_ptr<Element_t[]> m_buffer;
+    Storage m_buffer{nullptr, &KeepElements};
     Element_t* m_data = nullptr;
 };
 

@@ -154,6 +154,11 @@ protected:
     // eNoData for nothing this time, anything else stops the dispatcher.
     virtual SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) = 0;
 
+    // True when ReadBlock puts a buffer of its own into the array (for
+    // example one received from elsewhere), so that the dispatcher need
+    // not size one for it. The array it gets may then be empty.
+    virtual bool ProvidesBlockBuffers() const { return false; }
+
     // Starts the dispatcher thread; a test double may refuse.
     virtual std::thread CreateDispatcherThread() {
         return std::thread([this] { (*this)(); });
@@ -281,7 +286,7 @@ private:
                 return eSuccess;
             }
             if (state != eDispatching) return eSuccess;
-            array.Resize(blockSize);
+            if (!ProvidesBlockBuffers()) array.Resize(blockSize);
             meta.clear();
             const SuccessCode_e code = ReadBlock(array, meta);
             if (code == eNoData) continue;

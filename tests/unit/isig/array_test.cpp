@@ -96,6 +96,31 @@ TEST(Array, CopyOfDuplicatesTheAtoms) {
     EXPECT_EQ(copy.At(1, 0), 9);
 }
 
+int g_freed = 0;
+void CountingFree(void* elements) {
+    ++g_freed;
+    delete[] static_cast<short*>(elements);
+}
+
+TEST(Array, AdoptedBufferIsFreedOnceByItsOwnRoutine) {
+    g_freed = 0;
+    short* const buffer = new short[4]{1, 2, 3, 4};
+    {
+        Array<Traits16> adopted = Array<Traits16>::Adopt(TwoComponents(), buffer, 2, &CountingFree);
+        EXPECT_TRUE(adopted.IsOwned());
+        EXPECT_EQ(adopted.At(1, 1), 4);
+        Array<Traits16> moved(std::move(adopted));
+        EXPECT_EQ(g_freed, 0);
+        // Growing moves the atoms into an array of its own and frees the old buffer.
+        moved.Resize(3);
+        EXPECT_EQ(g_freed, 1);
+        EXPECT_EQ(moved.At(1, 0), 3);
+    }
+    EXPECT_EQ(g_freed, 1);
+    EXPECT_EQ(MessageOf([] { Array<Traits16>::Adopt(Traits16(), nullptr, 0, &CountingFree); }),
+              "isig: Runtime atom is not valid.");
+}
+
 TEST(Array, ElementCountsThatOverflowAreRefused) {
     const std::uint32_t maxU32 = std::numeric_limits<std::uint32_t>::max();
     EXPECT_EQ(MessageOf([&] { Array<TraitsD>::CheckedElements(maxU32, maxU32); }), "isig: Block size too large.");

@@ -146,7 +146,7 @@ protected:
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
         try {
-            const CORBA::Long code = m_remote->Pull(m_next, array.GetCapacity(), block.out());
+            const CORBA::Long code = m_remote->Pull(m_next, m_blockSize, block.out());
             if (code != eSuccess) return ToSuccessCode(code);
         } catch (const CORBA::SystemException& e) {
             ISIG_TRACE(1, this->GetName() << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
@@ -156,18 +156,36 @@ protected:
             return eRemoteFailed;
         }
         const TRAITS& traits = this->GetTraits();
-        const std::uint64_t room = std::uint64_t{array.GetCapacity()} * traits.GetAtomSize();
+        const std::uint64_t room = std::uint64_t{m_blockSize} * traits.GetAtomSize();
         if (CheckBlock(block.in(), TRAITS::c_baseEnumType, traits.GetComponents(), room) != eSuccess) return eFailure;
         const i_NET::BlockInfo& info = block->info;
         if (m_next != i_NET::POSITION_NEWEST && info.position > m_next) this->CountLostAtoms(info.position - m_next);
         m_next = info.position + info.atomCount;
-        array.Resize(static_cast<std::uint32_t>(info.atomCount));
-        if (block->data.length() > 0) std::memcpy(array.Data(), block->data.get_buffer(), block->data.length());
         meta = MetaOf(info);
+        TakeAtoms(block->data, static_cast<std::uint32_t>(info.atomCount), array);
         return eSuccess;
     }
 
+    bool ProvidesBlockBuffers() const override { return true; }
+
 private:
+    using Element_t = typename TRAITS::Element_t;
+
+    static void FreeOctets(void* octets) { i_NET::OctetSeq::freebuf(static_cast<CORBA::Octet*>(octets)); }
+
+    // The received octets become the block without a copy when the
+    // sequence gives up its buffer and that buffer suits the element type.
+    void TakeAtoms(i_NET::OctetSeq& data, std::uint32_t atoms, Array<TRAITS>& array) {
+        const CORBA::Octet* peek = data.get_buffer();
+        if (data.release() && reinterpret_cast<std::uintptr_t>(peek) % alignof(Element_t) == 0) {
+            CORBA::Octet* octets = data.get_buffer(true);
+            array = Array<TRAITS>::Adopt(this->GetTraits(), reinterpret_cast<Element_t*>(octets), atoms, &FreeOctets);
+            return;
+        }
+        array.Resize(atoms);
+        if (data.length() > 0) std::memcpy(array.Data(), peek, data.length());
+    }
+
     const i_NET::RemoteSignal_var m_remote;
     const std::uint32_t m_blockSize;
     std::uint64_t m_next = i_NET::POSITION_NEWEST;  // dispatcher thread only
