@@ -35,7 +35,12 @@ public:
     DodRemoteClient(const std::shared_ptr<Source_t>& source, std::string name, const TRAITS& traits)
         : DodClientBase<TRAITS>(std::move(name), traits), m_source(source) {
         m_servant = i_SignalReceiver_impl::Create(this);
-        m_receiver = m_servant->Reference();
+        try {
+            m_receiver = m_servant->Reference();
+        } catch (...) {
+            i_SignalReceiver_impl::Destroy(m_servant);
+            throw;
+        }
     }
 
     ~DodRemoteClient() override {
