@@ -48,7 +48,7 @@ private:
             data.value = ToAny(entry.value, (facts->flags & eArray) != 0);
             data.node = Node(connection, std::move(facts));
             data.first = entry.first;
-            if (m_delivery->function) m_delivery->function(data);
+            if (m_delivery->function) m_delivery->function(data);  // empty once the client is gone
         } catch (...) {
         }
     }
@@ -91,6 +91,8 @@ private:
     Sink& SinkForLocked(const std::shared_ptr<detail::Connection>& connection);
     i_NET::NotificationSink_var ReferenceLocked(const Sink& sink);
     static void EnsureRunIdKnown(detail::Connection& connection);
+    // Unsubscribes and deactivates every sink (nothing after Shutdown).
+    void Withdraw();
 
     const std::shared_ptr<detail::Delivery> m_delivery;
     const std::string m_keyBase = detail::NewKeyBase();
@@ -177,6 +179,14 @@ void NotificationClient::Impl::Resubscribe(const std::shared_ptr<detail::Connect
 }
 
 NotificationClient::Impl::~Impl() {
+    Withdraw();
+    // Waits for a delivery in progress: no callback runs once the client
+    // is gone.
+    std::lock_guard<std::mutex> lock(m_delivery->mutex);
+    m_delivery->function = nullptr;
+}
+
+void NotificationClient::Impl::Withdraw() {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto& runtime = detail::OrbRuntime::Instance();
     auto orbLock = runtime.Lock();

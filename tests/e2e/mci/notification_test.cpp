@@ -79,6 +79,27 @@ TEST_F(NotificationTest, AFailingCallbackKeepsTheSubscription) {
     EXPECT_EQ(calls.load(), 2);
 }
 
+// Destroying a client waits for a delivery in progress: its callback may
+// use what the caller frees right after.
+TEST_F(NotificationTest, DestructionWaitsForADeliveryInProgress) {
+    std::atomic<bool> inside{false};
+    std::atomic<bool> done{false};
+    mci::Callback callback;
+    callback.function = [&](const mci::NotificationData&) {
+        inside = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        done = true;
+    };
+    auto client = std::make_unique<mci::NotificationClient>(callback);
+    mci::Node node = At("scalars.big");
+    client->Register(node);
+    OtherClient("scalars.big").Set(std::vector<long long>{1}, 0);
+    for (int i = 0; i < 200 && !inside; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(inside);
+    client.reset();
+    EXPECT_TRUE(done);
+}
+
 TEST_F(NotificationTest, InvalidNodesAreRefused) {
     NotificationLog log;
     mci::NotificationClient client(log.MakeCallback());
