@@ -1,0 +1,108 @@
+#include "corba_values.h"
+
+#include <type_traits>
+
+namespace velnor::server {
+
+namespace {
+
+template <class Seq, class Vec>
+Seq SequenceOf(const Vec& v) {
+    Seq seq;
+    seq.length(static_cast<CORBA::ULong>(v.size()));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        using T = typename Vec::value_type;
+        if constexpr (std::is_same_v<T, std::string>) seq[static_cast<CORBA::ULong>(i)] = v[i].c_str();
+        else seq[static_cast<CORBA::ULong>(i)] = static_cast<T>(v[i]);
+    }
+    return seq;
+}
+
+template <class T, class Seq>
+Elements VectorOf(const Seq& seq) {
+    std::vector<T> v;
+    v.reserve(seq.length());
+    for (CORBA::ULong i = 0; i < seq.length(); ++i) {
+        if constexpr (std::is_same_v<T, std::string>) v.emplace_back(static_cast<const char*>(seq[i]));
+        else v.push_back(static_cast<T>(seq[i]));
+    }
+    return v;
+}
+
+}  // namespace
+
+i_NET::Values ToCorba(const Elements& elements) {
+    i_NET::Values out;
+    switch (elements.index()) {
+        case 1: out.b(SequenceOf<i_NET::BoolSeq>(std::get<1>(elements))); break;
+        case 2: out.i32(SequenceOf<i_NET::LongSeq>(std::get<2>(elements))); break;
+        case 3: out.u32(SequenceOf<i_NET::ULongSeq>(std::get<3>(elements))); break;
+        case 4: out.i64(SequenceOf<i_NET::LongLongSeq>(std::get<4>(elements))); break;
+        case 5: out.u64(SequenceOf<i_NET::ULongLongSeq>(std::get<5>(elements))); break;
+        case 6: out.f64(SequenceOf<i_NET::DoubleSeq>(std::get<6>(elements))); break;
+        case 7: out.f32(SequenceOf<i_NET::FloatSeq>(std::get<7>(elements))); break;
+        case 8: out.s(SequenceOf<i_NET::StringSeq>(std::get<8>(elements))); break;
+        default: out.s(i_NET::StringSeq()); break;
+    }
+    return out;
+}
+
+std::optional<Elements> FromCorba(const i_NET::Values& values) {
+    switch (values._d()) {
+        case 1: return VectorOf<bool>(values.b());
+        case 2: return VectorOf<int>(values.i32());
+        case 3: return VectorOf<unsigned int>(values.u32());
+        case 4: return VectorOf<long long>(values.i64());
+        case 5: return VectorOf<unsigned long long>(values.u64());
+        case 6: return VectorOf<double>(values.f64());
+        case 7: return VectorOf<float>(values.f32());
+        case 8: return VectorOf<std::string>(values.s());
+        default: return std::nullopt;
+    }
+}
+
+i_NET::NodeInfo InfoOf(const Tree& tree, const Node& node) {
+    i_NET::NodeInfo info;
+    info.id = node.id;
+    info.parent = node.parent;
+    info.name = node.name.c_str();
+    info.relPath.length(static_cast<CORBA::ULong>(node.relPath.size()));
+    for (std::size_t i = 0; i < node.relPath.size(); ++i)
+        info.relPath[static_cast<CORBA::ULong>(i)] = node.relPath[i].c_str();
+    info.flags = node.flags;
+    info.typeCode = static_cast<CORBA::Short>(node.type);
+    info.size = node.size;
+    info.childCount = static_cast<CORBA::ULong>(node.children.size());
+    (void)tree;
+    return info;
+}
+
+std::uint32_t FixedElementBytes(ValueType type) {
+    switch (type) {
+        case ValueType::Bool: return 1;
+        case ValueType::Int32:
+        case ValueType::UInt32:
+        case ValueType::Float: return 4;
+        case ValueType::Int64:
+        case ValueType::UInt64:
+        case ValueType::Double: return 8;
+        default: return 0;
+    }
+}
+
+std::uint64_t WireBytes(const Elements& elements) {
+    if (const auto* texts = std::get_if<std::vector<std::string>>(&elements)) {
+        std::uint64_t bytes = 0;
+        for (const auto& text : *texts) bytes += text.size() + 8;
+        return bytes;
+    }
+    return std::visit(
+        [](const auto& v) -> std::uint64_t {
+            using Vec = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<Vec, std::monostate>) return 0;
+            else return v.size() * sizeof(typename Vec::value_type);
+        },
+        elements);
+}
+
+}  // namespace velnor::server

@@ -1,0 +1,27 @@
+#pragma once
+// Conversions between the server's values and the protocol's types.
+#include <cstdint>
+#include <optional>
+
+#include "idl/registry.hh"
+#include "tree.h"
+#include "value.h"
+
+namespace velnor::server {
+
+// Largest GIOP message the ORB accepts; replies are kept below it.
+constexpr std::uint32_t c_maxMessageBytes = 256u * 1024u * 1024u;
+// Room left for headers and the other fields of a reply.
+constexpr std::uint32_t c_messageHeadroom = 64u * 1024u;
+
+i_NET::Values ToCorba(const Elements& elements);
+// nullopt for a union without an element case.
+std::optional<Elements> FromCorba(const i_NET::Values& values);
+i_NET::NodeInfo InfoOf(const Tree& tree, const Node& node);
+
+// Bytes the elements take on the wire, roughly (texts count their length).
+std::uint64_t WireBytes(const Elements& elements);
+// Bytes per element of a node type; 0 for texts, whose size varies.
+std::uint32_t FixedElementBytes(ValueType type);
+
+}  // namespace velnor::server

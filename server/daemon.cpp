@@ -1,0 +1,154 @@
+#include "daemon.h"
+
+#include <omniORB4/CORBA.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "corba_values.h"
+#include "endpoint.h"
+#include "loader.h"
+#include "notifier.h"
+#include "servant.h"
+#include "updater.h"
+#include "value_store.h"
+
+namespace velnor::server {
+
+namespace {
+
+constexpr const char* c_applicationKey = "registry-app";
+constexpr const char* c_platformKey = "registry-platform";
+
+void Activate(PortableServer::POA_ptr poa, const char* key, PortableServer::ServantBase* servant) {
+    PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key);
+    poa->activate_object_with_id(id, servant);
+    // The POA holds the servant from here on and deletes it at ORB destruction.
+    servant->_remove_ref();
+}
+
+}  // namespace
+
+struct Daemon::Parts {
+    std::unique_ptr<ValueStore> store;
+    std::unique_ptr<Notifier> applicationNotifier;
+    std::unique_ptr<Notifier> platformNotifier;
+    std::unique_ptr<ChangeRouter> router;
+    std::unique_ptr<Updater> updater;
+    CORBA::ORB_var orb;
+    std::string socketPath;
+    std::uint16_t port = 0;
+    std::uint64_t runId = 0;
+
+    int Load(const DaemonOptions& options, std::ostream& err);
+    int Listen(const DaemonOptions& options, std::ostream& err);
+};
+
+int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
+    try {
+        store = std::make_unique<ValueStore>(LoadTreeFile(options.treeFile, MachineHostName()));
+    } catch (const LoadError& e) {
+        err << "velnor-registryd: " << e.what() << std::endl;
+        return c_exitBadInput;
+    }
+    if (options.stateFile.empty()) return c_exitOk;
+    auto state = std::make_unique<StateFile>(options.stateFile);
+    try {
+        store->Restore(state->Load(store->GetTree(), err));
+    } catch (const std::exception& e) {
+        err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;
+        return c_exitBadInput;
+    }
+    store->SetStateFile(std::move(state));
+    return c_exitOk;
+}
+
+// With --port 0 the port must be known before ORB_init, because the Unix
+// socket path is derived from it: a TCP socket bound to port 0 tells a free
+// port, which is released again and handed to the ORB. Another process could
+// take it in between; the ORB then fails to listen and the start fails
+// cleanly instead of serving on a surprise port.
+int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
+    port = options.port;
+    try {
+        if (port == 0) port = PickFreePort(options.listen);
+        socketPath = UnixSocketPath(port);
+        RemoveStaleSocket(socketPath);
+    } catch (const std::exception& e) {
+        err << "velnor-registryd: " << e.what() << std::endl;
+        return c_exitFailure;
+    }
+    const std::string tcp = TcpEndpoint(options.listen, port);
+    const std::string unixEndpoint = "giop:unix:" + socketPath;
+    const std::string maxMessage = std::to_string(c_maxMessageBytes);
+    const char* orbOptions[][2] = {
+        {"endPoint", tcp.c_str()},
+        {"endPoint", unixEndpoint.c_str()},
+        {"giopMaxMsgSize", maxMessage.c_str()},
+        // Callbacks to listeners travel back over the client's connection.
+        {"acceptBiDirectionalGIOP", "1"},
+        {"serverTransportRule", "* unix,ssl,tcp,bidir"},
+        {"clientConnectTimeOutPeriod", "2000"},
+        {nullptr, nullptr},
+    };
+    int argc = 1;
+    char name[] = "velnor-registryd";
+    char* argv[] = {name, nullptr};
+    try {
+        orb = CORBA::ORB_init(argc, argv, "omniORB4", orbOptions);
+        CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
+        PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
+        Activate(poa, c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
+        Activate(poa, c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
+        PortableServer::POAManager_var manager = poa->the_POAManager();
+        manager->activate();
+    } catch (const CORBA::Exception& e) {
+        err << "velnor-registryd: cannot listen on " << options.listen << ":" << port << " (" << e._name()
+            << "; is the port in use?)" << std::endl;
+        return c_exitFailure;
+    }
+    return c_exitOk;
+}
+
+Daemon::Daemon() : m_parts(std::make_unique<Parts>()) {}
+
+Daemon::~Daemon() { Stop(); }
+
+int Daemon::Start(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
+    Parts& p = *m_parts;
+    p.runId = NewRunId();
+    if (int code = p.Load(options, err); code != c_exitOk) return code;
+    const Tree& tree = p.store->GetTree();
+    p.applicationNotifier = std::make_unique<Notifier>(tree);
+    p.platformNotifier = std::make_unique<Notifier>(tree);
+    p.router = std::make_unique<ChangeRouter>(*p.applicationNotifier, *p.platformNotifier);
+    p.store->SetChangeSink(p.router.get());
+    if (int code = p.Listen(options, err); code != c_exitOk) return code;
+    p.updater = std::make_unique<Updater>(*p.store, p.runId);
+    p.updater->Start();
+    out << "velnor-registryd listening on " << options.listen << ":" << p.port << std::endl;
+    return c_exitOk;
+}
+
+void Daemon::Stop() {
+    Parts& p = *m_parts;
+    if (p.updater) p.updater->Stop();
+    if (p.applicationNotifier) p.applicationNotifier->Shutdown();
+    if (p.platformNotifier) p.platformNotifier->Shutdown();
+    if (!CORBA::is_nil(p.orb)) {
+        try {
+            p.orb->shutdown(true);
+            p.orb->destroy();
+        } catch (const CORBA::Exception&) {
+            // Already down; nothing left to release.
+        }
+        p.orb = CORBA::ORB::_nil();
+    }
+    if (!p.socketPath.empty()) {
+        ::unlink(p.socketPath.c_str());
+        p.socketPath.clear();
+    }
+}
+
+}  // namespace velnor::server

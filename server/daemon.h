@@ -1,0 +1,43 @@
+#pragma once
+// One run of velnor-registryd: the store, the ORB with both registries, the
+// notifiers and the update thread, started and stopped in order.
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "tree.h"
+
+namespace velnor::server {
+
+struct DaemonOptions {
+    std::string treeFile;
+    std::string listen = "127.0.0.1";
+    std::uint16_t port = 0;  // 0: a free port
+    std::string stateFile;   // empty: nothing persists
+};
+
+// Exit codes of the program.
+constexpr int c_exitOk = 0;
+constexpr int c_exitFailure = 1;  // could not serve (address in use, ...)
+constexpr int c_exitBadInput = 2;  // bad options, tree file or state file
+
+class Daemon {
+public:
+    Daemon();
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    // Loads, listens and writes the ready line to `out`. Returns an exit
+    // code other than c_exitOk when it could not start (reason on `err`).
+    int Start(const DaemonOptions& options, std::ostream& out, std::ostream& err);
+    // Stops delivery, updates and the ORB, and removes the socket file.
+    void Stop();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m_parts;
+};
+
+}  // namespace velnor::server

@@ -1,0 +1,655 @@
+#include "loader.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <cctype>
+#include <limits>
+#include <set>
+#include <sstream>
+
+#include "istd/strings.h"
+
+namespace velnor::server {
+
+LoadError::LoadError(const std::string& file, int line, const std::string& message)
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message),
+      m_line(line),
+      m_message(message) {}
+
+namespace {
+
+const std::vector<std::string> c_topKeys = {"host", "application", "platform"};
+const std::vector<std::string> c_nodeKeys = {"nodes", "type",      "value",    "flags",  "domain", "validator",
+                                             "min",   "max",       "function", "update", "signal"};
+const std::vector<std::string> c_functionKeys = {"result", "sets"};
+const std::vector<std::string> c_updateKeys = {"period", "generator"};
+const std::vector<std::string> c_signalKeys = {"access",  "atom",    "components", "generator", "rate",
+                                               "block",   "history", "trigger",    "lmt_step"};
+const std::vector<std::string> c_signalAtoms = {"double", "float",  "uint64", "int64", "uint32",
+                                                "int32",  "uint16", "int16",  "uint8", "int8"};
+const std::vector<std::string> c_signalGenerators = {"sine", "ramp", "counter", "noise"};
+// Written in a flags list to take away the readable flag a value implies.
+const char* const c_notReadable = "-readable";
+
+constexpr double c_minPeriod = 0.01;
+
+bool Contains(const std::vector<std::string>& list, const std::string& word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean 'value'?)" for a near miss, else the list of known words.
+std::string Suggestion(const std::string& word, const std::vector<std::string>& known) {
+    for (const auto& candidate : known)
+        if (EditDistance(word, candidate) <= 2) return " (did you mean '" + candidate + "'?)";
+    return " (known: " + istd::StringVecIntoString(known, ", ") + ")";
+}
+
+bool IsQuoted(const YAML::Node& node) { return node.Tag() == "!"; }
+
+struct ParsedInteger {
+    bool negative = false;
+    unsigned long long magnitude = 0;
+};
+
+// Decimal or 0x-hexadecimal with an optional sign, nothing else.
+std::optional<ParsedInteger> ParseInteger(const std::string& text) {
+    ParsedInteger result;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        result.negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size()) return std::nullopt;
+    const char* begin = text.data() + i;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, result.magnitude, base);
+    if (ec != std::errc() || ptr != end) return std::nullopt;
+    return result;
+}
+
+template <class T>
+std::optional<T> IntegerAs(const ParsedInteger& v) {
+    if (v.negative) {
+        if constexpr (!std::is_signed_v<T>) {
+            if (v.magnitude == 0) return T(0);
+            return std::nullopt;
+        } else {
+            const unsigned long long limit = static_cast<unsigned long long>(std::numeric_limits<T>::max()) + 1ULL;
+            if (v.magnitude > limit) return std::nullopt;
+            if (v.magnitude == limit) return std::numeric_limits<T>::min();
+            return static_cast<T>(-static_cast<long long>(v.magnitude));
+        }
+    }
+    if (v.magnitude > static_cast<unsigned long long>(std::numeric_limits<T>::max())) return std::nullopt;
+    return static_cast<T>(v.magnitude);
+}
+
+// strtold over the whole text, plus the YAML spellings of infinity and NaN.
+std::optional<long double> ParseFloating(const std::string& text) {
+    static const std::vector<std::pair<std::string, long double>> specials = {
+        {".inf", std::numeric_limits<long double>::infinity()},
+        {"+.inf", std::numeric_limits<long double>::infinity()},
+        {"-.inf", -std::numeric_limits<long double>::infinity()},
+        {".nan", std::numeric_limits<long double>::quiet_NaN()},
+    };
+    for (const auto& special : specials) {
+        std::string lower = text;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (lower == special.first) return special.second;
+    }
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long double v = std::strtold(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE) return std::nullopt;
+    return v;
+}
+
+std::optional<bool> ParseBool(const std::string& text) {
+    if (text == "true" || text == "True" || text == "TRUE") return true;
+    if (text == "false" || text == "False" || text == "FALSE") return false;
+    return std::nullopt;
+}
+
+template <class T>
+std::optional<T> ParseIntegerAs(const std::string& text) {
+    auto parsed = ParseInteger(text);
+    if (!parsed) return std::nullopt;
+    return IntegerAs<T>(*parsed);
+}
+
+}  // namespace
+
+std::optional<Elements> ParseScalarText(const std::string& text, ValueType type, bool quoted) {
+    if (quoted && type != ValueType::String && type != ValueType::Enum) return std::nullopt;
+    switch (type) {
+        case ValueType::Bool:
+            if (auto b = ParseBool(text)) return Elements(std::vector<bool>{*b});
+            return std::nullopt;
+        case ValueType::Int32:
+            if (auto v = ParseIntegerAs<int>(text)) return Elements(std::vector<int>{*v});
+            return std::nullopt;
+        case ValueType::UInt32:
+            if (auto v = ParseIntegerAs<unsigned int>(text)) return Elements(std::vector<unsigned int>{*v});
+            return std::nullopt;
+        case ValueType::Int64:
+            if (auto v = ParseIntegerAs<long long>(text)) return Elements(std::vector<long long>{*v});
+            return std::nullopt;
+        case ValueType::UInt64:
+            if (auto v = ParseIntegerAs<unsigned long long>(text))
+                return Elements(std::vector<unsigned long long>{*v});
+            return std::nullopt;
+        case ValueType::Double: {
+            auto v = ParseFloating(text);
+            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<double>::max())) return std::nullopt;
+            return Elements(std::vector<double>{static_cast<double>(*v)});
+        }
+        case ValueType::Float: {
+            auto v = ParseFloating(text);
+            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<float>::max())) return std::nullopt;
+            return Elements(std::vector<float>{static_cast<float>(*v)});
+        }
+        case ValueType::String:
+        case ValueType::Enum: return Elements(std::vector<std::string>{text});
+        case ValueType::None: break;
+    }
+    return std::nullopt;
+}
+
+bool IsValidNodeName(const std::string& name) {
+    if (name.empty()) return false;
+    for (unsigned char c : name) {
+        if (c <= ' ' || c == 0x7f) return false;
+        if (std::strchr(".[]{}=", c) != nullptr) return false;
+    }
+    return true;
+}
+
+namespace {
+
+void Append(Elements& target, const Elements& one) {
+    std::visit(
+        [&one](auto& v) {
+            using Vec = std::decay_t<decltype(v)>;
+            if constexpr (!std::is_same_v<Vec, std::monostate>) {
+                const Vec& from = std::get<Vec>(one);
+                v.insert(v.end(), from.begin(), from.end());
+            }
+        },
+        target);
+}
+
+
+// A function's `sets` entry, resolved once the whole tree is known.
+struct PendingSet {
+    NodeId function = 0;
+    std::string path;
+    YAML::Node value;
+    int line = 0;
+};
+
+class TreeLoader {
+public:
+    TreeLoader(std::string file, std::string fallbackHost) : m_file(std::move(file)), m_fallbackHost(std::move(fallbackHost)) {}
+
+    Tree Load(const YAML::Node& document) {
+        m_tree.file = m_file;
+        m_tree.nodes.emplace_back();  // id 0 stays unused
+        if (!document.IsDefined() || document.IsNull()) Fail(1, "the tree file is empty");
+        if (!document.IsMap()) Fail(document, "the tree file must be a mapping with host, application and platform");
+        CheckKeys(document, c_topKeys, "key");
+        m_tree.host = m_fallbackHost;
+        if (document["host"]) m_tree.host = NameFrom(document["host"], "host name");
+        m_tree.applicationRoot = LoadRoot(document["application"], Root::Application);
+        m_tree.platformRoot = LoadRoot(document["platform"], Root::Platform);
+        ResolveSets();
+        return std::move(m_tree);
+    }
+
+    [[noreturn]] void Fail(int line, const std::string& message) const { throw LoadError(m_file, line, message); }
+    [[noreturn]] void Fail(const YAML::Node& at, const std::string& message) const { Fail(LineOf(at), message); }
+
+private:
+    static int LineOf(const YAML::Node& node) {
+        const YAML::Mark mark = node.Mark();
+        return mark.line >= 0 ? mark.line + 1 : 0;
+    }
+
+    // Refuses unknown and repeated keys of a mapping.
+    void CheckKeys(const YAML::Node& map, const std::vector<std::string>& known, const char* what) const {
+        std::set<std::string> seen;
+        for (const auto& entry : map) {
+            if (!entry.first.IsScalar()) Fail(entry.first, std::string("a ") + what + " must be a plain text");
+            const std::string key = entry.first.Scalar();
+            if (!Contains(known, key)) Fail(entry.first, std::string("unknown ") + what + " '" + key + "'" + Suggestion(key, known));
+            if (!seen.insert(key).second) Fail(entry.first, std::string("duplicate ") + what + " '" + key + "'");
+        }
+    }
+
+    std::string ScalarText(const YAML::Node& node, const std::string& what) const {
+        if (!node.IsScalar()) Fail(node, what + " must be a single text or number");
+        return node.Scalar();
+    }
+
+    std::string NameFrom(const YAML::Node& node, const std::string& what) const {
+        const std::string name = ScalarText(node, what);
+        if (!IsValidNodeName(name))
+            Fail(node, "invalid " + what + " '" + name + "': it must not be empty nor hold blanks or any of . [ ] { } =");
+        return name;
+    }
+
+    double NumberFrom(const YAML::Node& node, const std::string& what) const {
+        if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a number");
+        auto v = ParseFloating(node.Scalar());
+        if (!v || !std::isfinite(*v)) Fail(node, what + " must be a finite number, not '" + node.Scalar() + "'");
+        return static_cast<double>(*v);
+    }
+
+    std::uint64_t CountFrom(const YAML::Node& node, const std::string& what) const {
+        if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a whole number");
+        auto v = ParseIntegerAs<std::uint64_t>(node.Scalar());
+        if (!v || *v == 0) Fail(node, what + " must be a whole number of at least 1, not '" + node.Scalar() + "'");
+        return *v;
+    }
+
+    NodeId LoadRoot(const YAML::Node& yaml, Root root) {
+        const NodeId id = NewNode(0, m_tree.host, {}, root, yaml ? LineOf(yaml) : 0);
+        m_tree.nodes[id].parent = id;
+        if (yaml && !yaml.IsNull()) LoadNodeBody(yaml, id);
+        return id;
+    }
+
+    NodeId NewNode(NodeId parent, const std::string& name, std::vector<std::string> relPath, Root root, int line) {
+        Node node;
+        node.id = static_cast<NodeId>(m_tree.nodes.size());
+        node.parent = parent;
+        node.root = root;
+        node.name = name;
+        node.relPath = std::move(relPath);
+        node.line = line;
+        if (parent != 0) node.hiddenPath = m_tree.nodes[parent].hiddenPath;
+        m_tree.nodes.push_back(std::move(node));
+        return m_tree.nodes.back().id;
+    }
+
+    // Nodes are addressed by id: m_tree.nodes grows while children load.
+    Node& At(NodeId id) { return m_tree.nodes[id]; }
+
+    void LoadNodeBody(const YAML::Node& yaml, NodeId id) {
+        if (!yaml.IsMap()) Fail(yaml, "node '" + At(id).name + "' must be a mapping of node keys");
+        CheckKeys(yaml, c_nodeKeys, "key");
+        LoadType(yaml, id);
+        LoadDomain(yaml, id);
+        LoadBounds(yaml, id);
+        LoadValue(yaml, id);
+        LoadFlags(yaml, id);
+        if (yaml["validator"]) At(id).validator = ScalarText(yaml["validator"], "validator");
+        if (yaml["function"]) LoadFunction(yaml["function"], id);
+        if (yaml["update"]) LoadUpdate(yaml["update"], id);
+        if (yaml["signal"]) LoadSignal(yaml, id);
+        if (yaml["nodes"]) LoadChildren(yaml["nodes"], id);
+    }
+
+    void LoadType(const YAML::Node& yaml, NodeId id) {
+        const YAML::Node type = yaml["type"];
+        if (!type) {
+            if (yaml["value"]) Fail(yaml["value"], "a value needs a 'type' (bool, int32, uint32, int64, uint64, double, float, string or enum)");
+            return;
+        }
+        const std::string name = ScalarText(type, "type");
+        auto parsed = ValueTypeFromName(name);
+        if (!parsed) Fail(type, "unknown type '" + name + "' (known: bool, int32, uint32, int64, uint64, double, float, string, enum)");
+        At(id).type = *parsed;
+    }
+
+    void LoadDomain(const YAML::Node& yaml, NodeId id) {
+        const YAML::Node domain = yaml["domain"];
+        if (!domain) {
+            if (At(id).type == ValueType::Enum) Fail(yaml["type"], "an enum needs a 'domain' listing its values");
+            return;
+        }
+        if (!domain.IsSequence()) Fail(domain, "domain must be a list of texts");
+        std::vector<std::string> values;
+        for (const auto& entry : domain) {
+            const std::string text = ScalarText(entry, "a domain value");
+            if (Contains(values, text)) Fail(entry, "domain value '" + text + "' appears twice");
+            values.push_back(text);
+        }
+        if (At(id).type == ValueType::Enum && values.empty()) Fail(domain, "an enum needs at least one domain value");
+        At(id).domain = std::move(values);
+    }
+
+    void LoadBounds(const YAML::Node& yaml, NodeId id) {
+        for (const char* key : {"min", "max"}) {
+            const YAML::Node bound = yaml[key];
+            if (!bound) continue;
+            if (!IsNumeric(At(id).type)) Fail(bound, std::string(key) + " needs a numeric type");
+            if (!bound.IsScalar() || IsQuoted(bound)) Fail(bound, std::string(key) + " must be a number");
+            auto v = ParseFloating(bound.Scalar());
+            if (!v || std::isnan(*v)) Fail(bound, std::string(key) + " must be a number, not '" + bound.Scalar() + "'");
+            (std::strcmp(key, "min") == 0 ? At(id).min : At(id).max) = *v;
+        }
+        const Node& node = At(id);
+        if (node.min && node.max && *node.min > *node.max)
+            Fail(yaml["max"], "min " + BoundText(*node.min) + " is greater than max " + BoundText(*node.max));
+    }
+
+    // One element of `node`'s type from a YAML scalar, checked against the
+    // node's domain and bounds.
+    Elements ElementFrom(const YAML::Node& scalar, const Node& node) const {
+        if (!scalar.IsScalar()) Fail(scalar, "value elements must be single texts or numbers");
+        const std::string text = scalar.Scalar();
+        auto parsed = ParseScalarText(text, node.type, IsQuoted(scalar));
+        if (!parsed) Fail(scalar, "value '" + text + "' does not fit the type " + ValueTypeName(node.type));
+        if (node.type == ValueType::Enum && !Contains(*node.domain, text))
+            Fail(scalar, "value '" + text + "' is not in the domain (" + istd::StringVecIntoString(*node.domain, ",") + ")");
+        if (auto v = NumericElement(*parsed, 0)) {
+            if ((node.min && *v < *node.min) || (node.max && *v > *node.max))
+                Fail(scalar, "value " + text + " is out of range " + RangeText(node.min, node.max));
+        }
+        return *parsed;
+    }
+
+    // A scalar or a list of the node's type; `isArray` tells which it was.
+    Elements ElementsFrom(const YAML::Node& yaml, const Node& node, bool& isArray) const {
+        Elements elements = MakeElements(node.type, 0);
+        isArray = yaml.IsSequence();
+        if (isArray) {
+            for (const auto& entry : yaml) Append(elements, ElementFrom(entry, node));
+        } else if (yaml.IsNull()) {
+            Fail(yaml, "value is missing (write \"\" for an empty text)");
+        } else {
+            Append(elements, ElementFrom(yaml, node));
+        }
+        return elements;
+    }
+
+    void LoadValue(const YAML::Node& yaml, NodeId id) {
+        Node& node = At(id);
+        if (!node.HasValue()) return;
+        const YAML::Node value = yaml["value"];
+        if (value) {
+            bool isArray = false;
+            node.initial = ElementsFrom(value, node, isArray);
+            if (isArray) node.flags |= flags::Array;
+        } else {
+            node.initial = DefaultValue(yaml, node);
+        }
+        node.size = static_cast<std::uint32_t>(ElementCount(node.initial));
+        node.flags |= flags::Readable;
+    }
+
+    // Zero, false, "" or the first enumeration value, moved into the bounds.
+    Elements DefaultValue(const YAML::Node& yaml, const Node& node) const {
+        if (node.type == ValueType::Enum) return std::vector<std::string>{node.domain->front()};
+        if (!IsNumeric(node.type)) return MakeElements(node.type, 1);
+        long double v = 0;
+        if (node.min && *node.min > v) v = IsIntegral(node.type) ? std::ceil(*node.min) : *node.min;
+        if (node.max && *node.max < v) v = IsIntegral(node.type) ? std::floor(*node.max) : *node.max;
+        auto value = ParseScalarText(BoundText(v), node.type, false);
+        if (!value || (node.min && v < *node.min) || (node.max && v > *node.max))
+            Fail(yaml["type"], "no value of this type lies between min and max; give a 'value'");
+        return *value;
+    }
+
+    void LoadFlags(const YAML::Node& yaml, NodeId id) {
+        const YAML::Node list = yaml["flags"];
+        if (!list) return;
+        if (!list.IsSequence()) Fail(list, "flags must be a list, e.g. [writable, persistent]");
+        for (const auto& entry : list) ApplyFlag(yaml, entry, id);
+        CheckFlagCombination(list, id);
+    }
+
+    void ApplyFlag(const YAML::Node& yaml, const YAML::Node& entry, NodeId id) {
+        Node& node = At(id);
+        const std::string word = ScalarText(entry, "a flag");
+        if (word == c_notReadable) {
+            node.flags &= ~flags::Readable;
+            return;
+        }
+        std::vector<std::string> known;
+        for (const auto& flag : FlagNames()) {
+            known.emplace_back(flag.name);
+            if (word != flag.name) continue;
+            CheckFlagSource(yaml, entry, node, flag.bit, word);
+            node.flags |= flag.bit;
+            if (flag.bit == flags::Hidden) node.hiddenPath = true;
+            return;
+        }
+        known.emplace_back(c_notReadable);
+        Fail(entry, "unknown flag '" + word + "'" + Suggestion(word, known));
+    }
+
+    void CheckFlagSource(const YAML::Node& yaml, const YAML::Node& entry, const Node& node, std::uint32_t bit,
+                         const std::string& word) const {
+        const std::uint32_t needValue = flags::Readable | flags::Writable | flags::Constant | flags::Persistent | flags::Array;
+        if ((bit & needValue) && !node.HasValue()) Fail(entry, "flag '" + word + "' needs a value ('type')");
+        if (bit == flags::Executable && !yaml["function"]) Fail(entry, "flag 'executable' needs a 'function'");
+        if (bit == flags::Signal && !yaml["signal"]) Fail(entry, "flag 'signal' needs a 'signal' description");
+        if (bit == flags::Array && (!yaml["value"] || !yaml["value"].IsSequence()))
+            Fail(entry, "flag 'array' needs a list as value");
+    }
+
+    void CheckFlagCombination(const YAML::Node& list, NodeId id) {
+        Node& node = At(id);
+        if (node.Has(flags::Writable) && node.Has(flags::Constant))
+            Fail(list, "flags 'writable' and 'constant' exclude each other");
+    }
+
+    void LoadFunction(const YAML::Node& yaml, NodeId id) {
+        if (!yaml.IsMap()) Fail(yaml, "function must be a mapping with 'result' and 'sets'");
+        CheckKeys(yaml, c_functionKeys, "function key");
+        FunctionInfo info;
+        if (const YAML::Node result = yaml["result"]) {
+            auto b = result.IsScalar() && !IsQuoted(result) ? ParseBool(result.Scalar()) : std::nullopt;
+            if (!b) Fail(result, "result must be true or false");
+            info.result = *b;
+        }
+        if (const YAML::Node sets = yaml["sets"]) {
+            if (!sets.IsMap()) Fail(sets, "sets must be a mapping of relative path to value");
+            std::set<std::string> seen;
+            for (const auto& entry : sets) {
+                const std::string path = ScalarText(entry.first, "a sets path");
+                if (!seen.insert(path).second) Fail(entry.first, "duplicate sets path '" + path + "'");
+                m_pendingSets.push_back({id, path, entry.second, LineOf(entry.first)});
+            }
+        }
+        At(id).function = std::move(info);
+        At(id).flags |= flags::Executable;
+    }
+
+    void LoadUpdate(const YAML::Node& yaml, NodeId id) {
+        if (!yaml.IsMap()) Fail(yaml, "update must be a mapping with 'period' and 'generator'");
+        CheckKeys(yaml, c_updateKeys, "update key");
+        const Node& node = At(id);
+        if (!node.HasValue()) Fail(yaml, "update needs a node with a value ('type')");
+        if (node.Has(flags::Constant)) Fail(yaml, "a constant node cannot change by itself");
+        UpdateInfo info;
+        if (!yaml["period"]) Fail(yaml, "update needs a 'period' in seconds");
+        info.period = NumberFrom(yaml["period"], "period");
+        if (info.period < c_minPeriod) Fail(yaml["period"], "period must be at least 0.01 seconds");
+        if (!yaml["generator"]) Fail(yaml, "update needs a 'generator' (counter, ramp, random-walk, toggle)");
+        info.generator = GeneratorFrom(yaml["generator"], node);
+        At(id).update = info;
+    }
+
+    Generator GeneratorFrom(const YAML::Node& yaml, const Node& node) const {
+        const std::string name = ScalarText(yaml, "generator");
+        const std::vector<std::string> known = {"counter", "ramp", "random-walk", "toggle"};
+        if (!Contains(known, name)) Fail(yaml, "unknown generator '" + name + "'" + Suggestion(name, known));
+        if (name == "toggle") {
+            if (node.type != ValueType::Bool) Fail(yaml, "generator 'toggle' needs a bool node");
+            return Generator::Toggle;
+        }
+        if (!IsNumeric(node.type)) Fail(yaml, "generator '" + name + "' needs a numeric node");
+        if (name == "counter") return Generator::Counter;
+        if (name == "ramp") return Generator::Ramp;
+        return Generator::RandomWalk;
+    }
+
+    void LoadSignal(const YAML::Node& node, NodeId id) {
+        for (const char* excluded : {"type", "value", "function", "update"})
+            if (node[excluded]) Fail(node[excluded], std::string("a signal node has no '") + excluded + "'");
+        const YAML::Node yaml = node["signal"];
+        if (!yaml.IsMap()) Fail(yaml, "signal must be a mapping (access, atom, components, ...)");
+        CheckKeys(yaml, c_signalKeys, "signal key");
+        SignalInfo info;
+        info.access = AccessFrom(yaml);
+        info.atom = ChoiceFrom(yaml, "atom", c_signalAtoms, "");
+        info.components = ComponentsFrom(yaml);
+        info.generator = ChoiceFrom(yaml, "generator", c_signalGenerators, "sine");
+        if (yaml["rate"]) {
+            info.rate = NumberFrom(yaml["rate"], "rate");
+            if (info.rate < 0) Fail(yaml["rate"], "rate must not be negative");
+        }
+        LoadSignalSizes(yaml, info);
+        At(id).signal = std::move(info);
+        At(id).flags |= flags::Signal;
+    }
+
+    SignalInfo::Access AccessFrom(const YAML::Node& yaml) const {
+        if (!yaml["access"]) Fail(yaml, "signal needs an 'access' (stream or dod)");
+        const std::string access = ScalarText(yaml["access"], "access");
+        if (access == "stream") return SignalInfo::Access::Stream;
+        if (access == "dod") return SignalInfo::Access::Dod;
+        Fail(yaml["access"], "unknown access '" + access + "' (known: stream, dod)");
+    }
+
+    std::string ChoiceFrom(const YAML::Node& yaml, const char* key, const std::vector<std::string>& known,
+                           const std::string& fallback) const {
+        if (!yaml[key]) {
+            if (fallback.empty()) Fail(yaml, std::string("signal needs an '") + key + "'");
+            return fallback;
+        }
+        const std::string word = ScalarText(yaml[key], key);
+        if (!Contains(known, word)) Fail(yaml[key], std::string("unknown ") + key + " '" + word + "'" + Suggestion(word, known));
+        return word;
+    }
+
+    std::vector<std::string> ComponentsFrom(const YAML::Node& yaml) const {
+        const YAML::Node list = yaml["components"];
+        if (!list) Fail(yaml, "signal needs 'components' (a list of names)");
+        if (!list.IsSequence() || list.size() == 0) Fail(list, "components must be a non-empty list of names");
+        std::vector<std::string> names;
+        for (const auto& entry : list) {
+            std::string name = NameFrom(entry, "component name");
+            if (Contains(names, name)) Fail(entry, "component '" + name + "' appears twice");
+            names.push_back(std::move(name));
+        }
+        return names;
+    }
+
+    void LoadSignalSizes(const YAML::Node& yaml, SignalInfo& info) const {
+        const bool stream = info.access == SignalInfo::Access::Stream;
+        for (const char* key : stream ? std::vector<const char*>{"history", "trigger"} : std::vector<const char*>{"block"})
+            if (yaml[key]) Fail(yaml[key], std::string("'") + key + "' does not apply to " + (stream ? "stream" : "dod") + " signals");
+        if (stream) {
+            info.block = 1024;
+            if (yaml["block"]) {
+                const std::uint64_t block = CountFrom(yaml["block"], "block");
+                if (block > (1u << 24)) Fail(yaml["block"], "block must be at most 16777216 atoms");
+                info.block = static_cast<std::uint32_t>(block);
+            }
+        } else {
+            info.history = yaml["history"] ? CountFrom(yaml["history"], "history") : 100000;
+            if (info.history > (1ull << 28)) Fail(yaml["history"], "history must be at most 268435456 atoms");
+            info.trigger = 1.0;
+            if (yaml["trigger"]) {
+                info.trigger = NumberFrom(yaml["trigger"], "trigger");
+                if (info.trigger <= 0) Fail(yaml["trigger"], "trigger must be a positive number of seconds");
+            }
+        }
+        if (yaml["lmt_step"]) info.lmtStep = CountFrom(yaml["lmt_step"], "lmt_step");
+    }
+
+    void LoadChildren(const YAML::Node& yaml, NodeId id) {
+        if (yaml.IsNull()) return;
+        if (!yaml.IsMap()) Fail(yaml, "nodes must be a mapping of name to node");
+        for (const auto& entry : yaml) {
+            const std::string name = NameFrom(entry.first, "node name");
+            if (m_tree.Child(id, name) != 0) Fail(entry.first, "duplicate node name '" + name + "'");
+            std::vector<std::string> relPath = At(id).relPath;
+            relPath.push_back(name);
+            const NodeId child = NewNode(id, name, std::move(relPath), At(id).root, LineOf(entry.first));
+            At(id).children.push_back(child);
+            if (!entry.second.IsNull()) LoadNodeBody(entry.second, child);
+        }
+    }
+
+    void ResolveSets() {
+        for (const auto& pending : m_pendingSets) {
+            const Node& function = At(pending.function);
+            const NodeId base = function.parent == function.id ? function.id : function.parent;
+            const NodeId target = m_tree.Resolve(base, istd::TokenizeString(pending.path, "."));
+            if (target == 0) Fail(pending.line, "sets path '" + pending.path + "' names no node");
+            const Node& node = At(target);
+            if (!node.HasValue()) Fail(pending.line, "sets path '" + pending.path + "' names a node without value");
+            if (node.Has(flags::Constant)) Fail(pending.line, "sets path '" + pending.path + "' names a constant node");
+            bool isArray = false;
+            Elements value = ElementsFrom(pending.value, node, isArray);
+            if (isArray != node.IsArray() || ElementCount(value) != node.size)
+                Fail(pending.value, "sets value for '" + pending.path + "' must have the node's shape (" +
+                                        (node.IsArray() ? "a list of " + std::to_string(node.size) + " elements" : "a single value") + ")");
+            At(pending.function).function->sets.push_back({target, std::move(value)});
+        }
+    }
+
+    std::string m_file;
+    std::string m_fallbackHost;
+    Tree m_tree;
+    std::vector<PendingSet> m_pendingSets;
+};
+
+Tree LoadDocument(const std::function<YAML::Node()>& parse, const std::string& fileName, const std::string& fallbackHost) {
+    YAML::Node document;
+    try {
+        document = parse();
+    } catch (const YAML::ParserException& e) {
+        throw LoadError(fileName, e.mark.line + 1, e.msg);
+    }
+    return TreeLoader(fileName, fallbackHost).Load(document);
+}
+
+}  // namespace
+
+Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost) {
+    std::ifstream in(path);
+    if (!in) throw LoadError(path, 0, std::string("cannot read the tree file: ") + std::strerror(errno));
+    std::stringstream text;
+    text << in.rdbuf();
+    return LoadTreeText(text.str(), path, fallbackHost);
+}
+
+Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost) {
+    return LoadDocument([&text] { return YAML::Load(text); }, fileName, fallbackHost);
+}
+
+}  // namespace velnor::server

@@ -1,0 +1,93 @@
+// velnor-registryd: serves the node tree of a YAML file as the application
+// and platform registries.
+#include <pthread.h>
+
+#include <boost/program_options.hpp>
+#include <csignal>
+#include <iostream>
+#include <optional>
+
+#include "daemon.h"
+
+namespace po = boost::program_options;
+using velnor::server::DaemonOptions;
+
+namespace {
+
+const char* const c_usage = "Usage: velnor-registryd --tree FILE [--port N] [--listen ADDR] [--state FILE]";
+
+po::options_description Describe(DaemonOptions& options, unsigned& port) {
+    po::options_description description("Options");
+    description.add_options()
+        ("help,h", "Print this help and exit.")
+        ("tree,t", po::value(&options.treeFile)->value_name("FILE"), "The tree file (YAML) to serve. Required.")
+        ("port,p", po::value(&port)->value_name("N")->default_value(VELNOR_DEFAULT_PORT),
+         "TCP port; 0 picks a free one.")
+        ("listen,l", po::value(&options.listen)->value_name("ADDR")->default_value(options.listen),
+         "Numeric IP address to listen on.")
+        ("state,s", po::value(&options.stateFile)->value_name("FILE"),
+         "Keeps the values of persistent nodes in FILE across restarts.");
+    return description;
+}
+
+// The options, or the exit code when the run ends here.
+std::optional<DaemonOptions> ParseOptions(int argc, char** argv, int& exitCode) {
+    DaemonOptions options;
+    unsigned port = 0;
+    const po::options_description description = Describe(options, port);
+    po::variables_map values;
+    try {
+        po::store(po::command_line_parser(argc, argv).options(description).run(), values);
+        po::notify(values);
+    } catch (const po::error& e) {
+        std::cerr << "velnor-registryd: " << e.what() << "\n" << c_usage << "\n";
+        exitCode = velnor::server::c_exitBadInput;
+        return std::nullopt;
+    }
+    if (values.count("help")) {
+        std::cout << c_usage << "\n\n" << description;
+        exitCode = velnor::server::c_exitOk;
+        return std::nullopt;
+    }
+    if (options.treeFile.empty() || port > 65535) {
+        std::cerr << "velnor-registryd: " << (port > 65535 ? "the port must be at most 65535" : "--tree FILE is required")
+                  << "\n" << c_usage << "\n";
+        exitCode = velnor::server::c_exitBadInput;
+        return std::nullopt;
+    }
+    options.port = static_cast<std::uint16_t>(port);
+    return options;
+}
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal);
+    return set;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Blocked before any thread exists, so that every thread (the ORB's
+    // included) inherits the mask and only the sigwait below sees them.
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A shell starts background jobs with SIGINT ignored; an ignored signal
+    // is discarded before sigwait could take it.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, SIG_DFL);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int exitCode = velnor::server::c_exitOk;
+    const std::optional<DaemonOptions> options = ParseOptions(argc, argv, exitCode);
+    if (!options) return exitCode;
+
+    velnor::server::Daemon daemon;
+    exitCode = daemon.Start(*options, std::cout, std::cerr);
+    if (exitCode == velnor::server::c_exitOk) {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
+    daemon.Stop();
+    return exitCode;
+}

@@ -1,0 +1,84 @@
+#pragma once
+// Delivers value changes to subscribed clients. Each client key has one
+// bounded queue and one delivery thread, which sends everything queued in
+// one notify call. A writer never waits for a client: a client whose queue
+// overflows or whose delivery fails is dropped with all its subscriptions.
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "idl/registry.hh"
+#include "value_store.h"
+
+namespace velnor::server {
+
+struct NotifierLimits {
+    std::size_t queueLimit = 65536;                        // queued notifications per client
+    std::size_t batchLimit = 4096;                         // notifications per notify call
+    std::uint64_t batchBytes = 32u * 1024u * 1024u;        // rough wire size per notify call
+    std::chrono::milliseconds pushTimeout{5000};           // one notify call at the most
+};
+
+class Subscriber;
+
+class Notifier {
+public:
+    Notifier(const Tree& tree, NotifierLimits limits = {});
+    ~Notifier();
+    Notifier(const Notifier&) = delete;
+    Notifier& operator=(const Notifier&) = delete;
+
+    void Subscribe(const std::string& key, i_NET::NotificationSink_ptr sink, NodeId id);
+    void Unsubscribe(const std::string& key);
+    // Queues the change for every subscription of its node; never blocks on
+    // a client.
+    void Publish(const Change& change);
+    // Stops all delivery threads; later calls do nothing.
+    void Shutdown();
+
+    std::size_t SubscriberCount();
+
+private:
+    void DropLocked(const std::string& key);
+    void Retire(std::shared_ptr<Subscriber> subscriber);
+    void Reap();
+
+    const Tree& m_tree;
+    const NotifierLimits m_limits;
+
+    // Guards m_subscribers, m_byNode and m_stopped.
+    std::mutex m_lock;
+    std::map<std::string, std::shared_ptr<Subscriber>> m_subscribers;
+    // One entry per subscribe call: a node subscribed twice is listed twice.
+    std::unordered_map<NodeId, std::vector<std::shared_ptr<Subscriber>>> m_byNode;
+    bool m_stopped = false;
+
+    // Dropped subscribers wait here until their thread is joined, so that a
+    // writer never joins a thread that may be inside a slow call.
+    std::mutex m_reapLock;
+    std::condition_variable m_reapWake;
+    std::vector<std::shared_ptr<Subscriber>> m_retired;
+    bool m_reapStop = false;
+    std::thread m_reaper;
+};
+
+// Sends the changes of both registries to the notifier of each.
+class ChangeRouter : public ChangeSink {
+public:
+    ChangeRouter(Notifier& application, Notifier& platform) : m_application(application), m_platform(platform) {}
+    void OnChange(const Node& node, const Change& change) override {
+        (node.root == Root::Application ? m_application : m_platform).Publish(change);
+    }
+
+private:
+    Notifier& m_application;
+    Notifier& m_platform;
+};
+
+}  // namespace velnor::server

@@ -1,0 +1,174 @@
+#include "servant.h"
+
+#include "corba_values.h"
+
+namespace velnor::server {
+
+namespace {
+
+// Runs one call, turning the store's failures into the protocol's.
+template <class F>
+auto Translate(F&& call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const NotFoundError& e) {
+        throw i_NET::NotFound(e.Path().c_str());
+    } catch (const RegistryError& e) {
+        throw i_NET::RegistryError(e.what());
+    } catch (const std::bad_alloc&) {
+        throw CORBA::NO_MEMORY();
+    }
+}
+
+std::vector<std::string> Names(const i_NET::StringSeq& seq) {
+    std::vector<std::string> names;
+    names.reserve(seq.length());
+    for (CORBA::ULong i = 0; i < seq.length(); ++i) names.emplace_back(static_cast<const char*>(seq[i]));
+    return names;
+}
+
+// Texts cannot raise RegistryError in the protocol; a text too large for
+// one message is reported as the ORB's implementation limit.
+void CheckTextSize(const std::string& text) {
+    if (text.size() > c_maxMessageBytes - c_messageHeadroom) throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
+}
+
+}  // namespace
+
+RegistryServant::RegistryServant(ValueStore& store, Notifier& notifier, Root root, std::uint64_t runId)
+    : m_store(store), m_notifier(notifier), m_root(root), m_runId(runId) {}
+
+const Node& RegistryServant::ById(i_NET::NodeId id) const {
+    const Node* node = m_store.GetTree().Find(id);
+    if (!node || node->root != m_root) throw NotFoundError("#" + std::to_string(id));
+    return *node;
+}
+
+void RegistryServant::CheckReplySize(const Node& node, std::uint64_t bytes, const char* what) const {
+    if (bytes > c_maxMessageBytes - c_messageHeadroom)
+        throw RegistryError(std::string(what) + " of node " + m_store.GetTree().DottedPath(node) + " takes " +
+                            std::to_string(bytes) + " bytes, more than the message limit of " +
+                            std::to_string(c_maxMessageBytes) + " bytes; read it in smaller ranges");
+}
+
+i_NET::ServerIdentity* RegistryServant::identity() {
+    auto* identity = new i_NET::ServerIdentity;
+    identity->runId = m_runId;
+    identity->host = m_store.GetTree().host.c_str();
+    return identity;
+}
+
+i_NET::NodeInfo* RegistryServant::root() {
+    const Tree& tree = m_store.GetTree();
+    return new i_NET::NodeInfo(InfoOf(tree, tree.nodes[tree.RootOf(m_root)]));
+}
+
+i_NET::NodeInfo* RegistryServant::lookup(const i_NET::StringSeq& relPath, CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Node& node = m_store.Visible(m_root, Names(relPath), exposeHidden);
+        return new i_NET::NodeInfo(InfoOf(m_store.GetTree(), node));
+    });
+}
+
+i_NET::NodeInfo* RegistryServant::node(i_NET::NodeId id, CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Node& node = m_store.Visible(m_root, id, exposeHidden);
+        return new i_NET::NodeInfo(InfoOf(m_store.GetTree(), node));
+    });
+}
+
+i_NET::NodeInfoSeq* RegistryServant::children(i_NET::NodeId id, CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Tree& tree = m_store.GetTree();
+        const Node& parent = m_store.Visible(m_root, id, exposeHidden);
+        i_NET::NodeInfoSeq_var list = new i_NET::NodeInfoSeq;
+        for (NodeId child : parent.children) {
+            const Node& node = tree.nodes[child];
+            if (node.Has(flags::Hidden) && !exposeHidden) continue;
+            const CORBA::ULong n = list->length();
+            list->length(n + 1);
+            list[n] = InfoOf(tree, node);
+        }
+        return list._retn();
+    });
+}
+
+i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::ULong count) {
+    return Translate([&] {
+        const Node& node = ById(id);
+        CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
+        const Elements value = m_store.Get(node, pos, count);
+        CheckReplySize(node, WireBytes(value), "Reading");
+        return new i_NET::Values(ToCorba(value));
+    });
+}
+
+void RegistryServant::set(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Values& v) {
+    Translate([&] {
+        const Node& node = ById(id);
+        std::optional<Elements> written = FromCorba(v);
+        if (!written) throw RegistryError("The value written to node " + m_store.GetTree().DottedPath(node) + " has no element type");
+        m_store.Set(node, pos, *written);
+    });
+}
+
+char* RegistryServant::toText(i_NET::NodeId id, CORBA::ULong maxLength) {
+    return Translate([&] {
+        const std::string text = m_store.Text(ById(id), maxLength);
+        CheckTextSize(text);
+        return CORBA::string_dup(text.c_str());
+    });
+}
+
+char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::ULong flags, CORBA::ULong maxLength,
+                                   CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        DumpRequest request;
+        request.start = m_store.Visible(m_root, id, exposeHidden).id;
+        request.level = level;
+        request.flags = flags;
+        request.maxLength = maxLength;
+        request.exposeHidden = exposeHidden;
+        const std::string text = m_store.Dump(request);
+        CheckTextSize(text);
+        return CORBA::string_dup(text.c_str());
+    });
+}
+
+CORBA::Boolean RegistryServant::domainValues(i_NET::NodeId id, i_NET::StringSeq_out domain) {
+    return Translate([&] {
+        const Node& node = ById(id);
+        i_NET::StringSeq_var list = new i_NET::StringSeq;
+        if (node.domain) {
+            list->length(static_cast<CORBA::ULong>(node.domain->size()));
+            for (std::size_t i = 0; i < node.domain->size(); ++i)
+                list[static_cast<CORBA::ULong>(i)] = (*node.domain)[i].c_str();
+        }
+        domain = list._retn();
+        return static_cast<CORBA::Boolean>(node.domain.has_value());
+    });
+}
+
+CORBA::Boolean RegistryServant::validatorExpression(i_NET::NodeId id, CORBA::String_out expr) {
+    return Translate([&] {
+        const Node& node = ById(id);
+        expr = CORBA::string_dup(node.validator ? node.validator->c_str() : "");
+        return static_cast<CORBA::Boolean>(node.validator.has_value());
+    });
+}
+
+CORBA::Boolean RegistryServant::execute(i_NET::NodeId id) {
+    return Translate([&] { return static_cast<CORBA::Boolean>(m_store.Execute(ById(id))); });
+}
+
+void RegistryServant::subscribe(const char* clientKey, i_NET::NotificationSink_ptr sink, i_NET::NodeId id) {
+    Translate([&] {
+        const Node& node = ById(id);
+        if (CORBA::is_nil(sink)) throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+        m_notifier.Subscribe(clientKey, sink, node.id);
+    });
+}
+
+void RegistryServant::unsubscribe(const char* clientKey) { m_notifier.Unsubscribe(clientKey); }
+
+}  // namespace velnor::server

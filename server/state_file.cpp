@@ -1,0 +1,211 @@
+#include "state_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "istd/strings.h"
+#include "loader.h"
+
+namespace velnor::server {
+
+namespace {
+
+const char* RootKey(Root root) { return root == Root::Application ? "application" : "platform"; }
+
+// Texts that read back to the very same value (more digits than the
+// display texts of the client).
+std::string ExactText(const Elements& value, std::size_t i) {
+    if (const auto* d = std::get_if<std::vector<double>>(&value)) {
+        char buffer[40];
+        std::snprintf(buffer, sizeof buffer, "%.17g", (*d)[i]);
+        return std::isfinite((*d)[i]) ? buffer : std::isnan((*d)[i]) ? ".nan" : (*d)[i] > 0 ? ".inf" : "-.inf";
+    }
+    if (const auto* f = std::get_if<std::vector<float>>(&value)) {
+        char buffer[40];
+        const double v = (*f)[i];
+        std::snprintf(buffer, sizeof buffer, "%.9g", v);
+        return std::isfinite(v) ? buffer : std::isnan(v) ? ".nan" : v > 0 ? ".inf" : "-.inf";
+    }
+    return ElementText(value, i);
+}
+
+void EmitElement(YAML::Emitter& out, const Node& node, const Elements& value, std::size_t i) {
+    if (node.type == ValueType::String || node.type == ValueType::Enum)
+        out << YAML::DoubleQuoted << ExactText(value, i);
+    else
+        out << ExactText(value, i);
+}
+
+void EmitValue(YAML::Emitter& out, const Node& node, const Elements& value) {
+    out << YAML::BeginMap << YAML::Key << "type" << YAML::Value << ValueTypeName(node.type);
+    out << YAML::Key << "value" << YAML::Value;
+    if (node.IsArray()) {
+        out << YAML::Flow << YAML::BeginSeq;
+        for (std::size_t i = 0; i < ElementCount(value); ++i) EmitElement(out, node, value, i);
+        out << YAML::EndSeq;
+    } else {
+        EmitElement(out, node, value, 0);
+    }
+    out << YAML::EndMap;
+}
+
+void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue>& values, Root root) {
+    out << YAML::Key << RootKey(root) << YAML::Value << YAML::BeginMap;
+    for (const auto& saved : values) {
+        const Node& node = tree.nodes[saved.id];
+        if (node.root != root) continue;
+        out << YAML::Key << istd::StringVecIntoString(node.relPath, ".") << YAML::Value << YAML::Flow;
+        EmitValue(out, node, saved.value);
+    }
+    out << YAML::EndMap;
+}
+
+[[noreturn]] void Throw(const std::string& what, const std::string& path) {
+    throw std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+void WriteAll(int fd, const std::string& text, const std::string& path) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Throw("cannot write", path);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncDirectory(const std::string& directory) {
+    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0) Throw("cannot open directory", directory);
+    if (::fsync(dir.Get()) != 0) Throw("cannot sync directory", directory);
+}
+
+// Why a saved entry no longer fits its node; empty when it fits.
+std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) {
+    if (!node.Has(flags::Persistent)) return "the node is not persistent";
+    if (!entry.IsMap() || !entry["type"] || !entry["value"]) return "the entry is malformed";
+    if (entry["type"].as<std::string>("") != ValueTypeName(node.type)) return "the node's type changed";
+    const YAML::Node value = entry["value"];
+    if (value.IsSequence() != node.IsArray()) return "the node's shape changed";
+    const std::size_t count = value.IsSequence() ? value.size() : 1;
+    if (count != node.size) return "the node's size changed";
+    parsed = MakeElements(node.type, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const YAML::Node element = value.IsSequence() ? value[i] : value;
+        if (!element.IsScalar()) return "a value is malformed";
+        auto one = ParseScalarText(element.Scalar(), node.type, element.Tag() == "!");
+        if (!one) return "value '" + element.Scalar() + "' does not fit the type";
+        const std::string text = element.Scalar();
+        if (node.type == ValueType::Enum &&
+            std::find(node.domain->begin(), node.domain->end(), text) == node.domain->end())
+            return "value '" + text + "' is no longer in the domain";
+        if (auto v = NumericElement(*one, 0); v && ((node.min && *v < *node.min) || (node.max && *v > *node.max)))
+            return "value " + text + " is out of the node's range";
+        std::visit(
+            [&one](auto& target) {
+                using Vec = std::decay_t<decltype(target)>;
+                if constexpr (!std::is_same_v<Vec, std::monostate>) target.push_back(std::get<Vec>(*one)[0]);
+            },
+            parsed);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& values) {
+    YAML::Emitter out;
+    out << YAML::Comment("velnor-registryd: values of persistent nodes, replaced on every change");
+    out << YAML::BeginMap;
+    EmitRoot(out, tree, values, Root::Application);
+    EmitRoot(out, tree, values, Root::Platform);
+    out << YAML::EndMap;
+    return std::string(out.c_str()) + "\n";
+}
+
+void StateFile::Save(const Tree& tree, const std::vector<SavedValue>& values) const {
+    const std::string text = Render(tree, values);
+    const std::string temp = m_path + ".tmp";
+    {
+        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (fd.Get() < 0) Throw("cannot create", temp);
+        WriteAll(fd.Get(), text, temp);
+        if (::fsync(fd.Get()) != 0) Throw("cannot sync", temp);
+        if (::close(fd.Release()) != 0) Throw("cannot close", temp);
+    }
+    if (::rename(temp.c_str(), m_path.c_str()) != 0) Throw("cannot replace", m_path);
+    SyncDirectory(DirectoryOf(m_path));
+}
+
+std::vector<SavedValue> StateFile::Load(const Tree& tree, std::ostream& warnings) const {
+    std::ifstream in(m_path);
+    if (!in) {
+        if (errno == ENOENT) return {};
+        Throw("cannot read the state file", m_path);
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    YAML::Node document;
+    try {
+        document = YAML::Load(text.str());
+    } catch (const YAML::Exception& e) {
+        throw std::runtime_error(m_path + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
+    }
+    std::vector<SavedValue> result;
+    if (document.IsNull()) return result;
+    if (!document.IsMap()) throw std::runtime_error(m_path + ": not a state file");
+    for (Root root : {Root::Application, Root::Platform}) {
+        const YAML::Node entries = document[RootKey(root)];
+        if (!entries || !entries.IsMap()) continue;
+        for (const auto& entry : entries) {
+            const std::string path = entry.first.as<std::string>("");
+            const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(path, "."));
+            Elements parsed;
+            const std::string why = id == 0 ? "the node no longer exists" : Misfit(tree.nodes[id], entry.second, parsed);
+            if (!why.empty()) {
+                warnings << "velnor-registryd: warning: " << m_path << ": ignoring the saved value of " << RootKey(root)
+                         << " node " << path << ": " << why << "\n";
+                continue;
+            }
+            result.push_back({id, std::move(parsed)});
+        }
+    }
+    return result;
+}
+
+}  // namespace velnor::server
