@@ -8,7 +8,14 @@ add_library(velnorrovecore STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp)
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(velnorrovecore PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::program_options)
+# Boost.Program_options is linked statically when its archive is there: one
+# shared library less to load on every start of the tool.
+find_library(ROVE_BOOST_PO_ARCHIVE NAMES libboost_program_options.a)
+if(ROVE_BOOST_PO_ARCHIVE)
+  target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::headers ${ROVE_BOOST_PO_ARCHIVE})
+else()
+  target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::program_options)
+endif()
 # The tool sees only the public headers of mci (for the value types).
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_SOURCE_DIR}/platform/mci/include)
 

@@ -39,8 +39,9 @@ set(content "// Generated at build time by src/version.cmake; do not edit.
 namespace {
 
 // Read by no code: they let `strings` tell which build a program file is.
-// One array keeps them in this order.
-[[gnu::used]] const char c_versionMarkers[] =
+// One array keeps them in this order; it is not const, so the debug
+// information does not carry a second copy of the texts.
+[[gnu::used]] char c_versionMarkers[] =
     \"$MCIVersion: ${MAJOR}.${MINOR}-${BUILD}-\" ROVE_EXTRA \"-r${REVISION} $\\0\"
     \"$MCISvnRevision: ${REVISION} $\\0\"
     \"$MCIBuildCompiler: \" ROVE_COMPILER \" $\\0\"

@@ -271,6 +271,7 @@ TEST_F(Frame, VersionMarkersMatchRecord) {
         const std::string head = std::string("$") + key + ": ";
         const std::size_t at = binary.find(head, from);
         ASSERT_NE(at, std::string::npos) << key << " missing or out of order";
+        EXPECT_EQ(binary.find(head, at + 1), std::string::npos) << key << " more than once";
         const std::size_t end = binary.find(" $", at);
         values.push_back(binary.substr(at + head.size(), end - at - head.size()));
         from = end;
