@@ -41,5 +41,9 @@ target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
 target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnoristd)
 
 if(VELNOR_FUZZ)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    # Coverage for the fuzzer in the code under test.
+    target_compile_options(velnorrovecore PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
   add_subdirectory(${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)
 endif()
