@@ -90,8 +90,15 @@ std::shared_ptr<Connection> MakeConnection(const std::string& host, std::int32_t
 }
 
 // One round trip: the root's facts; its name is the registry host name.
+// Within the short deadline: a server that does not answer at once counts
+// as absent.
 Node RootOf(const std::shared_ptr<Connection>& connection) {
-    i_NET::NodeInfo_var info = Remote(*connection, [](i_NET::Registry_ptr r) { return r->root(); });
+    i_NET::NodeInfo_var info;
+    try {
+        info = connection->QuickRegistry()->root();
+    } catch (...) {
+        RethrowTranslated(*connection);
+    }
     auto facts = FactsFrom(info.in());
     connection->SetRegistryHost(facts->name);
     return Node(connection, facts);

@@ -1,6 +1,9 @@
 // Notifications pushed by the server for writes of other clients, and the
 // connection check across a server restart.
+#include <signal.h>
+
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "registry_fixture.h"
@@ -137,6 +140,35 @@ TEST_F(RestartTest, PingOfAStoppedServerIsOne) {
     EXPECT_FALSE(ErrorOf([&] { root.GetNodes(); }).empty());
     std::string message = ErrorOf([&] { root.GetNodes(); });
     EXPECT_EQ(message, "Registry at 127.0.0.1:" + std::to_string(Port()) + " is not reachable");
+}
+
+// SIGSTOP takes effect asynchronously; waits until the process is stopped.
+bool WaitUntilStopped(int pid) {
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("State:", 0) == 0 && line.find('T') != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A server that takes the connection but never answers: calls end at
+// their deadline instead of hanging.
+TEST_F(RestartTest, AStoppedServerProcessTimesOut) {
+    s_server->Restart();  // an earlier test may have ended it
+    const mci::Node root = Root(mci::eApplicationRoot, true);
+    EXPECT_EQ(mci::Ping(root), 0);
+    s_server->Process().Signal(SIGSTOP);
+    ASSERT_TRUE(WaitUntilStopped(s_server->Process().Pid()));
+    EXPECT_EQ(mci::Ping(root), 1);
+    // Connect gives up within its own short deadline.
+    EXPECT_FALSE(mci::Connect("", mci::eApplicationRoot, Port(), true).IsValid());
+    const std::string message = ErrorOf([&] { root.GetNodes(); });
+    s_server->Process().Signal(SIGCONT);
+    EXPECT_EQ(message, "Registry at 127.0.0.1:" + std::to_string(Port()) + " did not answer in time");
+    EXPECT_EQ(mci::Ping(root), 0);
 }
 
 // A notification client that is destroyed at exit, after Shutdown, as the
