@@ -60,11 +60,23 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+std::string KnownList(const std::vector<std::string>& known) {
+    return " (known: " + istd::StringVecIntoString(known, ", ") + ")";
+}
+
 // " (did you mean 'value'?)" for a near miss, else the list of known words.
 std::string Suggestion(const std::string& word, const std::vector<std::string>& known) {
-    for (const auto& candidate : known)
-        if (EditDistance(word, candidate) <= 2) return " (did you mean '" + candidate + "'?)";
-    return " (known: " + istd::StringVecIntoString(known, ", ") + ")";
+    const std::string* best = nullptr;
+    std::size_t bestDistance = 3;  // more than two edits is no typo
+    for (const auto& candidate : known) {
+        const std::size_t distance = EditDistance(word, candidate);
+        if (distance < bestDistance) {
+            best = &candidate;
+            bestDistance = distance;
+        }
+    }
+    if (best) return " (did you mean '" + *best + "'?)";
+    return KnownList(known);
 }
 
 bool IsQuoted(const YAML::Node& node) { return node.Tag() == "!"; }
@@ -550,7 +562,7 @@ private:
             return fallback;
         }
         const std::string word = ScalarText(yaml[key], key);
-        if (!Contains(known, word)) Fail(yaml[key], std::string("unknown ") + key + " '" + word + "'" + Suggestion(word, known));
+        if (!Contains(known, word)) Fail(yaml[key], std::string("unknown ") + key + " '" + word + "'" + KnownList(known));
         return word;
     }
 

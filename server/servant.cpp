@@ -96,7 +96,10 @@ i_NET::NodeInfoSeq* RegistryServant::children(i_NET::NodeId id, CORBA::Boolean e
 i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::ULong count) {
     return Translate([&] {
         const Node& node = ById(id);
-        CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
+        // Only a range inside the node can be too large; anything else is
+        // refused by the store without copying.
+        if (static_cast<std::uint64_t>(pos) + count <= node.size)
+            CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
         const Elements value = m_store.Get(node, pos, count);
         CheckReplySize(node, WireBytes(value), "Reading");
         return new i_NET::Values(ToCorba(value));

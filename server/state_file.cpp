@@ -60,7 +60,11 @@ void EmitValue(YAML::Emitter& out, const Node& node, const Elements& value) {
 }
 
 void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue>& values, Root root) {
-    out << YAML::Key << RootKey(root) << YAML::Value << YAML::BeginMap;
+    const bool empty = std::none_of(values.begin(), values.end(),
+                                    [&](const SavedValue& saved) { return tree.nodes[saved.id].root == root; });
+    out << YAML::Key << RootKey(root) << YAML::Value;
+    if (empty) out << YAML::Flow;
+    out << YAML::BeginMap;
     for (const auto& saved : values) {
         const Node& node = tree.nodes[saved.id];
         if (node.root != root) continue;

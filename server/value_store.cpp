@@ -15,7 +15,7 @@ ValueStore::ValueStore(Tree tree) : m_tree(std::move(tree)) {
 const Node& ValueStore::Visible(Root root, NodeId id, bool exposeHidden) const {
     const Node* node = m_tree.Find(id);
     if (!node || node->root != root || (node->hiddenPath && !exposeHidden))
-        throw NotFoundError("with id " + std::to_string(id));
+        throw NotFoundError("#" + std::to_string(id));
     return *node;
 }
 

@@ -1,0 +1,200 @@
+// Start, refusal of broken tree files and shutdown of the real process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <regex>
+
+#include "raw_registry.h"
+#include "support/registry_server.h"
+
+namespace velnor::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> ServerArgs(const std::string& tree, const std::string& port = "0") {
+    return {BinPath("velnor-registryd"), "--tree", tree, "--port", port};
+}
+
+int PortOf(const std::string& readyLine) { return std::stoi(readyLine.substr(readyLine.rfind(':') + 1)); }
+
+class StopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, ReadyLineThenCleanExitRemovingTheSocket) {
+    const std::string dir = TempDir();
+    RunOptions options;
+    options.env["VELNOR_RUNTIME_DIR"] = dir;
+    Child server(ServerArgs(FixturePath("server-basic.yaml")), options);
+    std::string line;
+    ASSERT_TRUE(server.ReadLine(line, 10s)) << server.Err();
+    EXPECT_TRUE(std::regex_match(line, std::regex("velnor-registryd listening on 127\\.0\\.0\\.1:[1-9][0-9]*")))
+        << line;
+    const std::string socket = dir + "/velnor-registryd-" + std::to_string(PortOf(line)) + ".sock";
+    EXPECT_TRUE(Exists(socket));
+
+    server.Signal(GetParam());
+    EXPECT_EQ(server.Wait(10s), 0);
+    EXPECT_FALSE(Exists(socket));
+    EXPECT_EQ(server.Out(), line + "\n");
+    EXPECT_EQ(server.Err(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGTERM, SIGINT));
+
+TEST(Startup, ServesOverTheUnixSocketPathDerivedFromThePort) {
+    const std::string dir = TempDir();
+    RunOptions options;
+    options.env["VELNOR_RUNTIME_DIR"] = dir;
+    Child server(ServerArgs(FixturePath("server-basic.yaml")), options);
+    std::string line;
+    ASSERT_TRUE(server.ReadLine(line, 10s));
+    const std::string socket = dir + "/velnor-registryd-" + std::to_string(PortOf(line)) + ".sock";
+    RawRegistry tcp(PortOf(line));  // sets the process's client up
+    CORBA::Object_var object = TestOrb()->string_to_object(("corbaloc:omniunix:" + socket + ":/registry-app").c_str());
+    try {
+        i_NET::Registry_var registry = i_NET::Registry::_narrow(object);
+        ASSERT_FALSE(CORBA::is_nil(registry));
+        i_NET::ServerIdentity_var identity = registry->identity();
+        EXPECT_STREQ(identity->host.in(), "test-host");
+    } catch (const CORBA::SystemException& e) {
+        FAIL() << e._name() << " " << e.minor();
+    }
+}
+
+TEST(Startup, ReplacesAStaleSocketFile) {
+    const std::string dir = TempDir();
+    // A socket file nobody listens on, as a killed server leaves it.
+    const int port = [] {
+        RegistryServer probe(FixturePath("server-basic.yaml"));
+        const int p = probe.Port();
+        probe.Stop();
+        return p;
+    }();
+    const std::string path = dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+    }
+    ASSERT_TRUE(Exists(path));
+    RunOptions options;
+    options.env["VELNOR_RUNTIME_DIR"] = dir;
+    Child server(ServerArgs(FixturePath("server-basic.yaml"), std::to_string(port)), options);
+    std::string line;
+    ASSERT_TRUE(server.ReadLine(line, 10s)) << server.Err();
+    EXPECT_EQ(line, "velnor-registryd listening on 127.0.0.1:" + std::to_string(port));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+TEST(Startup, RefusesAPortAnotherServerHolds) {
+    const std::string dir = TempDir();
+    RunOptions options;
+    options.env["VELNOR_RUNTIME_DIR"] = dir;
+    Child first(ServerArgs(FixturePath("server-basic.yaml")), options);
+    std::string line;
+    ASSERT_TRUE(first.ReadLine(line, 10s));
+    const std::string port = std::to_string(PortOf(line));
+    const RunResult second = velnor::test::Run(ServerArgs(FixturePath("server-basic.yaml"), port), options);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(second.err, "velnor-registryd: another server listens on " + dir + "/velnor-registryd-" + port + ".sock\n");
+    EXPECT_TRUE(first.Running());
+}
+
+TEST(Startup, DemoTreeLoadsAndServesBothRegistries) {
+    RegistryServer server(std::string(VELNOR_SOURCE_DIR) + "/examples/demo.yaml");
+    RawRegistry app(server.Port());
+    EXPECT_EQ(app.Read("app-name"), "s:Velnor demo");
+    EXPECT_EQ(app.Read("tracing.level"), "i32:0");
+    EXPECT_EQ(app.Lookup("tracing.level").flags, i_NET::FLAG_READABLE | i_NET::FLAG_WRITABLE);
+    RawRegistry platform(server.Port(), 0);
+    EXPECT_EQ(platform.Read("firmware.version"), "s:fw-3.4.1");
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(Startup, HelpAndUsageErrors) {
+    const RunResult help = velnor::test::Run({BinPath("velnor-registryd"), "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: velnor-registryd --tree FILE [--port N] [--listen ADDR] [--state FILE]\n", 0), 0u);
+    EXPECT_NE(help.out.find("(=17520)"), std::string::npos);
+
+    const RunResult noTree = velnor::test::Run({BinPath("velnor-registryd"), "--port", "0"});
+    EXPECT_EQ(noTree.status, 2);
+    EXPECT_EQ(noTree.err,
+              "velnor-registryd: --tree FILE is required\n"
+              "Usage: velnor-registryd --tree FILE [--port N] [--listen ADDR] [--state FILE]\n");
+
+    const RunResult badPort = velnor::test::Run(ServerArgs(FixturePath("server-basic.yaml"), "70000"));
+    EXPECT_EQ(badPort.status, 2);
+    EXPECT_EQ(badPort.err.rfind("velnor-registryd: the port must be at most 65535\n", 0), 0u);
+
+    const RunResult missing = velnor::test::Run(ServerArgs("/nonexistent/tree.yaml"));
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "velnor-registryd: /nonexistent/tree.yaml: cannot read the tree file: No such file or directory\n");
+}
+
+struct BrokenTree {
+    const char* file;
+    int line;
+    const char* message;
+};
+
+class Broken : public ::testing::TestWithParam<BrokenTree> {};
+
+TEST_P(Broken, RefusedWithFileLineAndReason) {
+    const std::string path = FixturePath(std::string("broken/") + GetParam().file);
+    const RunResult result = velnor::test::Run(ServerArgs(path));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "velnor-registryd: " + path + ":" + std::to_string(GetParam().line) + ": " +
+                              GetParam().message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TreeFiles, Broken,
+    ::testing::Values(
+        BrokenTree{"unknown-key.yaml", 6, "unknown key 'vlaue' (did you mean 'value'?)"},
+        BrokenTree{"unknown-flag.yaml", 9, "unknown flag 'persistant' (did you mean 'persistent'?)"},
+        BrokenTree{"unknown-type.yaml", 6,
+                   "unknown type 'integer' (known: bool, int32, uint32, int64, uint64, double, float, string, enum)"},
+        BrokenTree{"int32-range.yaml", 5, "value '2147483648' does not fit the type int32"},
+        BrokenTree{"double-text.yaml", 4, "value 'abc' does not fit the type double"},
+        BrokenTree{"int32-fraction.yaml", 8, "value '1.5' does not fit the type int32"},
+        BrokenTree{"uint32-negative.yaml", 6, "value '-1' does not fit the type uint32"},
+        BrokenTree{"enum-domain.yaml", 7, "value 'medium' is not in the domain (off,slow,fast)"},
+        BrokenTree{"min-max.yaml", 7, "min 10 is greater than max 0"},
+        BrokenTree{"value-range.yaml", 4, "value 12 is out of range [0, 10]"},
+        BrokenTree{"sets-path.yaml", 10, "sets path 'gian' names no node"},
+        BrokenTree{"signal-atom.yaml", 7,
+                   "unknown atom 'int24' (known: double, float, uint64, int64, uint32, int32, uint16, int16, uint8, int8)"},
+        BrokenTree{"signal-access.yaml", 4, "unknown access 'push' (known: stream, dod)"},
+        BrokenTree{"generator.yaml", 7, "unknown generator 'sawtooth' (known: counter, ramp, random-walk, toggle)"},
+        BrokenTree{"duplicate-name.yaml", 8, "duplicate node name 'gain'"},
+        BrokenTree{"writable-constant.yaml", 4, "flags 'writable' and 'constant' exclude each other"},
+        BrokenTree{"node-name.yaml", 6,
+                   "invalid node name 'board.0': it must not be empty nor hold blanks or any of . [ ] { } ="},
+        BrokenTree{"yaml-syntax.yaml", 5, "end of map not found"}),
+    [](const ::testing::TestParamInfo<BrokenTree>& info) {
+        std::string name = info.param.file;
+        name = name.substr(0, name.find('.'));
+        for (char& c : name)
+            if (c == '-') c = '_';
+        return name;
+    });
+
+}  // namespace
+}  // namespace velnor::test

@@ -1,0 +1,166 @@
+// The tree loader in process: what a node becomes, and what is refused.
+#include <gtest/gtest.h>
+
+#include "istd/strings.h"
+#include "loader.h"
+
+namespace velnor::server {
+namespace {
+
+Tree Load(const std::string& applicationNodes) {
+    return LoadTreeText("host: h\napplication:\n  nodes:\n" + applicationNodes, "t.yaml", "fallback");
+}
+
+const Node& At(const Tree& tree, const std::string& dotted) {
+    const NodeId id = tree.Resolve(tree.applicationRoot, istd::TokenizeString(dotted, "."));
+    if (id == 0) throw std::runtime_error("no node " + dotted);
+    return tree.nodes[id];
+}
+
+std::string ErrorOf(const std::string& applicationNodes) {
+    try {
+        Load(applicationNodes);
+    } catch (const LoadError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+struct FlagCase {
+    const char* node;
+    std::uint32_t flags;
+    std::uint32_t size;
+};
+
+class DerivedFlags : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(DerivedFlags, FollowFromValueFunctionAndSignal) {
+    const Tree tree = Load(std::string("    n: ") + GetParam().node + "\n");
+    EXPECT_EQ(At(tree, "n").flags, GetParam().flags);
+    EXPECT_EQ(At(tree, "n").size, GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nodes, DerivedFlags,
+    ::testing::Values(FlagCase{"{}", 0, 0}, FlagCase{"{type: int32}", flags::Readable, 1},
+                      FlagCase{"{type: int32, value: [1, 2]}", flags::Readable | flags::Array, 2},
+                      FlagCase{"{type: int32, value: [], flags: [array]}", flags::Readable | flags::Array, 0},
+                      FlagCase{"{type: int32, flags: [writable, -readable]}", flags::Writable, 1},
+                      FlagCase{"{type: bool, flags: [readable, constant, hidden]}",
+                               flags::Readable | flags::Constant | flags::Hidden, 1},
+                      FlagCase{"{function: {}}", flags::Executable, 0},
+                      FlagCase{"{flags: [executable], function: {result: false}}", flags::Executable, 0},
+                      FlagCase{"{signal: {access: dod, atom: int8, components: [a]}}", flags::Signal, 0}));
+
+TEST(Loader, DefaultsForTypesWithoutValue) {
+    const Tree tree = Load(
+        "    a: {type: double}\n"
+        "    b: {type: enum, domain: [x, y]}\n"
+        "    c: {type: int32, min: 2.5, max: 9}\n"
+        "    d: {type: float, max: -1.5}\n"
+        "    e: {type: string}\n");
+    EXPECT_EQ(ElementText(At(tree, "a").initial, 0), "0");
+    EXPECT_EQ(ElementText(At(tree, "b").initial, 0), "x");
+    EXPECT_EQ(ElementText(At(tree, "c").initial, 0), "3");
+    EXPECT_EQ(ElementText(At(tree, "d").initial, 0), "-1.5");
+    EXPECT_EQ(ElementCount(At(tree, "e").initial), 1u);
+}
+
+TEST(Loader, ChildrenKeepFileOrderAndRootsTakeTheHostName) {
+    const Tree tree = Load("    zeta: {}\n    alpha: {}\n    mid: {nodes: {b: {}, a: {}}}\n");
+    std::vector<std::string> names;
+    for (NodeId id : tree.nodes[tree.applicationRoot].children) names.push_back(tree.nodes[id].name);
+    EXPECT_EQ(names, (std::vector<std::string>{"zeta", "alpha", "mid"}));
+    EXPECT_EQ(tree.nodes[tree.applicationRoot].name, "h");
+    EXPECT_EQ(tree.nodes[tree.platformRoot].name, "h");
+    EXPECT_EQ(At(tree, "mid.a").relPath, (std::vector<std::string>{"mid", "a"}));
+    EXPECT_EQ(LoadTreeText("application: {}\n", "t.yaml", "machine").host, "machine");
+}
+
+TEST(Loader, HiddenPassesToDescendants) {
+    const Tree tree = Load("    s: {flags: [hidden], nodes: {k: {type: int32}}}\n    v: {}\n");
+    EXPECT_TRUE(At(tree, "s.k").hiddenPath);
+    EXPECT_FALSE(At(tree, "s.k").Has(flags::Hidden));
+    EXPECT_FALSE(At(tree, "v").hiddenPath);
+}
+
+TEST(Loader, FunctionSetsResolveRelativeToTheParent) {
+    const Tree tree = Load(
+        "    b:\n"
+        "      nodes:\n"
+        "        g: {type: double, value: 2}\n"
+        "        sub: {nodes: {t: {type: int32, value: [1, 2]}}}\n"
+        "        f: {function: {result: false, sets: {g: 1, sub.t: [5, 6]}}}\n");
+    const FunctionInfo& f = *At(tree, "b.f").function;
+    EXPECT_FALSE(f.result);
+    ASSERT_EQ(f.sets.size(), 2u);
+    EXPECT_EQ(f.sets[0].target, At(tree, "b.g").id);
+    EXPECT_EQ(f.sets[1].target, At(tree, "b.sub.t").id);
+    EXPECT_EQ(ValueText(f.sets[1].value, true, 0), "[5,6]");
+}
+
+struct RefusedCase {
+    const char* nodes;
+    const char* message;
+};
+
+class Refused : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(Refused, WithLineAndReason) { EXPECT_EQ(ErrorOf(GetParam().nodes), GetParam().message); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, Refused,
+    ::testing::Values(
+        RefusedCase{"    a: {value: 1}\n",
+                    "t.yaml:4: a value needs a 'type' (bool, int32, uint32, int64, uint64, double, float, string or enum)"},
+        RefusedCase{"    a: {type: enum, value: x}\n", "t.yaml:4: an enum needs a 'domain' listing its values"},
+        RefusedCase{"    a: {type: int32, value: \"5\"}\n", "t.yaml:4: value '5' does not fit the type int32"},
+        RefusedCase{"    a: {type: bool, value: 1}\n", "t.yaml:4: value '1' does not fit the type bool"},
+        RefusedCase{"    a: {type: float, value: 1e39}\n", "t.yaml:4: value '1e39' does not fit the type float"},
+        RefusedCase{"    a: {type: uint64, value: 18446744073709551616}\n",
+                    "t.yaml:4: value '18446744073709551616' does not fit the type uint64"},
+        RefusedCase{"    a: {type: string, min: 1}\n", "t.yaml:4: min needs a numeric type"},
+        RefusedCase{"    a: {type: int32, value: 1, flags: [array]}\n", "t.yaml:4: flag 'array' needs a list as value"},
+        RefusedCase{"    a: {flags: [writable]}\n", "t.yaml:4: flag 'writable' needs a value ('type')"},
+        RefusedCase{"    a: {flags: [executable]}\n", "t.yaml:4: flag 'executable' needs a 'function'"},
+        RefusedCase{"    a: {type: int32, flags: [constant], update: {period: 1, generator: counter}}\n",
+                    "t.yaml:4: a constant node cannot change by itself"},
+        RefusedCase{"    a: {type: int32, update: {period: 0, generator: counter}}\n",
+                    "t.yaml:4: period must be at least 0.01 seconds"},
+        RefusedCase{"    a: {type: double, update: {period: 1, generator: toggle}}\n",
+                    "t.yaml:4: generator 'toggle' needs a bool node"},
+        RefusedCase{"    a: {type: string, update: {period: 1, generator: ramp}}\n",
+                    "t.yaml:4: generator 'ramp' needs a numeric node"},
+        RefusedCase{"    a: {signal: {access: stream, atom: int8, components: [x], history: 5}}\n",
+                    "t.yaml:4: 'history' does not apply to stream signals"},
+        RefusedCase{"    a: {signal: {access: dod, atom: int8, components: [x], block: 5}}\n",
+                    "t.yaml:4: 'block' does not apply to dod signals"},
+        RefusedCase{"    a: {signal: {access: dod, atom: int8, components: [x, x]}}\n",
+                    "t.yaml:4: component 'x' appears twice"},
+        RefusedCase{"    a: {type: int32, signal: {access: dod, atom: int8, components: [x]}}\n",
+                    "t.yaml:4: a signal node has no 'type'"},
+        RefusedCase{"    g: {type: int32, value: [1, 2]}\n    f: {function: {sets: {g: 3}}}\n",
+                    "t.yaml:5: sets value for 'g' must have the node's shape (a list of 2 elements)"},
+        RefusedCase{"    g: {type: int32, flags: [constant]}\n    f: {function: {sets: {g: 3}}}\n",
+                    "t.yaml:5: sets path 'g' names a constant node"},
+        RefusedCase{"    g: {type: int32, max: 3}\n    f: {function: {sets: {g: 4}}}\n",
+                    "t.yaml:5: value 4 is out of range [-inf, 3]"},
+        RefusedCase{"    a: {type: enum, domain: [x, x]}\n", "t.yaml:4: domain value 'x' appears twice"},
+        RefusedCase{"    a: {type: int32, type: int64}\n", "t.yaml:4: duplicate key 'type'"},
+        RefusedCase{"    a: 5\n", "t.yaml:4: node 'a' must be a mapping of node keys"},
+        RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"}));
+
+TEST(Loader, TopLevelKeysAreChecked) {
+    try {
+        LoadTreeText("host: h\napplicaton: {}\n", "t.yaml", "x");
+        FAIL();
+    } catch (const LoadError& e) {
+        EXPECT_STREQ(e.what(), "t.yaml:2: unknown key 'applicaton' (did you mean 'application'?)");
+        EXPECT_EQ(e.Line(), 2);
+    }
+    EXPECT_THROW(LoadTreeText("", "t.yaml", "x"), LoadError);
+    EXPECT_THROW(LoadTreeText("- a\n", "t.yaml", "x"), LoadError);
+}
+
+}  // namespace
+}  // namespace velnor::server
