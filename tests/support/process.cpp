@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -212,6 +213,9 @@ bool Child::Running() {
 int Child::Wait(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     PumpUntil(m_outFd, m_errFd, m_out, m_err, deadline, [&] { return !Running(); });
+    // Both pipes can close a moment before the process can be reaped.
+    while (m_outFd < 0 && m_errFd < 0 && Running() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (Running()) return -1;
     // Collect what is left in the pipes.
     PumpUntil(m_outFd, m_errFd, m_out, m_err, Clock::now() + std::chrono::milliseconds(500), nullptr);

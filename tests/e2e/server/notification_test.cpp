@@ -97,6 +97,7 @@ TEST_F(Notifications, ASinkThatFailsIsDropped) {
     Subscribe("witness", *witness, "scalars.i64");
     app->set(app.Id("scalars.i64"), 0, Int64s({1}));
     ASSERT_EQ(witness->WaitFor(1).size(), 1u);
+    ASSERT_EQ(failing->WaitForCalls(1), 1u);
     app->set(app.Id("scalars.i64"), 0, Int64s({2}));
     app->set(app.Id("scalars.i64"), 0, Int64s({3}));
     ASSERT_EQ(witness->WaitFor(3).size(), 3u);

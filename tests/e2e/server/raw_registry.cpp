@@ -69,19 +69,19 @@ RawRegistry::RawRegistry(int port, int root) {
     // before the first call, or the ORB refuses to use the connection.
     SinkPoa();
     const std::string key = root == 1 ? "registry-app" : "registry-platform";
-    CORBA::Object_var object =
-        TestOrb()->string_to_object(("corbaloc::127.0.0.1:" + std::to_string(port) + "/" + key).c_str());
-    m_ref = i_NET::Registry::_narrow(object);
-    if (CORBA::is_nil(m_ref)) throw std::runtime_error("no registry at port " + std::to_string(port));
-    // After a server restart on the same port the ORB may still hold old
-    // TCP connections; a request on one fails without reaching the server
-    // and drops it, until one connects afresh.
+    const std::string address = "corbaloc::127.0.0.1:" + std::to_string(port) + "/" + key;
+    // After a server restart on the same port the ORB may still hold the
+    // old TCP connection; the first request on it fails and drops it, the
+    // next one connects afresh.
     for (int attempt = 1;; ++attempt) {
         try {
+            CORBA::Object_var object = TestOrb()->string_to_object(address.c_str());
+            m_ref = i_NET::Registry::_narrow(object);
+            if (CORBA::is_nil(m_ref)) throw std::runtime_error("no registry at " + address);
             i_NET::ServerIdentity_var identity = m_ref->identity();
             return;
         } catch (const CORBA::COMM_FAILURE&) {
-            if (attempt == 5) throw;
+            if (attempt == 3) throw;
         }
     }
 }
@@ -183,6 +183,7 @@ std::string Describe(const i_NET::Values& values) {
 void RecordingSink::notify(const i_NET::NotificationSeq& batch) {
     std::lock_guard lock(m_lock);
     ++m_calls;
+    m_arrived.notify_all();
     if (m_failing) throw CORBA::OBJECT_NOT_EXIST(0, CORBA::COMPLETED_NO);
     for (CORBA::ULong i = 0; i < batch.length(); ++i) {
         std::string path;
@@ -197,6 +198,12 @@ std::vector<Received> RecordingSink::WaitFor(std::size_t count, std::chrono::mil
     std::unique_lock lock(m_lock);
     m_arrived.wait_for(lock, timeout, [&] { return m_received.size() >= count; });
     return m_received;
+}
+
+std::size_t RecordingSink::WaitForCalls(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_lock);
+    m_arrived.wait_for(lock, timeout, [&] { return m_calls >= count; });
+    return m_calls;
 }
 
 std::size_t RecordingSink::Calls() {

@@ -79,6 +79,8 @@ public:
     // Waits until at least `count` notifications arrived; gives all so far.
     std::vector<Received> WaitFor(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::size_t Calls();
+    // Waits until notify was called at least `count` times; gives the calls.
+    std::size_t WaitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     i_NET::NotificationSink_ptr Reference() const { return m_ref.in(); }
 
 private:
