@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "rove_case.h"
@@ -278,7 +277,7 @@ TEST_F(Frame, VersionMarkersMatchRecord) {
     }
     EXPECT_EQ(values[0], "2.8-167--r20437");
     EXPECT_EQ(values[1], "20437");
-    EXPECT_TRUE(std::regex_match(values[4], std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)"))) << values[4];
+    EXPECT_TRUE(rove_test::MatchesShape(values[4], "9999/99/99 99:99:99")) << values[4];
 
     // The record registered before main carries the same values.
     const std::string file = velnor::test::TempDir() + "/trace";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace rove_test {
 
 std::ostream& operator<<(std::ostream& os, const RoveCase& c) {
@@ -35,6 +37,21 @@ std::string CaseName(const std::string& name) {
     std::string out;
     for (char c : name) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return out;
+}
+
+bool MatchesShape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (pattern[i] == '9' ? !digit : text[i] != pattern[i]) return false;
+    }
+    return true;
+}
+
+bool IsSixDecimals(const std::string& text) {
+    const std::size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || text.size() != dot + 7) return false;
+    return MatchesShape(text, std::string(dot, '9') + "." + std::string(6, '9'));
 }
 
 }  // namespace rove_test

@@ -35,4 +35,10 @@ std::string Read(const velnor::test::RegistryServer& server, const std::string& 
 
 std::string CaseName(const std::string& name);
 
+// True when `text` has the shape of `pattern`, where '9' stands for any
+// digit and every other character for itself.
+bool MatchesShape(const std::string& text, const std::string& pattern);
+// A fixed-point number with six decimals, as "123.456789".
+bool IsSixDecimals(const std::string& text);
+
 }  // namespace rove_test
