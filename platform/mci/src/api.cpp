@@ -22,7 +22,7 @@ std::atomic<bool> g_hiddenExposed{false};
 
 const char* ObjectKey(Root root) { return root == ePlatformRoot ? "registry-platform" : "registry-app"; }
 
-bool IsLocal(const std::string& host) { return host == "127.0.0.1" || host == "localhost"; }
+bool IsLocal(const std::string& host) { return host == "127.0.0.1" || host == "localhost" || host == "::1"; }
 
 // Where a local velnor-registryd keeps its unix socket.
 std::string LocalSocketPath(std::int32_t port) {
@@ -36,10 +36,21 @@ bool IsSocket(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+// The host goes into a URI: only name and address characters, so that
+// nothing in it can add addresses or change the object key.
+void CheckAddress(const std::string& host, std::int32_t port) {
+    const bool valid = !host.empty() && host.size() <= 255 &&
+                       host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:") ==
+                           std::string::npos;
+    if (!valid) throw istd::Exception("Invalid registry host name: " + host, true);
+    if (port <= 0 || port > 65535) throw istd::Exception("Invalid registry port: " + std::to_string(port), true);
+}
+
 // The unix socket first when a local server offers one, TCP after it: the
 // ORB falls back to the second address when the first cannot connect.
 std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
-    const std::string tcp = "iiop:1.2@" + host + ":" + std::to_string(port);
+    const bool ipv6 = host.find(':') != std::string::npos;
+    const std::string tcp = "iiop:1.2@" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
     std::string addresses = tcp;
     if (IsLocal(host)) {
         const std::string socket = LocalSocketPath(port);
@@ -133,6 +144,7 @@ void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
     const std::string address = host.empty() ? DefaultHost() : host;
     const std::int32_t number = port == 0 ? DefaultPort() : port;
+    detail::CheckAddress(address, number);
     const detail::ConnectionKey key{address, number, static_cast<std::int32_t>(root)};
     auto& cache = detail::ConnectionCache::Instance();
     std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);

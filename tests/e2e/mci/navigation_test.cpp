@@ -136,6 +136,25 @@ TEST_F(NavigationTest, StaleLocalSocketFallsBackToTcp) {
     EXPECT_EQ(value, 5);
 }
 
+TEST(ConnectTest, MalformedAddressesAreRefused) {
+    struct Case {
+        const char* host;
+        std::int32_t port;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"127.0.0.1/registry-platform", 1, "Invalid registry host name: 127.0.0.1/registry-platform"},
+        {"a,omniunix:/tmp/x", 1, "Invalid registry host name: a,omniunix:/tmp/x"},
+        {"host name", 1, "Invalid registry host name: host name"},
+        {"127.0.0.1", -1, "Invalid registry port: -1"},
+        {"127.0.0.1", 65536, "Invalid registry port: 65536"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(ErrorOf([&] { mci::Connect(c.host, mci::eApplicationRoot, c.port, false); }), c.message);
+    }
+}
+
 TEST_F(NavigationTest, FreshConnectionsAreSeparate) {
     const mci::Node a = Root(mci::eApplicationRoot, true);
     const mci::Node b = Root(mci::eApplicationRoot, true);
