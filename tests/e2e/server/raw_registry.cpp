@@ -2,10 +2,18 @@
 
 #include <omniORB4/omniORB.h>
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <stdexcept>
 
 namespace velnor::test {
+
+namespace {
+
+PortableServer::POA_ptr SinkPoa();
+
+}  // namespace
 
 namespace {
 
@@ -46,8 +54,30 @@ std::string Join(const char* tag, const Seq& seq) {
 
 }  // namespace
 
+namespace {
+
+CORBA::ORB_var& OrbHolder() {
+    static CORBA::ORB_var orb;
+    return orb;
+}
+
+// Ends the ORB's threads before static destruction begins, so that none of
+// them touches the ORB's statics while they are torn down.
+class OrbEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override {
+        CORBA::ORB_var& orb = OrbHolder();
+        if (!CORBA::is_nil(orb)) orb->destroy();
+    }
+};
+
+// gtest owns registered environments.
+const ::testing::Environment* const c_orbEnvironment = ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
+
+}  // namespace
+
 CORBA::ORB_ptr TestOrb() {
-    static CORBA::ORB_var orb = [] {
+    static CORBA::ORB_ptr orb = [] {
         const char* options[][2] = {{"offerBiDirectionalGIOP", "1"},
                                     {"clientTransportRule", "* bidir,unix,tcp"},
                                     {"serverTransportRule", "* bidir,unix,tcp"},
@@ -59,9 +89,10 @@ CORBA::ORB_ptr TestOrb() {
         CORBA::ORB_var o = CORBA::ORB_init(argc, argv, "omniORB4", options);
         omniORB::setClientCallTimeout(10000);
         omniORB::setClientConnectTimeout(2000);
-        return o;
+        OrbHolder() = o;
+        return OrbHolder().in();
     }();
-    return orb.in();
+    return orb;
 }
 
 RawRegistry::RawRegistry(int port, int root) {
