@@ -35,10 +35,12 @@ add_executable(velnor-rove
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_handlers.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_pending.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-listener.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-signal-handler.cpp
   ${ROVE_VERSION_SOURCE})
 add_dependencies(velnor-rove velnor-rove-version)
 target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnoristd)
+target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnorisig velnoristd)
 
 if(VELNOR_FUZZ)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")

@@ -1,5 +1,7 @@
 // velnor-rove: command-line client of the instrument registry.
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,8 @@
 #include "rove_handlers.h"
 #include "rove_params.h"
 #include "rove_values.h"
+#include "velnor-rove-listener.h"
+#include "velnor-rove-signal-handler.h"
 
 namespace po = boost::program_options;
 
@@ -192,26 +196,56 @@ void RunHandler(Selection& s, std::size_t i) {
     }
 }
 
+// Sleeps the listening time, or pings the connection every ping period until
+// the listening time is over; a handled signal ends the wait at once.
+void ListeningPhase(const mci::Node& root) {
+    const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
+    if (g_params.pingPeriod == 0) {
+        sigHandler.WaitForSignal(std::chrono::seconds(waitTime));
+        return;
+    }
+    if (waitTime == 0) return;
+    std::uint32_t elapsed = 0;
+    for (;;) {
+        if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod)))) return;
+        if (mci::Ping(root) == 3) std::cerr << "Reconnected managed connection." << std::endl;
+        elapsed += static_cast<std::uint32_t>(g_params.pingPeriod);
+        if (waitTime <= elapsed) return;
+    }
+}
+
+// Withdraws the listen subscriptions when the command ends, however it ends:
+// the server stops pushing to a process that no longer listens, and no line
+// is printed after the command.
+struct ListenerRelease {
+    ListenerRelease() = default;
+    ~ListenerRelease() { VelnorRoveListener::ReleaseInstanceSubscriptions(); }
+    ListenerRelease(const ListenerRelease&) = delete;
+    ListenerRelease& operator=(const ListenerRelease&) = delete;
+};
+
 void ExecuteCommand() {
     ISTD_TRACE_FNC("void ExecuteCommand()", c_traceFile);
     std::cout << std::fixed;
-    // The interrupt handler is installed here once signal reading exists.
+    InstallSignalHandler();
 
     ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile,
                "connecting to '" << g_params.host << "' port " << g_params.port << " registry " << g_params.root);
     const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
-    // A signal caught while connecting is checked here.
+    if (sigHandler.Signal() != 0)
+        throw istd::Exception("Caught signal while connecting to " + g_params.host, true);
     if (!root.IsValid()) throw istd::Exception(BrokenConnectionText(), true);
 
     Selection selection = SelectNodes(root);
     g_params.accessMode = istd::EnumCast<isig::AccessMode_e>(g_params.mode);
     ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile, "selected nodes: " << selection.nodes.size());
 
+    ListenerRelease release;
     for (std::size_t i = 0; i < selection.nodes.size(); ++i) {
         RunHandler(selection, i);
         CheckStandardOutput();
     }
-    // The listening phase of the listen command follows here.
+    if (g_params.command == eListen) ListeningPhase(root);
 }
 
 // The command word leaves the path list; a number selecting a command stays.

@@ -1,0 +1,52 @@
+#pragma once
+// The one notification listener of the process: announces and subscribes
+// the nodes given to `listen` and prints every notification as one line.
+#include <atomic>
+#include <ios>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "mci/mci.h"
+
+class VelnorRoveListener {
+public:
+    // The one listener; the first call constructs it (once, even when two
+    // threads ask together; a construction that throws is tried again by the
+    // next call). It is destroyed at process exit.
+    static VelnorRoveListener* Instance();
+    // Withdraws the subscriptions of the listener, when there is one.
+    static void ReleaseInstanceSubscriptions();
+
+    // Announces the node on standard output and subscribes it.
+    void Register(mci::Node& node);
+    // Prints one notification; called by the registry library's threads.
+    void CallbackSimpleNotification(const mci::NotificationData& data);
+    // Ends every subscription at the server and waits for a delivery in
+    // progress: no line is printed after it. Register afterwards fails.
+    void ReleaseSubscriptions();
+
+    ~VelnorRoveListener();
+    VelnorRoveListener(const VelnorRoveListener&) = delete;
+    VelnorRoveListener& operator=(const VelnorRoveListener&) = delete;
+
+private:
+    VelnorRoveListener();
+    void WriteLine(const std::string& line);
+
+    mci::Callback m_callback;
+    std::optional<mci::NotificationClient> m_notificationClient;  // empty once released
+    // Whole lines reach standard output under this lock, so concurrent
+    // deliveries and announcements never interleave.
+    std::mutex m_outputLock;
+
+    static std::atomic<VelnorRoveListener*> s_instance;
+};
+
+// The listen handler: one call per selected node.
+void Listen(mci::Node& node);
+
+// Formats one notification line (without the line end): the full path, the
+// element range when the value is not the whole array, "=" and the value.
+// `format` gives the number formatting of standard output.
+std::string NotificationLine(const mci::NotificationData& data, const std::ios& format);

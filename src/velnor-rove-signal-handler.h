@@ -1,0 +1,56 @@
+#pragma once
+// The process-wide interrupt handler. The support library's signal thread
+// calls Handle for every caught signal; Handle closes the signal client being
+// read at that moment (which ends its read) and records the signal, and wakes
+// whoever waits in WaitForSignal.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "istd/signal_handler.h"
+
+namespace isig {
+class SignalClientBase;
+}
+
+class VelnorRoveSigHandler : public istd::SignalHandler {
+public:
+    VelnorRoveSigHandler() = default;
+    ~VelnorRoveSigHandler() override = default;
+    VelnorRoveSigHandler(const VelnorRoveSigHandler&) = delete;
+    VelnorRoveSigHandler& operator=(const VelnorRoveSigHandler&) = delete;
+
+    // Closes the registered client (if any) and records the signal number.
+    // Lets no exception escape.
+    void Handle(int signal) override;
+
+    // A reader registers its client before it starts reading and withdraws it
+    // before the client is destroyed; once WithdrawClient has returned,
+    // Handle no longer touches that client (a Close in progress has ended).
+    void RegisterClient(isig::SignalClientBase* client);
+    void WithdrawClient();
+
+    // The number of the last signal handled; 0 while none has arrived.
+    int Signal() const;
+
+    // Sleeps until a signal has been handled or `timeout` has passed; true
+    // when a signal has arrived (also one handled before the call).
+    bool WaitForSignal(std::chrono::seconds timeout);
+
+private:
+    std::mutex m_clientLock;                        // guards m_client
+    isig::SignalClientBase* m_client = nullptr;     // not owned
+    std::atomic<int> m_signal{0};
+    std::mutex m_waitLock;                          // pairs with m_signalArrived
+    std::condition_variable m_signalArrived;
+};
+
+extern VelnorRoveSigHandler sigHandler;
+// The installed signal-handling thread (kept for the life of the process).
+extern std::shared_ptr<istd::SignalHandlerThread> sigThread;
+
+// Installs sigHandler with the default signal set; the first call starts the
+// signal thread, later calls change nothing.
+void InstallSignalHandler();
