@@ -60,6 +60,20 @@ const SignalCase c_signalCases[] = {
 INSTANTIATE_TEST_SUITE_P(Listen, SignalDuringListen, ::testing::ValuesIn(c_signalCases),
                          [](const ::testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
 
+// The listener withdraws its subscriptions at the server before it exits
+// (seen in the CORBA runtime's trace of outgoing calls).
+TEST(SignalledListener, UnsubscribesBeforeItExits) {
+    RegistryServer server(FixturePath("listen-values.yaml"));
+    velnor::test::RunOptions options;
+    options.env["ORBtraceInvocations"] = "1";
+    ListenSession listener(server, {"scalars.count"}, 1, options);
+    ASSERT_EQ(listener.StopWith(SIGINT), 0);
+    const std::string& err = listener.Process().Err();
+    const auto subscribed = err.find("Invoke 'subscribe'");
+    ASSERT_NE(subscribed, std::string::npos) << err;
+    EXPECT_NE(err.find("Invoke 'unsubscribe'", subscribed), std::string::npos) << err;
+}
+
 // A TCP port that accepts connections and never answers: a registry that
 // hangs, so that connecting to it waits for the library's deadline.
 class SilentPort {

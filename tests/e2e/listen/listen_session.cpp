@@ -2,20 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+#include <thread>
+
 namespace listen_test {
 
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A node is announced before it is subscribed; the trace shows when the
+// handler call of each node has returned, i.e. the subscription is in place.
+bool AwaitSubscriptions(const std::string& trace, std::size_t nodes) {
+    const auto deadline = std::chrono::steady_clock::now() + c_patience;
+    while (Occurrences(FileText(trace), "void Listen(mci::Node&): < exit") < nodes) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+}  // namespace
+
 ListenSession::ListenSession(const velnor::test::RegistryServer& server, const std::vector<std::string>& args,
-                             std::size_t announced) {
+                             std::size_t announced, const velnor::test::RunOptions& options) {
+    const std::string trace = velnor::test::TempDir() + "/listen.trace";
     std::vector<std::string> argv = {velnor::test::BinPath("velnor-rove"), "listen"};
     argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back("--port");
-    argv.push_back(server.PortText());
-    m_child = std::make_unique<velnor::test::Child>(argv);
+    argv.insert(argv.end(), {"--port", server.PortText(), "--debug", trace, "4"});
+    m_child = std::make_unique<velnor::test::Child>(argv, options);
     std::string line;
     for (std::size_t i = 0; i <= announced; ++i) {
         if (!m_child->ReadLine(line, c_patience))
             throw std::runtime_error("listener did not announce its nodes: " + m_child->Out() + m_child->Err());
     }
+    if (!AwaitSubscriptions(trace, announced))
+        throw std::runtime_error("listener did not subscribe its nodes: " + FileText(trace));
 }
 
 std::string ListenSession::NextLine() {

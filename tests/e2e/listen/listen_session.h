@@ -18,10 +18,11 @@ constexpr std::chrono::milliseconds c_patience = 10s;
 
 class ListenSession {
 public:
-    // Starts `velnor-rove listen <args> --port <port>` and waits until every
-    // node is announced (`announced` lines after the heading).
+    // Starts `velnor-rove listen <args> --port <port>` (tracing into a file
+    // of its own) and waits until every node is announced (`announced` lines
+    // after the heading) and subscribed.
     ListenSession(const velnor::test::RegistryServer& server, const std::vector<std::string>& args,
-                  std::size_t announced);
+                  std::size_t announced, const velnor::test::RunOptions& options = {});
 
     velnor::test::Child& Process() { return *m_child; }
     // The next notification line; empty when none came.
