@@ -8,8 +8,9 @@
 //             round trip (the baseline of the same run) as a ratio;
 //   burst     WRITES (100000) writes back to back: lines received, lost,
 //             write rate and delivery rate;
-//   stalled   the same burst with the listener stopped (SIGSTOP): the write
-//             rate must not drop, and the server drops the listener.
+//   alone     the same burst with no listener: the writers' baseline;
+//   stalled   the same burst with the listener stopped (SIGSTOP): the server
+//             drops the listener, the writers go on.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -226,6 +227,12 @@ int main(int argc, char** argv) {
             auto listener = StartListener(port, node);
             Latency(node, *listener, samples);
             Report("burst", writes, Burst(node, *listener, writes, 0, false));
+        }
+        {
+            const auto start = Clock::now();
+            for (int i = 1; i <= writes; ++i) node.Set(std::vector<unsigned long long>{5000000ull + i}, 0);
+            std::printf("alone     %d writes: %.0f writes/s\n", writes,
+                        writes / std::chrono::duration<double>(Clock::now() - start).count());
         }
         {
             auto listener = StartListener(port, node);
