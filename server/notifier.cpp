@@ -196,6 +196,12 @@ void Notifier::Shutdown() {
     if (m_reaper.joinable()) m_reaper.join();
 }
 
+bool Notifier::IsSubscribed(const std::string& key) {
+    std::lock_guard lock(m_lock);
+    const auto found = m_subscribers.find(key);
+    return found != m_subscribers.end() && !found->second->IsDropped();
+}
+
 std::size_t Notifier::SubscriberCount() {
     std::lock_guard lock(m_lock);
     std::size_t live = 0;

@@ -43,6 +43,8 @@ public:
     void Shutdown();
 
     std::size_t SubscriberCount();
+    // True while the key has a live (not dropped) subscriber.
+    bool IsSubscribed(const std::string& key);
 
 private:
     void DropLocked(const std::string& key);

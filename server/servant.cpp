@@ -174,4 +174,6 @@ void RegistryServant::subscribe(const char* clientKey, i_NET::NotificationSink_p
 
 void RegistryServant::unsubscribe(const char* clientKey) { m_notifier.Unsubscribe(clientKey); }
 
+CORBA::Boolean RegistryServant::subscribed(const char* clientKey) { return m_notifier.IsSubscribed(clientKey); }
+
 }  // namespace velnor::server

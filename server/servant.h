@@ -28,6 +28,7 @@ public:
     CORBA::Boolean execute(i_NET::NodeId id) override;
     void subscribe(const char* clientKey, i_NET::NotificationSink_ptr sink, i_NET::NodeId id) override;
     void unsubscribe(const char* clientKey) override;
+    CORBA::Boolean subscribed(const char* clientKey) override;
 
 private:
     // Every call on a node id goes through here: hidden nodes are reachable

@@ -129,6 +129,18 @@ bool Resubscribe(const std::shared_ptr<Connection>& connection) {
     return all;
 }
 
+// The same server run: subscriptions it dropped are made again. False when
+// none was dropped; throws when one could not be made again.
+bool ResubscribeDropped(const std::shared_ptr<Connection>& connection) {
+    bool any = false;
+    for (const auto& subscriber : connection->Resubscribers()) {
+        if (!subscriber->Dropped(connection)) continue;
+        subscriber->Resubscribe(connection);
+        any = true;
+    }
+    return any;
+}
+
 }  // namespace
 
 bool HiddenExposed() { return g_hiddenExposed.load(std::memory_order_relaxed); }
@@ -170,7 +182,13 @@ int Ping(const Node& root) {
         return 1;
     }
     std::uint64_t previous = 0;
-    if (!connection->RecordRunId(identity->runId, &previous)) return 0;
+    if (!connection->RecordRunId(identity->runId, &previous)) {
+        try {
+            return detail::ResubscribeDropped(connection) ? 3 : 0;
+        } catch (...) {
+            return 1;  // tried again at the next check
+        }
+    }
     if (detail::Resubscribe(connection)) return 3;
     // Tried again at the next check.
     connection->ForgetRunId(previous);

@@ -24,6 +24,10 @@ public:
     // Throws istd::Exception when the server does not take the
     // subscriptions.
     virtual void Resubscribe(const std::shared_ptr<Connection>& connection) = 0;
+    // True when the server dropped the subscriptions made on this connection
+    // (a subscriber that fell behind or whose delivery failed). Throws
+    // istd::Exception when the server cannot be asked.
+    virtual bool Dropped(const std::shared_ptr<Connection>& /*connection*/) { return false; }
 };
 
 class Connection {

@@ -78,6 +78,7 @@ public:
 
     void Register(const Node& node);
     void Resubscribe(const std::shared_ptr<detail::Connection>& connection) override;
+    bool Dropped(const std::shared_ptr<detail::Connection>& connection) override;
 
 private:
     struct Sink {
@@ -176,6 +177,13 @@ void NotificationClient::Impl::Resubscribe(const std::shared_ptr<detail::Connect
             r->subscribe(sink->key.c_str(), reference.in(), info->id);
         });
     }
+}
+
+bool NotificationClient::Impl::Dropped(const std::shared_ptr<detail::Connection>& connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Sink* sink = FindSinkLocked(connection.get());
+    if (!sink || sink->paths.empty()) return false;
+    return !detail::Remote(*connection, [&](i_NET::Registry_ptr r) { return r->subscribed(sink->key.c_str()); });
 }
 
 NotificationClient::Impl::~Impl() {
