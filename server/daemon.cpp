@@ -11,6 +11,7 @@
 #include "loader.h"
 #include "notifier.h"
 #include "servant.h"
+#include "signal_servant.h"
 #include "updater.h"
 #include "value_store.h"
 
@@ -36,6 +37,7 @@ struct Daemon::Parts {
     std::unique_ptr<Notifier> platformNotifier;
     std::unique_ptr<ChangeRouter> router;
     std::unique_ptr<Updater> updater;
+    std::unique_ptr<SignalServants> signals;
     CORBA::ORB_var orb;
     std::string socketPath;
     std::uint16_t port = 0;
@@ -101,6 +103,8 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
         Activate(poa, c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
         Activate(poa, c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
+        signals = std::make_unique<SignalServants>();
+        signals->Activate(poa, store->GetTree());
         PortableServer::POAManager_var manager = poa->the_POAManager();
         manager->activate();
     } catch (const CORBA::Exception& e) {
@@ -134,6 +138,7 @@ int Daemon::Start(const DaemonOptions& options, std::ostream& out, std::ostream&
 void Daemon::Stop() {
     Parts& p = *m_parts;
     if (p.updater) p.updater->Stop();
+    if (p.signals) p.signals->Stop();
     if (p.applicationNotifier) p.applicationNotifier->Shutdown();
     if (p.platformNotifier) p.platformNotifier->Shutdown();
     if (!CORBA::is_nil(p.orb)) {

@@ -1,0 +1,177 @@
+#include "signal_generator.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
+
+namespace velnor::server {
+
+namespace {
+
+constexpr double c_pi = 3.14159265358979323846;
+constexpr std::uint64_t c_rampPeriod = 1000;
+constexpr std::uint64_t c_sinePeriod = 500;
+
+struct AtomName {
+    const char* name;
+    AtomType type;
+    std::uint32_t bytes;
+};
+
+constexpr AtomName c_atomNames[] = {
+    {"double", AtomType::Double, 8}, {"float", AtomType::Float, 4},   {"uint64", AtomType::UInt64, 8},
+    {"int64", AtomType::Int64, 8},   {"uint32", AtomType::UInt32, 4}, {"int32", AtomType::Int32, 4},
+    {"uint16", AtomType::UInt16, 2}, {"int16", AtomType::Int16, 2},   {"uint8", AtomType::UInt8, 1},
+    {"int8", AtomType::Int8, 1},
+};
+
+// Integers wrap modulo 2^bits (two's complement for signed types).
+template <class T>
+T Wrapped(std::uint64_t k) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(k);
+    } else {
+        return static_cast<T>(static_cast<std::make_unsigned_t<T>>(k));
+    }
+}
+
+// `unit` in [-1, 1] onto the type: floating types keep it.
+template <class T>
+T Scaled(double unit) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(unit);
+    } else if constexpr (std::is_signed_v<T>) {
+        const long double top = static_cast<long double>(std::numeric_limits<T>::max());
+        return static_cast<T>(std::llround(static_cast<double>(0.8L * top * unit)));
+    } else {
+        const long double top = static_cast<long double>(std::numeric_limits<T>::max());
+        return static_cast<T>((0.5L + 0.4L * unit) * top + 0.5L);
+    }
+}
+
+template <class T>
+T Element(const std::string& generator, std::uint64_t position, std::uint32_t j, std::uint32_t components) {
+    const std::uint64_t k = position * components + j;
+    if (generator == "counter") return Wrapped<T>(k);
+    if (generator == "noise") {
+        const std::uint64_t bits = SplitMix64(k);
+        if constexpr (std::is_floating_point_v<T>) {
+            return static_cast<T>(static_cast<double>(bits >> 11) * 0x1.0p-53 * 2.0 - 1.0);
+        } else {
+            return Wrapped<T>(bits);
+        }
+    }
+    if (generator == "ramp") {
+        const std::uint64_t p = position % c_rampPeriod;
+        if constexpr (std::is_floating_point_v<T>) {
+            return static_cast<T>(static_cast<double>(p) / c_rampPeriod * (j + 1));
+        } else {
+            return Wrapped<T>(p * (j + 1));
+        }
+    }
+    const double phase = 2.0 * c_pi * static_cast<double>(position % c_sinePeriod) / c_sinePeriod + j * c_pi / 2.0;
+    return Scaled<T>(std::sin(phase));
+}
+
+template <class T>
+void FillAs(const std::string& generator, std::uint32_t components, std::uint64_t position, std::uint64_t count,
+            unsigned char* out) {
+    T* elements = reinterpret_cast<T*>(out);
+    for (std::uint64_t i = 0; i < count; ++i)
+        for (std::uint32_t j = 0; j < components; ++j)
+            *elements++ = Element<T>(generator, position + i, j, components);
+}
+
+// The counter is the fast path of throughput measurements: no per-element
+// text comparison.
+template <class T>
+void FillCounter(std::uint32_t components, std::uint64_t position, std::uint64_t count, unsigned char* out) {
+    T* elements = reinterpret_cast<T*>(out);
+    std::uint64_t k = position * components;
+    const std::uint64_t end = k + count * components;
+    for (; k < end; ++k) *elements++ = Wrapped<T>(k);
+}
+
+void FillTyped(AtomType type, const std::string& generator, std::uint32_t components, std::uint64_t position,
+               std::uint64_t count, unsigned char* out) {
+    const bool counter = generator == "counter";
+    switch (type) {
+#define VELNOR_FILL_CASE(TYPE, T)                                                                  \
+    case AtomType::TYPE:                                                                           \
+        if (counter)                                                                               \
+            FillCounter<T>(components, position, count, out);                                      \
+        else                                                                                       \
+            FillAs<T>(generator, components, position, count, out);                                \
+        return;
+        VELNOR_FILL_CASE(Double, double)
+        VELNOR_FILL_CASE(Float, float)
+        VELNOR_FILL_CASE(UInt64, std::uint64_t)
+        VELNOR_FILL_CASE(Int64, std::int64_t)
+        VELNOR_FILL_CASE(UInt32, std::uint32_t)
+        VELNOR_FILL_CASE(Int32, std::int32_t)
+        VELNOR_FILL_CASE(UInt16, std::uint16_t)
+        VELNOR_FILL_CASE(Int16, std::int16_t)
+        VELNOR_FILL_CASE(UInt8, std::uint8_t)
+        VELNOR_FILL_CASE(Int8, std::int8_t)
+#undef VELNOR_FILL_CASE
+    }
+}
+
+}  // namespace
+
+AtomType AtomTypeFromName(const std::string& name) {
+    for (const AtomName& entry : c_atomNames)
+        if (name == entry.name) return entry.type;
+    throw std::invalid_argument("unknown atom type '" + name + "'");
+}
+
+std::uint32_t ElementBytes(AtomType type) {
+    for (const AtomName& entry : c_atomNames)
+        if (type == entry.type) return entry.bytes;
+    return 0;
+}
+
+std::uint64_t SplitMix64(std::uint64_t k) {
+    std::uint64_t z = k + 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+SignalGenerator::SignalGenerator(const SignalInfo& info)
+    : m_type(AtomTypeFromName(info.atom)),
+      m_generator(info.generator),
+      m_components(static_cast<std::uint32_t>(info.components.size())),
+      m_atomBytes(m_components * ElementBytes(m_type)) {
+    if (m_generator == "ramp") m_periodAtoms = c_rampPeriod;
+    if (m_generator == "sine") m_periodAtoms = c_sinePeriod;
+    if (m_periodAtoms == 0) return;
+    m_period.resize(m_periodAtoms * m_atomBytes);
+    FillComputed(0, m_periodAtoms, m_period.data());
+}
+
+void SignalGenerator::Fill(std::uint64_t position, std::uint64_t count, unsigned char* out) const {
+    if (m_periodAtoms > 0)
+        FillPeriodic(position, count, out);
+    else
+        FillComputed(position, count, out);
+}
+
+void SignalGenerator::FillComputed(std::uint64_t position, std::uint64_t count, unsigned char* out) const {
+    FillTyped(m_type, m_generator, m_components, position, count, out);
+}
+
+void SignalGenerator::FillPeriodic(std::uint64_t position, std::uint64_t count, unsigned char* out) const {
+    std::uint64_t phase = position % m_periodAtoms;
+    while (count > 0) {
+        const std::uint64_t run = std::min(count, m_periodAtoms - phase);
+        std::memcpy(out, m_period.data() + phase * m_atomBytes, run * m_atomBytes);
+        out += run * m_atomBytes;
+        count -= run;
+        phase = 0;
+    }
+}
+
+}  // namespace velnor::server
