@@ -46,9 +46,11 @@ void CheckAddress(const std::string& host, std::int32_t port) {
     if (port <= 0 || port > 65535) throw istd::Exception("Invalid registry port: " + std::to_string(port), true);
 }
 
+}  // namespace
+
 // The unix socket first when a local server offers one, TCP after it: the
 // ORB falls back to the second address when the first cannot connect.
-std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
+std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key) {
     const bool ipv6 = host.find(':') != std::string::npos;
     const std::string tcp = "iiop:1.2@" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
     std::string addresses = tcp;
@@ -58,7 +60,13 @@ std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
         if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket))
             addresses = "omniunix:" + socket + "," + tcp;
     }
-    return "corbaloc:" + addresses + "/" + ObjectKey(root);
+    return "corbaloc:" + addresses + "/" + key;
+}
+
+namespace {
+
+std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
+    return CorbalocFor(host, port, ObjectKey(root));
 }
 
 using ConnectionKey = std::tuple<std::string, std::int32_t, std::int32_t>;

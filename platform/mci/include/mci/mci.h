@@ -15,6 +15,7 @@
 #include "istd/enum_map.h"
 #include "istd/exception.h"
 #include "istd/id.h"
+#include "isig/signal_source.h"
 
 namespace mci {
 
@@ -218,6 +219,11 @@ public:
 private:
     std::shared_ptr<Impl> m_impl;
 };
+
+// A signal source on a signal node: its atom type, components and access
+// type are asked from the server once. Empty when the node is no signal
+// node; istd::Exception when the server does not answer.
+isig::SignalSourceSharedPtr CreateRemoteSignal(const Node& node);
 
 }  // namespace mci
 
