@@ -16,8 +16,10 @@ if(ROVE_BOOST_PO_ARCHIVE)
 else()
   target_link_libraries(velnorrovecore PUBLIC velnoristd Boost::program_options)
 endif()
-# The tool sees only the public headers of mci (for the value types).
-target_include_directories(velnorrovecore PUBLIC ${CMAKE_SOURCE_DIR}/platform/mci/include)
+# The tool sees only the public headers of mci (for the value types) and
+# the CORBA-free ones of isig that mci.h names.
+target_include_directories(velnorrovecore PUBLIC ${CMAKE_SOURCE_DIR}/platform/mci/include
+                           ${CMAKE_SOURCE_DIR}/platform/isig/include)
 
 # Version values are taken at build time, for the record and the markers.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} --version OUTPUT_VARIABLE ROVE_COMPILER_BANNER
@@ -34,7 +36,7 @@ add_custom_target(velnor-rove-version
 add_executable(velnor-rove
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_handlers.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/rove_pending.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-signal.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-listener.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-signal-handler.cpp
   ${ROVE_VERSION_SOURCE})

@@ -26,6 +26,7 @@
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor-rove-listener.h"
+#include "velnor-rove-signal.h"
 #include "velnor-rove-signal-handler.h"
 
 namespace po = boost::program_options;
@@ -302,7 +303,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         std::cerr << "Unknown exception." << std::endl;
         return false;
     }
-    return g_failedAccesses == 0;
+    // A signal acquisition that failed without ending the command is no success either.
+    return g_failedAccesses == 0 && SignalFailures() == 0;
 }
 
 int main(int argc, char** argv) {

@@ -1,0 +1,308 @@
+// The signal command: atom-type dispatch, the data-on-demand and stream
+// readers, and the printers' output on standard output.
+#include "velnor-rove-signal.h"
+
+#include <stdio_ext.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <iomanip>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <system_error>
+
+#include "isig/dod_remote_client.h"
+#include "isig/failure.h"
+#include "isig/stream_client.h"
+#include "istd/log.h"
+#include "istd/trace_statement.h"
+#include "rove_params.h"
+#include "velnor-rove-signal-handler.h"
+
+namespace {
+
+std::atomic<unsigned> g_signalFailures{0};
+
+// The largest block a data-on-demand read can hold.
+constexpr std::uint64_t c_maxDodAtoms = std::numeric_limits<std::uint32_t>::max();
+// Stream client queue capacity when --queue-size is not given.
+constexpr std::uint32_t c_defaultQueueAtomGroups = 256;
+
+// A failure that does not end the command: logged as critical, also shown
+// on standard error (the log is off unless enabled), and remembered for the
+// exit status.
+void ReportCritical(const std::string& text) {
+    ++g_signalFailures;
+    std::cout.flush();
+    if (!istd::Log::m_enabled) std::cerr << "CRITICAL: " << text << std::endl;
+    istd::LogCritical(text);
+}
+
+// Keeps a reader's client registered with the interrupt handler while it
+// reads; withdraws it before the client is closed and destroyed.
+class ClientRegistration {
+public:
+    explicit ClientRegistration(isig::SignalClientBase& client) : m_client(client) {
+        sigHandler.RegisterClient(&client);
+    }
+    ~ClientRegistration() {
+        sigHandler.WithdrawClient();
+        m_client.Close();
+    }
+    ClientRegistration(const ClientRegistration&) = delete;
+    ClientRegistration& operator=(const ClientRegistration&) = delete;
+
+private:
+    isig::SignalClientBase& m_client;
+};
+
+template <class... PARTS>
+std::string Text(const PARTS&... parts) {
+    std::ostringstream text;
+    (text << ... << parts);
+    return text.str();
+}
+
+bool KeepLooping(std::int32_t pass) { return g_params.loop == -1 || pass < g_params.loop; }
+
+// --timeout in seconds as the client's milliseconds, saturated.
+std::uint64_t TimeoutMilliseconds(std::int64_t seconds) {
+    const auto limit = std::numeric_limits<std::uint64_t>::max() / 1000;
+    return static_cast<std::uint64_t>(seconds) >= limit ? std::numeric_limits<std::uint64_t>::max()
+                                                       : static_cast<std::uint64_t>(seconds) * 1000;
+}
+
+template <class TRAITS>
+void PrintBlock(const isig::Array<TRAITS>& array, std::uint32_t count) {
+    if (g_params.format == eFormatStat) return;
+    if (g_params.format == eFormatBinary)
+        DumpSignalData(array.Data(), array.GetTraits().GetAtomSize(), count);
+    else
+        PrintSignalData(array, count);
+}
+
+isig::SignalStatistics Concat(isig::SignalStatistics first, const isig::SignalStatistics& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+template <class TRAITS>
+void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDemandRemoteSource<TRAITS>& source,
+                   std::uint32_t size) {
+    for (std::int32_t pass = 0; KeepLooping(pass); ++pass) {
+        isig::Array<TRAITS> array(client.GetTraits(), size);
+        isig::SignalMeta meta;
+        const isig::SuccessCode_e code = client.Read(array, meta, g_params.lmt);
+        if (code != isig::eSuccess)
+            throw istd::Exception(Text("Can't read ", source.GetName(), " signal. Error: ", code), true);
+        if (g_params.verbose) std::cerr << isig::ToString(meta) << std::endl;
+        if (g_params.format != eFormatStat && g_params.header) PrintHeader(source.GetComponentNames());
+        PrintBlock(array, array.GetAtomCount());
+        if (g_params.verbose) std::cerr << "Total number of atoms: " << array.GetAtomCount() << std::endl;
+    }
+}
+
+template <class TRAITS>
+void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::Stream<TRAITS>& stream) {
+    std::uint64_t remaining = g_params.size;
+    for (;;) {
+        typename isig::StreamClient<TRAITS>::PairPtr block;
+        const isig::SuccessCode_e code = client.Pop(block);
+        if (code != isig::eSuccess)
+            throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code), true);
+        const isig::Array<TRAITS>& array = block->GetArray();
+        const std::uint32_t atoms = array.GetAtomCount();
+        ISTD_TRACE(2, "void ReadStreamPass(isig::StreamClient<TRAITS>&, const isig::Stream<TRAITS>&)", c_traceFile,
+                   "remaining: " << remaining);
+        PrintBlock(array, static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, atoms)));
+        if (atoms >= remaining) return;  // atoms beyond the pass are dropped
+        remaining -= atoms;
+    }
+}
+
+template <class TRAITS>
+void PrintStreamStatistics(const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                           std::chrono::steady_clock::time_point start) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+    std::cout.flush();
+    signal_output::WriteStatistics(std::cerr, first, last, static_cast<std::uint64_t>(std::max<std::int64_t>(micros, 1)));
+}
+
+void DispatchOnType(isig::SignalSourceSharedPtr& source, std::int32_t type) {
+    switch (type) {
+        case isig::eAtomInvalid: std::cout << "Error: Unknown signal type!" << std::endl; return;
+        case isig::eAtomDouble: PrintRemoteSignal<RoveTraits<double>>(source); return;
+        case isig::eAtomFloat: PrintRemoteSignal<RoveTraits<float>>(source); return;
+        case isig::eAtomUInt64: PrintRemoteSignal<RoveTraits<unsigned long long>>(source); return;
+        case isig::eAtomInt64: PrintRemoteSignal<RoveTraits<long long>>(source); return;
+        case isig::eAtomUInt32: PrintRemoteSignal<RoveTraits<unsigned int>>(source); return;
+        case isig::eAtomInt32: PrintRemoteSignal<RoveTraits<int>>(source); return;
+        case isig::eAtomUInt16: PrintRemoteSignal<RoveTraits<unsigned short>>(source); return;
+        case isig::eAtomInt16: PrintRemoteSignal<RoveTraits<short>>(source); return;
+        case isig::eAtomUInt8: PrintRemoteSignal<RoveTraits<unsigned char>>(source); return;
+        case isig::eAtomInt8: PrintRemoteSignal<RoveTraits<signed char>>(source); return;
+        default: return;  // 0 and unknown codes: nothing to read
+    }
+}
+
+void ReportForeignFailure() {
+    const isig::FailureReport report = isig::DescribeCurrentFailure();
+    switch (report.kind) {
+        case isig::FailureKind::eCorbaSystem: ReportCritical("CORBA System Exception: " + report.text); return;
+        case isig::FailureKind::eCorba: ReportCritical("CORBA Exception: " + report.text); return;
+        case isig::FailureKind::eOrbFatal: ReportCritical("OmniORB fatal Exception: " + report.text); return;
+        case isig::FailureKind::eOther: ReportCritical("Unknown exception"); return;
+    }
+}
+
+}  // namespace
+
+unsigned SignalFailures() { return g_signalFailures.load(); }
+
+std::int32_t SignalOutputFormat() { return g_params.format; }
+
+void PrintHeader(const std::vector<std::string>& names) {
+    signal_output::WriteHeader(stdout, g_params.format, names);
+}
+
+int DumpSignalData(const void* buffer, std::uint32_t size, std::uint32_t count) {
+    return signal_output::WriteSignalBytes(stdout, buffer, size, count);
+}
+
+template <class TRAITS>
+void PrintRemoteDod(isig::SignalSourceSharedPtr& source) {
+    ISTD_TRACE_FNC("void PrintRemoteDod(isig::SignalSourceSharedPtr&)", c_traceFile);
+    const auto dod = std::dynamic_pointer_cast<isig::DataOnDemandRemoteSource<TRAITS>>(source);
+    if (!dod) throw istd::Exception("signal: Can't connect to DOD signal.", true);
+    ISTD_TRACE(3, "void PrintRemoteDod(isig::SignalSourceSharedPtr&)", c_traceFile,
+               "Reading DOD: size " << g_params.size << " lmt: " << g_params.lmt << " offset: " << g_params.offset);
+    // A block is counted in 32 bits: a larger size is refused, never cut.
+    if (g_params.size > c_maxDodAtoms)
+        throw istd::Exception(Text("signal: DOD size ", g_params.size, " is above the largest block of ",
+                                   c_maxDodAtoms, " atoms."),
+                              true);
+    const auto size = static_cast<std::uint32_t>(g_params.size);
+    auto client = std::make_unique<isig::DodRemoteClient<TRAITS>>(dod->GetSharedPtr(), "dod_client", dod->GetTraits());
+    ClientRegistration registration(*client);
+    const isig::SuccessCode_e code = client->Open(g_params.accessMode, size, g_params.offset);
+    if (code != isig::eSuccess) throw istd::Exception(Text("signal: Can't open DOD. Error: ", code), true);
+    ReadDodPasses(*client, *dod, size);
+}
+
+template <class TRAITS>
+void PrintRemoteStream(isig::SignalSourceSharedPtr& source) {
+    ISTD_TRACE_FNC("void PrintRemoteStream(isig::SignalSourceSharedPtr&)", c_traceFile);
+    const auto stream = std::dynamic_pointer_cast<isig::RemoteStream<TRAITS>>(source);
+    if (!stream) throw istd::Exception("signal: Can't connect to stream.", true);
+    const std::uint32_t capacity = g_params.queueSize != 0 ? g_params.queueSize : c_defaultQueueAtomGroups;
+    ISTD_TRACE(2, "void PrintRemoteStream(isig::SignalSourceSharedPtr&)", c_traceFile,
+               "read size: " << g_params.size << ", client queue capacity: " << capacity);
+    isig::StreamClient<TRAITS> client(stream, "velnor-rove", capacity);
+    ClientRegistration registration(client);
+    if (g_params.timeout > 0) client.SetTimeout(TimeoutMilliseconds(g_params.timeout));
+    if (g_params.header) PrintHeader(stream->GetComponentNames());
+    const isig::SuccessCode_e code = client.Open();
+    if (code != isig::eSuccess)
+        throw istd::Exception(Text("Can't open ", stream->GetName(), " stream. Error: ", code), true);
+    const auto start = std::chrono::steady_clock::now();
+    const isig::SignalStatistics first = Concat(stream->GetStatistics(), client.GetStatistics());
+    for (std::int32_t pass = 0; KeepLooping(pass); ++pass) ReadStreamPass(client, *stream);
+    const isig::SignalStatistics last = Concat(stream->GetStatistics(), client.GetStatistics());
+    client.Close();
+    if (g_params.verbose) PrintStreamStatistics<TRAITS>(first, last, start);
+}
+
+template <class TRAITS>
+void PrintRemoteSignal(isig::SignalSourceSharedPtr& source) {
+    try {
+        const std::int32_t access = source->SignalAccessType();
+        if (access == isig::eAccessStream)
+            PrintRemoteStream<TRAITS>(source);
+        else if (access == isig::eAccessDod)
+            PrintRemoteDod<TRAITS>(source);
+        else
+            throw istd::Exception(Text("signal: Unknown signal access type: ", access), true);
+    } catch (const istd::Exception& e) {
+        throw istd::Exception(std::string("Error: ") + e.what(), true);
+    } catch (const std::system_error& e) {
+        ++g_signalFailures;
+        std::cout << "Error: " << e.code().message() << std::endl;
+    } catch (const std::exception& e) {
+        ReportCritical(std::string("Error: ") + e.what());
+    } catch (...) {
+        ReportForeignFailure();
+    }
+}
+
+void Signal(const mci::Node& node) {
+    ISTD_TRACE_FNC("void Signal(const mci::Node&)", c_traceFile);
+    isig::SignalSourceSharedPtr source = mci::CreateRemoteSignal(node);
+    if (!source) throw istd::Exception(Text("signal: not a signal node: ", node.GetFullPath(false)), true);
+    if (g_params.verbose) std::cerr << "Signal data from node: " << node.GetFullPath(false) << std::endl;
+    DispatchOnType(source, source->BaseEnumType());
+}
+
+namespace signal_output {
+
+void ThrowWriteFailure(std::FILE* out, int error) {
+    // What is still buffered cannot be written either; dropped, so that the
+    // failure is reported once.
+    __fpurge(out);
+    std::clearerr(out);
+    throw istd::Exception(std::string("Can't write to standard output: ") + std::strerror(error), true);
+}
+
+void WriteHeader(std::FILE* file, std::int32_t format, const std::vector<std::string>& names) {
+    OutputBuffer out(file);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        if (format == eFormatCsv) {
+            out.Append(name.data(), name.size());
+            if (i + 1 < names.size()) out.Append(',');
+            continue;
+        }
+        for (std::size_t pad = name.size(); pad < 11; ++pad) out.Append(' ');
+        out.Append(name.data(), name.size());
+        out.Append("  ", 2);
+    }
+    out.Append('\n');
+    out.Flush();
+}
+
+int WriteSignalBytes(std::FILE* file, const void* buffer, std::uint32_t size, std::uint32_t count) {
+    if (size == 0 || count == 0) return 0;
+    if (std::fwrite(buffer, size, count, file) != count || std::fflush(file) != 0) ThrowWriteFailure(file, errno);
+    return static_cast<int>(count);
+}
+
+namespace {
+
+const isig::SignalStatItem* FindItem(const isig::SignalStatistics& items, const std::string& name) {
+    const auto it = std::find_if(items.begin(), items.end(), [&](const isig::SignalStatItem& item) {
+        return item.name == name;
+    });
+    return it == items.end() ? nullptr : &*it;
+}
+
+}  // namespace
+
+void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                     std::uint64_t elapsedMicroseconds) {
+    const double seconds = static_cast<double>(elapsedMicroseconds) / 1000000.0;
+    os << std::fixed << "seconds, name, total, rejected, atoms/s, bytes/s" << std::endl;
+    for (const isig::SignalStatItem& item : last) {
+        const isig::SignalStatItem* start = FindItem(first, item.name);
+        if (!start) continue;
+        const std::uint64_t total = item.total - start->total;
+        const std::uint64_t rejected = item.rejected - start->rejected;
+        const std::uint64_t bytes = total * std::uint64_t{start->atomSize};
+        os << seconds << ", " << item.name << ", " << total << ", " << rejected << ", "
+           << static_cast<double>(total) / seconds << ", " << static_cast<double>(bytes) / seconds << std::endl;
+    }
+}
+
+}  // namespace signal_output

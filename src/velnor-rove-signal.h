@@ -1,0 +1,198 @@
+#pragma once
+// The signal command: the per-type readers (data on demand and streams) and
+// the printers of their atoms and statistics.
+//
+// The printers format into a buffer of their own with std::to_chars and
+// write it with one fwrite per buffer and one flush per block: the bytes are
+// those of the iostream formatting (decimal integers, fixed notation with 6
+// decimals, fields of 11 characters), but many times faster. 8-bit atoms are
+// written as numbers, never as raw characters. A failed write ends the read
+// with istd::Exception.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "isig/array.h"
+#include "isig/signal_source.h"
+#include "isig/signal_traits.h"
+#include "istd/exception.h"
+#include "mci/mci.h"
+
+// Output formats of the signal command (g_params.format).
+enum SignalFormat_e : std::int32_t {
+    eFormatText = 0,
+    eFormatCsv = 1,
+    eFormatBinary = 2,
+    eFormatStat = 3,
+};
+
+// The signal traits of the ten atom types.
+template <class T>
+using RoveTraits = isig::SignalTraits<T, isig::RuntimeDefined, 1>;
+
+void Signal(const mci::Node& node);
+template <class TRAITS>
+void PrintRemoteSignal(isig::SignalSourceSharedPtr& source);
+template <class TRAITS>
+void PrintRemoteDod(isig::SignalSourceSharedPtr& source);
+template <class TRAITS>
+void PrintRemoteStream(isig::SignalSourceSharedPtr& source);
+
+// Signal calls whose acquisition failed without ending the command (the
+// failure was reported on standard error); any of them makes the exit
+// status 1.
+unsigned SignalFailures();
+
+namespace signal_output {
+
+// Text is collected here and written to `out` in large pieces.
+class OutputBuffer {
+public:
+    static constexpr std::size_t c_capacity = 64 * 1024;
+    // Room the longest element needs: a double in fixed notation has up to
+    // 309 integer digits, a sign, a point and 6 decimals.
+    static constexpr std::size_t c_elementRoom = 330;
+
+    explicit OutputBuffer(std::FILE* out) : m_out(out) {}
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+    // Room for at least `bytes` more bytes at Cursor().
+    void Reserve(std::size_t bytes) {
+        if (m_used + bytes > c_capacity) Write();
+    }
+    char* Cursor() { return m_data + m_used; }
+    void Advance(std::size_t bytes) { m_used += bytes; }
+    void Append(const char* text, std::size_t length) {
+        while (length > 0) {
+            Reserve(std::min(length, c_capacity));
+            const std::size_t part = std::min(length, c_capacity - m_used);
+            std::memcpy(Cursor(), text, part);
+            Advance(part);
+            text += part;
+            length -= part;
+        }
+    }
+    void Append(char c) {
+        Reserve(1);
+        m_data[m_used++] = c;
+    }
+    // Writes what is collected and flushes the stream.
+    void Flush() {
+        Write();
+        if (std::fflush(m_out) != 0) Fail();
+    }
+
+private:
+    void Write() {
+        if (m_used > 0 && std::fwrite(m_data, 1, m_used, m_out) != m_used) Fail();
+        m_used = 0;
+    }
+    [[noreturn]] void Fail();
+
+    std::FILE* m_out;
+    std::size_t m_used = 0;
+    char m_data[c_capacity];
+};
+
+// Throws istd::Exception "Can't write to standard output: " + the reason,
+// after dropping what the stream still holds (it cannot be written either).
+[[noreturn]] void ThrowWriteFailure(std::FILE* out, int error);
+
+inline void OutputBuffer::Fail() { ThrowWriteFailure(m_out, errno); }
+
+// The element's text at `p` (room: OutputBuffer::c_elementRoom); gives its end.
+template <class T>
+char* FormatValue(char* p, T value) {
+    char* const end = p + OutputBuffer::c_elementRoom;
+    if constexpr (std::is_floating_point_v<T>) {
+        return std::to_chars(p, end, static_cast<double>(value), std::chars_format::fixed, 6).ptr;
+    } else if constexpr (sizeof(T) == 1) {
+        return std::to_chars(p, end, static_cast<int>(value)).ptr;  // a number, not a raw byte
+    } else {
+        return std::to_chars(p, end, value).ptr;
+    }
+}
+
+// The value right-aligned in 11 characters (wider values keep all their
+// characters), then two spaces.
+template <class T>
+void AppendTextElement(OutputBuffer& out, T value) {
+    constexpr std::size_t c_width = 11;
+    out.Reserve(OutputBuffer::c_elementRoom + c_width + 2);
+    char* start = out.Cursor();
+    char* end = FormatValue(start, value);
+    std::size_t length = static_cast<std::size_t>(end - start);
+    if (length < c_width) {
+        const std::size_t pad = c_width - length;
+        std::memmove(start + pad, start, length);
+        std::memset(start, ' ', pad);
+        length = c_width;
+    }
+    start[length] = ' ';
+    start[length + 1] = ' ';
+    out.Advance(length + 2);
+}
+
+template <class T>
+void AppendCsvElement(OutputBuffer& out, T value, bool last) {
+    out.Reserve(OutputBuffer::c_elementRoom + 1);
+    char* start = out.Cursor();
+    char* end = FormatValue(start, value);
+    if (!last) *end++ = ',';
+    out.Advance(static_cast<std::size_t>(end - start));
+}
+
+// The first `count` atoms of `array`, one line per atom, in text or csv
+// format (csv for eFormatCsv, text otherwise), then one flush.
+template <class TRAITS>
+void WriteSignalData(std::FILE* file, std::int32_t format, const isig::Array<TRAITS>& array, std::uint32_t count) {
+    if (array.IsEmpty() || count == 0) return;
+    const std::uint32_t components = array.GetTraits().GetComponents();
+    if (count > array.GetAtomCount() || components == 0) throw istd::Exception("array: index out of range", true);
+    const auto* element = array.Data();
+    OutputBuffer out(file);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t j = 0; j < components; ++j, ++element) {
+            if (format == eFormatCsv)
+                AppendCsvElement(out, *element, j + 1 == components);
+            else
+                AppendTextElement(out, *element);
+        }
+        out.Append('\n');
+    }
+    out.Flush();
+}
+
+void WriteHeader(std::FILE* file, std::int32_t format, const std::vector<std::string>& names);
+
+// `count` atoms of `size` bytes in one fwrite, then a flush. Gives the
+// atoms written (all of them, or it throws).
+int WriteSignalBytes(std::FILE* file, const void* buffer, std::uint32_t size, std::uint32_t count);
+
+// The statistics lines: the title, then one line per item of `last` that
+// `first` holds too (paired by name, so a snapshot that changed shape
+// cannot pair unrelated counters). Fixed notation stays set on `os`.
+void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                     std::uint64_t elapsedMicroseconds);
+
+}  // namespace signal_output
+
+// The printers as the readers call them: on standard output, in the format
+// of the command line.
+std::int32_t SignalOutputFormat();
+
+template <class TRAITS>
+void PrintSignalData(const isig::Array<TRAITS>& array, const std::uint32_t& count) {
+    signal_output::WriteSignalData(stdout, SignalOutputFormat(), array, count);
+}
+
+void PrintHeader(const std::vector<std::string>& names);
+int DumpSignalData(const void* buffer, std::uint32_t size, std::uint32_t count);
