@@ -198,7 +198,10 @@ CORBA::Long SignalServant::RegisterReceiver(i_NET::SignalReceiver_ptr receiver, 
     JoinRetired();
     const bool knownMode = mode >= c_modeNow && mode <= c_modeSingleEvent;
     if (!IsDod(m_info) || !knownMode || CORBA::is_nil(receiver)) return i_NET::SIG_FAILED;
-    if (size == 0 || size > m_info.history || !FitsOneMessage(size)) return i_NET::SIG_FAILED;
+    if (size == 0 || size > m_info.history) return i_NET::SIG_FAILED;
+    // As for texts of the registry: a block that cannot travel in one
+    // message is the ORB's implementation limit.
+    if (!FitsOneMessage(size)) throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_stop) return i_NET::SIG_CANCELLED;
     if (const RegistrationPtr known = FindLocked(receiver)) {
@@ -330,6 +333,12 @@ void SignalServant::FireEvent() {
         // A receiver that is behind by its whole depth misses events.
         if (registration->events.size() < registration->depth)
             registration->events.push_back(EventMark{m_event, m_lastTrigger});
+        // Rate 0: the event's block is produced now, so that the next event
+        // marks the atom after it whenever the pusher gets to run.
+        std::uint64_t start = 0;
+        if (Offset(m_lastTrigger, registration->offset, start) &&
+            start <= std::numeric_limits<std::uint64_t>::max() - registration->size)
+            Demand(start + registration->size);
     }
     m_changed.notify_all();
 }

@@ -2,8 +2,6 @@
 // readers, and the printers' output on standard output.
 #include "velnor-rove-signal.h"
 
-#include <stdio_ext.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -245,64 +243,3 @@ void Signal(const mci::Node& node) {
     if (g_params.verbose) std::cerr << "Signal data from node: " << node.GetFullPath(false) << std::endl;
     DispatchOnType(source, source->BaseEnumType());
 }
-
-namespace signal_output {
-
-void ThrowWriteFailure(std::FILE* out, int error) {
-    // What is still buffered cannot be written either; dropped, so that the
-    // failure is reported once.
-    __fpurge(out);
-    std::clearerr(out);
-    throw istd::Exception(std::string("Can't write to standard output: ") + std::strerror(error), true);
-}
-
-void WriteHeader(std::FILE* file, std::int32_t format, const std::vector<std::string>& names) {
-    OutputBuffer out(file);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
-        if (format == eFormatCsv) {
-            out.Append(name.data(), name.size());
-            if (i + 1 < names.size()) out.Append(',');
-            continue;
-        }
-        for (std::size_t pad = name.size(); pad < 11; ++pad) out.Append(' ');
-        out.Append(name.data(), name.size());
-        out.Append("  ", 2);
-    }
-    out.Append('\n');
-    out.Flush();
-}
-
-int WriteSignalBytes(std::FILE* file, const void* buffer, std::uint32_t size, std::uint32_t count) {
-    if (size == 0 || count == 0) return 0;
-    if (std::fwrite(buffer, size, count, file) != count || std::fflush(file) != 0) ThrowWriteFailure(file, errno);
-    return static_cast<int>(count);
-}
-
-namespace {
-
-const isig::SignalStatItem* FindItem(const isig::SignalStatistics& items, const std::string& name) {
-    const auto it = std::find_if(items.begin(), items.end(), [&](const isig::SignalStatItem& item) {
-        return item.name == name;
-    });
-    return it == items.end() ? nullptr : &*it;
-}
-
-}  // namespace
-
-void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, const isig::SignalStatistics& last,
-                     std::uint64_t elapsedMicroseconds) {
-    const double seconds = static_cast<double>(elapsedMicroseconds) / 1000000.0;
-    os << std::fixed << "seconds, name, total, rejected, atoms/s, bytes/s" << std::endl;
-    for (const isig::SignalStatItem& item : last) {
-        const isig::SignalStatItem* start = FindItem(first, item.name);
-        if (!start) continue;
-        const std::uint64_t total = item.total - start->total;
-        const std::uint64_t rejected = item.rejected - start->rejected;
-        const std::uint64_t bytes = total * std::uint64_t{start->atomSize};
-        os << seconds << ", " << item.name << ", " << total << ", " << rejected << ", "
-           << static_cast<double>(total) / seconds << ", " << static_cast<double>(bytes) / seconds << std::endl;
-    }
-}
-
-}  // namespace signal_output
