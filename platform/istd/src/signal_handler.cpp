@@ -3,10 +3,18 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
 namespace istd {
+namespace {
+int FirstSignal(const sigset_t& set) {
+    for (int s = 1; s < NSIG; ++s)
+        if (sigismember(&set, s) == 1) return s;
+    return 0;
+}
+}  // namespace
 
 struct SignalHandlerThread::Impl {
     sigset_t set;
@@ -14,6 +22,15 @@ struct SignalHandlerThread::Impl {
     SignalHandler* handler = nullptr;
     std::atomic<bool> stopping{false};
     std::thread thread;
+
+    // Idempotent: wakes the thread out of sigwait and joins it.
+    void Stop() {
+        if (!thread.joinable() || thread.get_id() == std::this_thread::get_id()) return;
+        stopping.store(true);
+        const int wake = FirstSignal(set);
+        if (wake != 0) pthread_kill(thread.native_handle(), wake);
+        thread.join();
+    }
 
     void Run() {
         for (;;) {
@@ -29,8 +46,6 @@ struct SignalHandlerThread::Impl {
 namespace {
 
 std::mutex g_installLock;  // guards g_thread
-// Lives until static destruction, which stops and joins the thread before
-// any handler object constructed earlier is destroyed.
 std::shared_ptr<SignalHandlerThread> g_thread;
 
 sigset_t BuildSet(const int* signals) {
@@ -41,10 +56,16 @@ sigset_t BuildSet(const int* signals) {
     return set;
 }
 
-int FirstSignal(const sigset_t& set) {
-    for (int s = 1; s < NSIG; ++s)
-        if (sigismember(&set, s) == 1) return s;
-    return 0;
+// Runs before the destructors of every static object constructed before the
+// handler was installed (the handler objects among them), so the thread can
+// never call a handler that is being destroyed.
+void StopAtExit() {
+    std::shared_ptr<SignalHandlerThread> thread;
+    {
+        std::lock_guard<std::mutex> lock(g_installLock);
+        thread = g_thread;
+    }
+    if (thread) thread->Stop();
 }
 
 }  // namespace
@@ -72,18 +93,17 @@ std::shared_ptr<SignalHandlerThread> SignalHandlerThread::InstallHandler(SignalH
     Impl* raw = impl.get();
     impl->thread = std::thread([raw] { raw->Run(); });
     g_thread = std::make_shared<SignalHandlerThread>(std::move(impl));
+    std::atexit(StopAtExit);
     return g_thread;
 }
 
 SignalHandlerThread::SignalHandlerThread(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 SignalHandlerThread::~SignalHandlerThread() {
-    if (!m_impl || !m_impl->thread.joinable()) return;
-    m_impl->stopping.store(true);
-    const int wake = FirstSignal(m_impl->set);
-    if (wake != 0) pthread_kill(m_impl->thread.native_handle(), wake);
-    m_impl->thread.join();
+    if (m_impl) m_impl->Stop();
 }
+
+void SignalHandlerThread::Stop() { m_impl->Stop(); }
 
 ScopedSignalBlock::ScopedSignalBlock() {
     sigset_t set = SignalHandlerThread::DefaultSignals();

@@ -83,3 +83,22 @@ TEST(SignalHandlerThread, EveryDefaultSignalReachesHandleOnItsOwnThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SignalHandlerThread, NoHandlerCallAfterStop) {
+    static Recorder recorder;  // outlives the thread in every order
+    auto thread = istd::SignalHandlerThread::InstallHandler(recorder, nullptr);
+    kill(getpid(), SIGTERM);
+    ASSERT_TRUE(recorder.WaitFor(1));
+    thread->Stop();
+    thread->Stop();  // idempotent
+    kill(getpid(), SIGHUP);  // stays pending: blocked everywhere, nobody waits for it
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(recorder.Signals().size(), 1u);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGHUP), 1);
+}
+
+}  // namespace

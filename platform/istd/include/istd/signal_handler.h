@@ -25,6 +25,10 @@ public:
     static std::shared_ptr<SignalHandlerThread> InstallHandler(SignalHandler& handler, const int* signals);
 
     ~SignalHandlerThread();
+    // Stops and joins the thread; no handler is called afterwards. Also runs
+    // by itself at exit, before static objects made before installation are
+    // destroyed.
+    void Stop();
     SignalHandlerThread(const SignalHandlerThread&) = delete;
     SignalHandlerThread& operator=(const SignalHandlerThread&) = delete;
 
