@@ -1,0 +1,29 @@
+// Baseline of the text output: the same bytes as velnor-rove's text format
+// written with a plain printf loop to standard output.
+//   printf_baseline int16|double ATOMS COMPONENTS
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc != 4) return 2;
+    const bool isDouble = std::strcmp(argv[1], "double") == 0;
+    const unsigned long long atoms = std::strtoull(argv[2], nullptr, 10);
+    const unsigned components = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned long long i = 0; i < atoms; ++i) {
+        for (unsigned j = 0; j < components; ++j) {
+            if (isDouble)
+                std::printf("%11.6f  ", std::sin(static_cast<double>(i % 500)) + j);
+            else
+                std::printf("%11d  ", static_cast<int>(static_cast<short>(i * components + j)));
+        }
+        std::putchar('\n');
+    }
+    std::fflush(stdout);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "%.0f\n", static_cast<double>(atoms * components) / seconds);
+    return 0;
+}

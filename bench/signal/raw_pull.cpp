@@ -1,0 +1,86 @@
+// Baseline: pulls octet sequences of one size from a server process as fast
+// as it can, over TCP on 127.0.0.1, and prints the bytes per second.
+//   raw_pull BLOCK_BYTES TOTAL_BYTES
+#include <omniORB4/CORBA.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "pull.hh"
+
+namespace {
+
+class RawSource : public POA_velnorbench::RawSource {
+public:
+    velnorbench::Octets* pull(CORBA::ULong bytes) override {
+        auto* octets = new velnorbench::Octets;
+        octets->length(bytes);
+        return octets;
+    }
+};
+
+const char* c_options[][2] = {{"giopMaxMsgSize", "268435456"}, {nullptr, nullptr}};
+
+[[noreturn]] void Serve(int fd) {
+    int argc = 1;
+    char name[] = "raw_pull";
+    char* argv[] = {name, nullptr};
+    const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"}, {"giopMaxMsgSize", "268435456"},
+                                {nullptr, nullptr}};
+    CORBA::ORB_var orb = CORBA::ORB_init(argc, argv, "omniORB4", options);
+    CORBA::Object_var object = orb->resolve_initial_references("RootPOA");
+    PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
+    PortableServer::ObjectId_var id = poa->activate_object(new RawSource);
+    CORBA::Object_var reference = poa->id_to_reference(id);
+    CORBA::String_var ior = orb->object_to_string(reference);
+    poa->the_POAManager()->activate();
+    const std::string line = std::string(ior.in()) + "\n";
+    if (write(fd, line.data(), line.size()) < 0) std::_Exit(1);
+    close(fd);
+    orb->run();
+    std::_Exit(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: raw_pull BLOCK_BYTES TOTAL_BYTES\n");
+        return 2;
+    }
+    const unsigned long block = std::strtoul(argv[1], nullptr, 10);
+    const unsigned long long total = std::strtoull(argv[2], nullptr, 10);
+    int fds[2];
+    if (pipe(fds) != 0) return 1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        Serve(fds[1]);
+    }
+    close(fds[1]);
+    std::string ior;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') ior += c;
+    int orbArgc = 1;
+    CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, argv, "omniORB4", c_options);
+    CORBA::Object_var object = orb->string_to_object(ior.c_str());
+    velnorbench::RawSource_var source = velnorbench::RawSource::_narrow(object);
+    delete source->pull(block);  // connection made
+    const auto start = std::chrono::steady_clock::now();
+    unsigned long long pulled = 0;
+    while (pulled < total) {
+        velnorbench::Octets_var octets = source->pull(block);
+        pulled += octets->length();
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%.0f\n", static_cast<double>(pulled) / seconds);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    orb->destroy();
+    return 0;
+}
