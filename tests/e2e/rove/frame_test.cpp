@@ -154,11 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
                  1},
         RoveCase{"signalOnPlainNode", {"signal", "--loop", "--mode", "Lmt", "scalars.count"}, "",
                  "signal: not a signal node: rove-host.scalars.count\n", 1},
-        RoveCase{"listenPending",
-                 {"listen", "--wait", "1", "scalars.count"},
-                 "Listen following nodes: \n",
-                 "listen: not supported yet\n",
-                 1},
+        RoveCase{"listenWaitZero",
+                 {"listen", "--wait", "0", "scalars.count"},
+                 "Listen following nodes: \n\tcount\n",
+                 "",
+                 0},
         RoveCase{"commandNumberStaysPath", {"2", "scalars.count"}, "", "Node not found: 2\n", 1}));
 
 TEST_F(Frame, WideNumberFallsBackToAccess) {
