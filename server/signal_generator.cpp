@@ -1,5 +1,6 @@
 #include "signal_generator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -51,59 +52,72 @@ T Scaled(double unit) {
     }
 }
 
+GeneratorKind KindFromName(const std::string& name) {
+    if (name == "counter") return GeneratorKind::Counter;
+    if (name == "ramp") return GeneratorKind::Ramp;
+    if (name == "noise") return GeneratorKind::Noise;
+    if (name == "sine") return GeneratorKind::Sine;
+    throw std::invalid_argument("unknown signal generator '" + name + "'");
+}
+
 template <class T>
-T Element(const std::string& generator, std::uint64_t position, std::uint32_t j, std::uint32_t components) {
-    const std::uint64_t k = position * components + j;
-    if (generator == "counter") return Wrapped<T>(k);
-    if (generator == "noise") {
-        const std::uint64_t bits = SplitMix64(k);
-        if constexpr (std::is_floating_point_v<T>) {
-            return static_cast<T>(static_cast<double>(bits >> 11) * 0x1.0p-53 * 2.0 - 1.0);
-        } else {
-            return Wrapped<T>(bits);
-        }
+T Noise(std::uint64_t k) {
+    const std::uint64_t bits = SplitMix64(k);
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(static_cast<double>(bits >> 11) * 0x1.0p-53 * 2.0 - 1.0);
+    } else {
+        return Wrapped<T>(bits);
     }
-    if (generator == "ramp") {
-        const std::uint64_t p = position % c_rampPeriod;
-        if constexpr (std::is_floating_point_v<T>) {
-            return static_cast<T>(static_cast<double>(p) / c_rampPeriod * (j + 1));
-        } else {
-            return Wrapped<T>(p * (j + 1));
-        }
+}
+
+template <class T>
+T Ramp(std::uint64_t position, std::uint32_t j) {
+    const std::uint64_t p = position % c_rampPeriod;
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(static_cast<double>(p) / c_rampPeriod * (j + 1));
+    } else {
+        return Wrapped<T>(p * (j + 1));
     }
+}
+
+template <class T>
+T Sine(std::uint64_t position, std::uint32_t j) {
     const double phase = 2.0 * c_pi * static_cast<double>(position % c_sinePeriod) / c_sinePeriod + j * c_pi / 2.0;
     return Scaled<T>(std::sin(phase));
 }
 
+// Element by element; the generator is chosen once per block.
 template <class T>
-void FillAs(const std::string& generator, std::uint32_t components, std::uint64_t position, std::uint64_t count,
+void FillAs(GeneratorKind kind, std::uint32_t components, std::uint64_t position, std::uint64_t count,
             unsigned char* out) {
     T* elements = reinterpret_cast<T*>(out);
-    for (std::uint64_t i = 0; i < count; ++i)
-        for (std::uint32_t j = 0; j < components; ++j)
-            *elements++ = Element<T>(generator, position + i, j, components);
+    const std::uint64_t end = position + count;
+    switch (kind) {
+        case GeneratorKind::Counter:
+            for (std::uint64_t k = position * components, last = end * components; k < last; ++k)
+                *elements++ = Wrapped<T>(k);
+            return;
+        case GeneratorKind::Noise:
+            for (std::uint64_t k = position * components, last = end * components; k < last; ++k)
+                *elements++ = Noise<T>(k);
+            return;
+        case GeneratorKind::Ramp:
+            for (std::uint64_t p = position; p < end; ++p)
+                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Ramp<T>(p, j);
+            return;
+        case GeneratorKind::Sine:
+            for (std::uint64_t p = position; p < end; ++p)
+                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Sine<T>(p, j);
+            return;
+    }
 }
 
-// The counter is the fast path of throughput measurements: no per-element
-// text comparison.
-template <class T>
-void FillCounter(std::uint32_t components, std::uint64_t position, std::uint64_t count, unsigned char* out) {
-    T* elements = reinterpret_cast<T*>(out);
-    std::uint64_t k = position * components;
-    const std::uint64_t end = k + count * components;
-    for (; k < end; ++k) *elements++ = Wrapped<T>(k);
-}
-
-void FillTyped(AtomType type, const std::string& generator, std::uint32_t components, std::uint64_t position,
+void FillTyped(AtomType type, GeneratorKind kind, std::uint32_t components, std::uint64_t position,
                std::uint64_t count, unsigned char* out) {
-    const bool counter = generator == "counter";
     switch (type) {
-#define VELNOR_FILL_CASE(TYPE, T)                                                                  \
-    case AtomType::TYPE:                                                                           \
-        if (counter)                                                                               \
-            FillCounter<T>(components, position, count, out);                                      \
-        else                                                                                       \
-            FillAs<T>(generator, components, position, count, out);                                \
+#define VELNOR_FILL_CASE(TYPE, T) \
+    case AtomType::TYPE:          \
+        FillAs<T>(kind, components, position, count, out); \
         return;
         VELNOR_FILL_CASE(Double, double)
         VELNOR_FILL_CASE(Float, float)
@@ -117,6 +131,23 @@ void FillTyped(AtomType type, const std::string& generator, std::uint32_t compon
         VELNOR_FILL_CASE(Int8, std::int8_t)
 #undef VELNOR_FILL_CASE
     }
+}
+
+// A table larger than this is not worth its memory: such blocks are computed.
+constexpr std::uint64_t c_maxPeriodBytes = 1u << 20;
+
+// Atoms after which the generator repeats itself exactly, or 0. A counter
+// of b-bit elements repeats after 2^b elements, that is after
+// 2^b / gcd(components, 2^b) atoms.
+std::uint64_t PeriodOf(GeneratorKind kind, AtomType type, std::uint32_t components) {
+    if (kind == GeneratorKind::Ramp) return c_rampPeriod;
+    if (kind == GeneratorKind::Sine) return c_sinePeriod;
+    const std::uint32_t bytes = ElementBytes(type);
+    const bool integer = type != AtomType::Double && type != AtomType::Float;
+    if (kind != GeneratorKind::Counter || !integer || bytes > 2 || components == 0) return 0;
+    std::uint64_t period = std::uint64_t{1} << (8 * bytes);
+    for (std::uint32_t c = components; c % 2 == 0 && period > 1; c /= 2) period /= 2;
+    return period;
 }
 
 }  // namespace
@@ -142,12 +173,12 @@ std::uint64_t SplitMix64(std::uint64_t k) {
 
 SignalGenerator::SignalGenerator(const SignalInfo& info)
     : m_type(AtomTypeFromName(info.atom)),
-      m_generator(info.generator),
+      m_kind(KindFromName(info.generator)),
       m_components(static_cast<std::uint32_t>(info.components.size())),
       m_atomBytes(m_components * ElementBytes(m_type)) {
-    if (m_generator == "ramp") m_periodAtoms = c_rampPeriod;
-    if (m_generator == "sine") m_periodAtoms = c_sinePeriod;
-    if (m_periodAtoms == 0) return;
+    const std::uint64_t period = PeriodOf(m_kind, m_type, m_components);
+    if (period == 0 || m_atomBytes == 0 || period > c_maxPeriodBytes / m_atomBytes) return;
+    m_periodAtoms = period;
     m_period.resize(m_periodAtoms * m_atomBytes);
     FillComputed(0, m_periodAtoms, m_period.data());
 }
@@ -160,7 +191,7 @@ void SignalGenerator::Fill(std::uint64_t position, std::uint64_t count, unsigned
 }
 
 void SignalGenerator::FillComputed(std::uint64_t position, std::uint64_t count, unsigned char* out) const {
-    FillTyped(m_type, m_generator, m_components, position, count, out);
+    FillTyped(m_type, m_kind, m_components, position, count, out);
 }
 
 void SignalGenerator::FillPeriodic(std::uint64_t position, std::uint64_t count, unsigned char* out) const {

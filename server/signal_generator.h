@@ -40,6 +40,9 @@ std::uint32_t ElementBytes(AtomType type);
 // One step of splitmix64: the noise generator's mixing function.
 std::uint64_t SplitMix64(std::uint64_t k);
 
+// The generator of a signal, parsed once so that filling never compares names.
+enum class GeneratorKind { Counter, Ramp, Sine, Noise };
+
 class SignalGenerator {
 public:
     explicit SignalGenerator(const SignalInfo& info);
@@ -51,16 +54,23 @@ public:
     // Writes the atoms [position, position + count) to `out`, which has
     // room for count * AtomBytes() bytes.
     void Fill(std::uint64_t position, std::uint64_t count, unsigned char* out) const;
+    // The same atoms computed one element at a time, without the period
+    // table: the reference that the fast paths must match.
+    void FillComputed(std::uint64_t position, std::uint64_t count, unsigned char* out) const;
+
+    // Atoms in the cached period (0: every block is computed).
+    std::uint64_t PeriodAtoms() const { return m_periodAtoms; }
 
 private:
-    void FillComputed(std::uint64_t position, std::uint64_t count, unsigned char* out) const;
     void FillPeriodic(std::uint64_t position, std::uint64_t count, unsigned char* out) const;
 
     AtomType m_type;
-    std::string m_generator;
+    GeneratorKind m_kind;
     std::uint32_t m_components;
     std::uint32_t m_atomBytes;
-    // One period of atoms, ready as bytes, for the periodic generators.
+    // One period of atoms, ready as bytes, for the generators that repeat:
+    // ramp and sine, and the counter of 8- and 16-bit atoms (it wraps), so
+    // that a block costs one memcpy per period it spans.
     std::uint64_t m_periodAtoms = 0;
     std::vector<unsigned char> m_period;
 };
