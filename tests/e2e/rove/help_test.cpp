@@ -2,6 +2,10 @@
 // parser lays them out, the usage examples and the frame around them.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -155,6 +159,59 @@ INSTANTIATE_TEST_SUITE_P(Commands, CommandHelp,
 TEST(CommandHelpByNumber, SameAsByName) {
     const RunResult byNumber = velnor::test::Run({BinPath("velnor-rove"), "help", "1"});
     rove_test::ExpectResult(byNumber, ExpectedHelp(HelpCase{"dump", kDumpOptions, kDumpExamples}), "", 1);
+}
+
+std::string SourceFile(const std::string& relative) {
+    std::ifstream in(std::string(VELNOR_SOURCE_DIR) + "/" + relative);
+    EXPECT_TRUE(in.good()) << relative;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The long option names a help text lists, as "--name".
+std::set<std::string> LongOptions(const std::string& help) {
+    std::set<std::string> names;
+    static const std::regex option("--[a-z][a-z-]*");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
+        names.insert(it->str());
+    return names;
+}
+
+// How roff source writes an option: every "-" escaped.
+std::string Roff(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+}
+
+// The man page and the completion script know every option the help of a
+// command lists; a new option cannot be forgotten in either.
+TEST(HelpAndDocs, EveryOptionDocumented) {
+    const std::string man = SourceFile("docs/velnor-rove.1");
+    const std::string completion = SourceFile("completion/velnor-rove.bash");
+    for (const char* command : {"info", "dump", "access", "listen", "signal", "bench"}) {
+        const RunResult r = velnor::test::Run({BinPath("velnor-rove"), "help", command});
+        std::set<std::string> names = LongOptions(r.out);
+        // Texts inside help lines ("--debug=[fileName ...", "--host [IpAddress]") name options too.
+        ASSERT_GE(names.size(), 8u) << r.out;
+        for (const std::string& name : names) {
+            EXPECT_NE(man.find(Roff(name)), std::string::npos) << command << ": " << name << " not in the man page";
+            EXPECT_NE(completion.find(name), std::string::npos) << command << ": " << name << " not completed";
+        }
+        EXPECT_NE(man.find(".B " + std::string(command) + "\n"), std::string::npos) << command;
+    }
+}
+
+TEST(HelpAndDocs, ServerOptionsDocumented) {
+    const std::string man = SourceFile("docs/velnor-registryd.1");
+    const std::string guide = SourceFile("docs/server.md");
+    const RunResult r = velnor::test::Run({BinPath("velnor-registryd"), "--help"});
+    ASSERT_EQ(r.status, 0);
+    const std::set<std::string> names = LongOptions(r.out);
+    ASSERT_EQ(names.size(), 5u) << r.out;
+    for (const std::string& name : names) {
+        EXPECT_NE(man.find(Roff(name)), std::string::npos) << name << " not in the man page";
+        EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " not in docs/server.md";
+    }
 }
 
 }  // namespace
