@@ -129,6 +129,7 @@ public:
         MarkStarted();
         bool shutdown = false;
         const SuccessCode_e code = RunLoop(shutdown);
+        EndSourceQuietly();
         if (shutdown) {
             ISIG_TRACE(3, this->GetName() << ": Stream shutdown: dispatcher thread finished.");
             return;
@@ -148,6 +149,11 @@ protected:
 
     // Called under the main lock when dispatching starts.
     virtual void StartSource() {}
+
+    // Called by the dispatcher thread, without a lock, when its loop has
+    // ended and before the stream can start again: a source releases what
+    // it needed for reading (for example threads of its own).
+    virtual void EndSource() {}
 
     // Fills `array` (sized to the block size) with the next block and its
     // metadata: eSuccess with data (the array's count says how many atoms),
@@ -273,6 +279,14 @@ private:
             ISIG_TRACE(1, this->GetName() << ": Dispatching thread error: unknown exception");
         }
         return eFailure;
+    }
+
+    void EndSourceQuietly() {
+        try {
+            EndSource();
+        } catch (const std::exception& e) {
+            ISIG_TRACE(1, this->GetName() << ": Can't end source: " << e.what());
+        }
     }
 
     SuccessCode_e ReadLoop(bool& shutdown) {

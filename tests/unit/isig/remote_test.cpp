@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
 #include "fake_remote.h"
+#include "isig/pull_ahead.h"
+#include "scripted_stream.h"
 #include "isig/dod_remote_client.h"
 #include "isig/remote.h"
 #include "isig/stream_client.h"
@@ -242,6 +246,140 @@ TEST(RemoteStream, PullsBlocksUntilTheRemoteFails) {
     EXPECT_EQ(stream->GetStatistics()[0].total, 6u);
     remote.Fake().FailPulls();
     EXPECT_EQ(client.Pop(block), eRemoteFailed);
+}
+
+// A scripted stream servant, activated for the test's lifetime.
+class ScriptedFixture {
+public:
+    ScriptedFixture() : m_script(new ScriptedStream) {
+        m_id = OrbEnvironment::s_poa->activate_object(m_script);
+        CORBA::Object_var object = OrbEnvironment::s_poa->id_to_reference(m_id.in());
+        m_ref = i_NET::RemoteSignal::_narrow(object);
+    }
+    ~ScriptedFixture() {
+        OrbEnvironment::s_poa->deactivate_object(m_id.in());
+        m_script->_remove_ref();
+    }
+    ScriptedStream& Script() { return *m_script; }
+    i_NET::RemoteSignal_ptr Ref() { return m_ref.in(); }
+    std::shared_ptr<RemoteStream<TraitsD>> Stream() {
+        return std::make_shared<RemoteStream<TraitsD>>(m_ref.in(), "scripted", TraitsD(2, {"x", "y"}),
+                                                       static_cast<std::uint32_t>(ScriptedStream::c_blockAtoms));
+    }
+
+private:
+    ScriptedStream* m_script;
+    PortableServer::ObjectId_var m_id;
+    i_NET::RemoteSignal_var m_ref;
+};
+
+double FirstElement(const i_NET::Block& block) {
+    double value = -1;
+    if (block.data.length() >= sizeof value) std::memcpy(&value, block.data.get_buffer(), sizeof value);
+    return value;
+}
+
+// Takes the block at `position` and checks that it is that block.
+void ExpectBlockAt(PullAhead& ahead, std::uint64_t position, std::uint64_t expected) {
+    i_NET::Block_var block;
+    ASSERT_EQ(ahead.Take(position, block), eSuccess) << "at " << position;
+    EXPECT_EQ(block->info.position, expected);
+    EXPECT_EQ(FirstElement(block.in()), static_cast<double>(expected));
+}
+
+TEST(PullAhead, HandsOutBlocksInPositionOrderWhilePullsOverlap) {
+    ScriptedFixture remote;
+    remote.Script().SlowEveryOtherBlock(std::chrono::milliseconds(5));
+    PullAhead ahead(remote.Ref(), 3, 2, "test");
+    for (std::uint64_t position = 0; position < 60; position += 3) ExpectBlockAt(ahead, position, position);
+    EXPECT_EQ(remote.Script().MostPullsAtOnce(), 2);
+    // Never more than the depth beyond what was taken: no pull is wasted.
+    EXPECT_LE(ahead.GetPullCount(), 22u);
+}
+
+TEST(PullAhead, DepthOnePullsOneBlockAtATime) {
+    ScriptedFixture remote;
+    remote.Script().SlowEveryOtherBlock(std::chrono::milliseconds(2));
+    PullAhead ahead(remote.Ref(), 3, 1, "test");
+    for (std::uint64_t position = 0; position < 18; position += 3) ExpectBlockAt(ahead, position, position);
+    EXPECT_EQ(remote.Script().MostPullsAtOnce(), 1);
+}
+
+TEST(PullAhead, SkippedAtomsMakeItContinueWhereTheServerWent) {
+    ScriptedFixture remote;
+    remote.Script().SkipAt(6, 30);
+    PullAhead ahead(remote.Ref(), 3, 2, "test");
+    ExpectBlockAt(ahead, 0, 0);
+    ExpectBlockAt(ahead, 3, 3);
+    ExpectBlockAt(ahead, 6, 30);
+    // The pull made ahead for 9 is dropped.
+    ExpectBlockAt(ahead, 33, 33);
+    ExpectBlockAt(ahead, 36, 36);
+}
+
+TEST(PullAhead, NoDataIsAskedForAgainAtTheSamePosition) {
+    ScriptedFixture remote;
+    remote.Script().NoDataOnceAt(6);
+    PullAhead ahead(remote.Ref(), 3, 2, "test");
+    ExpectBlockAt(ahead, 0, 0);
+    ExpectBlockAt(ahead, 3, 3);
+    i_NET::Block_var block;
+    EXPECT_EQ(ahead.Take(6, block), eNoData);
+    ExpectBlockAt(ahead, 6, 6);
+    ExpectBlockAt(ahead, 9, 9);
+}
+
+TEST(PullAhead, FailedPullsGiveRemoteFailed) {
+    ScriptedFixture remote;
+    remote.Script().FailFrom(9);
+    PullAhead ahead(remote.Ref(), 3, 2, "test");
+    for (std::uint64_t position = 0; position < 9; position += 3) ExpectBlockAt(ahead, position, position);
+    i_NET::Block_var block;
+    EXPECT_EQ(ahead.Take(9, block), eRemoteFailed);
+}
+
+TEST(PullAhead, DestructionWaitsForThePullsInFlight) {
+    ScriptedFixture remote;
+    remote.Script().SlowEveryOtherBlock(std::chrono::milliseconds(20));
+    {
+        PullAhead ahead(remote.Ref(), 3, 2, "test");
+        ExpectBlockAt(ahead, 0, 0);  // 3 and the slow 6 are in flight now
+    }
+    EXPECT_EQ(remote.Script().PullsRunning(), 0);
+    PullAhead unused(remote.Ref(), 3, 2, "test");  // never taken from: pulls nothing
+    EXPECT_EQ(unused.GetPullCount(), 0u);
+}
+
+TEST(RemoteStream, PullsAheadAndDeliversEveryBlockOnceInOrder) {
+    ScriptedFixture remote;
+    remote.Script().SlowEveryOtherBlock(std::chrono::milliseconds(2));
+    const auto stream = remote.Stream();
+    StreamClient<TraitsD> client(stream, "velnor-rove", 1000);
+    ASSERT_EQ(client.Open(), eSuccess);
+    for (std::int64_t position = 0; position < 90; position += 3) {
+        MetaBufferPairPtr<TraitsD> block;
+        ASSERT_EQ(client.Pop(block), eSuccess);
+        EXPECT_EQ(block->GetMeta().at(eMetaPosition), position);
+        EXPECT_EQ(block->GetArray().At(2, 1), -static_cast<double>(position + 2));
+    }
+    EXPECT_EQ(remote.Script().MostPullsAtOnce(), 2);
+    client.Close();  // joins the dispatcher, which joins its pullers
+    EXPECT_EQ(remote.Script().PullsRunning(), 0);
+    EXPECT_EQ(stream->GetStatistics()[0].rejected, 0u);
+}
+
+TEST(RemoteStream, AtomsTheServerSkippedAreCountedAsLost) {
+    ScriptedFixture remote;
+    remote.Script().SkipAt(6, 30);
+    const auto stream = remote.Stream();
+    StreamClient<TraitsD> client(stream, "velnor-rove", 1000);
+    ASSERT_EQ(client.Open(), eSuccess);
+    for (std::int64_t position : {0, 3, 30, 33, 36}) {
+        MetaBufferPairPtr<TraitsD> block;
+        ASSERT_EQ(client.Pop(block), eSuccess);
+        EXPECT_EQ(block->GetMeta().at(eMetaPosition), position);
+    }
+    EXPECT_EQ(stream->GetStatistics()[0].rejected, 24u);
 }
 
 }  // namespace

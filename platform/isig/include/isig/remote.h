@@ -19,6 +19,7 @@
 #include "isig/client_base.h"
 #include "isig/codes.h"
 #include "isig/isig_trace.h"
+#include "isig/pull_ahead.h"
 #include "isig/signal_meta.h"
 #include "isig/signal_source.h"
 #include "isig/signal_traits.h"
@@ -128,14 +129,20 @@ private:
     std::atomic<std::uint64_t> m_atomsRead{0};
 };
 
-// A stream source: the dispatcher pulls block after block.
+// A stream source: the dispatcher takes block after block. After the first
+// block (whose position the server chooses) `pullDepth` pulls are kept in
+// flight ahead of it (PullAhead); a depth of 1 pulls one block at a time.
 template <class TRAITS>
 class RemoteStream : public Stream<TRAITS> {
 public:
-    RemoteStream(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits, std::uint32_t blockSize)
+    static constexpr std::uint32_t c_defaultPullDepth = 2;
+
+    RemoteStream(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits, std::uint32_t blockSize,
+                 std::uint32_t pullDepth = c_defaultPullDepth)
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
           m_remote(i_NET::RemoteSignal::_duplicate(remote)),
-          m_blockSize(blockSize > 0 ? blockSize : 1) {}
+          m_blockSize(blockSize > 0 ? blockSize : 1),
+          m_pullDepth(pullDepth > 0 ? pullDepth : 1) {}
     ~RemoteStream() override { this->Shutdown(); }
 
     std::uint32_t GetBlockSize() override { return m_blockSize; }
@@ -143,18 +150,13 @@ public:
 protected:
     void StartSource() override { m_next = i_NET::POSITION_NEWEST; }
 
+    // The pullers end with the dispatcher: none outlives a dispatch.
+    void EndSource() override { m_ahead.reset(); }
+
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
-        try {
-            const CORBA::Long code = m_remote->Pull(m_next, m_blockSize, block.out());
-            if (code != eSuccess) return ToSuccessCode(code);
-        } catch (const CORBA::SystemException& e) {
-            ISIG_TRACE(1, this->GetName() << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
-            return eRemoteFailed;
-        } catch (const CORBA::Exception& e) {
-            ISIG_TRACE(1, this->GetName() << ": Can't access remote signal: " << e._name());
-            return eRemoteFailed;
-        }
+        const SuccessCode_e code = Fetch(block);
+        if (code != eSuccess) return code;
         const TRAITS& traits = this->GetTraits();
         const std::uint64_t room = std::uint64_t{m_blockSize} * traits.GetAtomSize();
         if (CheckBlock(block.in(), TRAITS::c_baseEnumType, traits.GetComponents(), room) != eSuccess) return eFailure;
@@ -186,9 +188,19 @@ private:
         if (data.length() > 0) std::memcpy(array.Data(), peek, data.length());
     }
 
+    SuccessCode_e Fetch(i_NET::Block_var& block) {
+        if (m_next == i_NET::POSITION_NEWEST || m_pullDepth < 2)
+            return PullBlock(m_remote.in(), m_next, m_blockSize, block, this->GetName());
+        if (!m_ahead) m_ahead = std::make_unique<PullAhead>(m_remote.in(), m_blockSize, m_pullDepth, this->GetName());
+        return m_ahead->Take(m_next, block);
+    }
+
     const i_NET::RemoteSignal_var m_remote;
     const std::uint32_t m_blockSize;
-    std::uint64_t m_next = i_NET::POSITION_NEWEST;  // dispatcher thread only
+    const std::uint32_t m_pullDepth;
+    // Dispatcher thread only:
+    std::uint64_t m_next = i_NET::POSITION_NEWEST;
+    std::unique_ptr<PullAhead> m_ahead;
 };
 
 // Asks the remote signal what it is and builds the fitting source: a

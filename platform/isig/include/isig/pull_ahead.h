@@ -1,0 +1,79 @@
+#pragma once
+// Stream pulls kept in flight ahead of the reader, so that the server
+// produces and sends the next blocks while the last one is handed out.
+//
+// `depth` puller threads each make one Pull at a time (the ORB gives each
+// concurrent call a connection of its own) for consecutive positions:
+// position, position + block, ... The reader takes the results in position
+// order. A reader that asks for another position than the one predicted
+// (the server skipped atoms, had no data yet, or gave a short block) drops
+// the pulls in flight and starts again there.
+#include <omniORB4/CORBA.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "idl/signal.hh"
+#include "isig/codes.h"
+
+namespace isig {
+
+// One Pull: the server's code, or eRemoteFailed for a CORBA exception
+// (traced with `name`).
+SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
+                        i_NET::Block_var& block, const std::string& name);
+
+class PullAhead {
+public:
+    // Starts the pullers; they pull nothing until the first Take.
+    PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name);
+    // Waits for the pulls in flight to return and joins the pullers.
+    ~PullAhead();
+    PullAhead(const PullAhead&) = delete;
+    PullAhead& operator=(const PullAhead&) = delete;
+
+    // The result of the pull at `position` (not POSITION_NEWEST), waiting
+    // for it. One reader thread only.
+    SuccessCode_e Take(std::uint64_t position, i_NET::Block_var& block);
+
+    // Pulls made so far, also dropped ones (for tests and traces).
+    std::uint64_t GetPullCount() const;
+
+private:
+    struct Slot {
+        std::uint64_t position = 0;
+        bool done = false;
+        SuccessCode_e code = eFailure;
+        i_NET::Block_var block;
+    };
+    using SlotPtr = std::shared_ptr<Slot>;
+
+    void Run();
+    void StopAll();
+    // With m_lock: unless the next pull is the one at `position`, drops the
+    // pulls in flight and continues from `position`.
+    void AimAtLocked(std::uint64_t position);
+    bool MayIssueLocked() const;
+
+    const i_NET::RemoteSignal_var m_remote;
+    const std::uint32_t m_blockAtoms;
+    const std::uint32_t m_depth;
+    const std::string m_name;
+
+    mutable std::mutex m_lock;  // guards everything below
+    std::condition_variable m_changed;
+    bool m_stop = false;
+    bool m_issuing = false;           // m_issue is the position of the next pull
+    std::uint64_t m_issue = 0;
+    std::deque<SlotPtr> m_window;     // pulls in position order, in flight or done
+    std::uint64_t m_pulls = 0;
+    std::vector<std::thread> m_pullers;
+};
+
+}  // namespace isig

@@ -1,0 +1,102 @@
+#include "isig/pull_ahead.h"
+
+#include <limits>
+#include <utility>
+
+#include "isig/isig_trace.h"
+
+namespace isig {
+
+SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
+                        i_NET::Block_var& block, const std::string& name) {
+    try {
+        return ToSuccessCode(remote->Pull(position, atoms, block.out()));
+    } catch (const CORBA::SystemException& e) {
+        ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
+    } catch (const CORBA::Exception& e) {
+        ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name());
+    }
+    return eRemoteFailed;
+}
+
+PullAhead::PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name)
+    : m_remote(i_NET::RemoteSignal::_duplicate(remote)),
+      m_blockAtoms(blockAtoms > 0 ? blockAtoms : 1),
+      m_depth(depth > 0 ? depth : 1),
+      m_name(std::move(name)) {
+    try {
+        for (std::uint32_t i = 0; i < m_depth; ++i) m_pullers.emplace_back([this] { Run(); });
+    } catch (...) {
+        StopAll();
+        throw;
+    }
+}
+
+PullAhead::~PullAhead() { StopAll(); }
+
+void PullAhead::StopAll() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    for (std::thread& puller : m_pullers)
+        if (puller.joinable()) puller.join();
+    m_pullers.clear();
+}
+
+std::uint64_t PullAhead::GetPullCount() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_pulls;
+}
+
+bool PullAhead::MayIssueLocked() const { return m_issuing && m_window.size() < m_depth; }
+
+void PullAhead::AimAtLocked(std::uint64_t position) {
+    const bool onCourse = m_window.empty() ? m_issuing && m_issue == position : m_window.front()->position == position;
+    if (onCourse) return;
+    ISIG_TRACE(3, m_name << ": pulling ahead from " << position << ", " << m_window.size() << " pulls dropped");
+    m_window.clear();  // a puller still waiting for a dropped pull drops its block
+    m_issue = position;
+    m_issuing = true;
+    m_changed.notify_all();
+}
+
+SuccessCode_e PullAhead::Take(std::uint64_t position, i_NET::Block_var& block) {
+    SlotPtr slot;
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        AimAtLocked(position);
+        m_changed.wait(lock, [this] { return !m_window.empty() && m_window.front()->done; });
+        slot = std::move(m_window.front());
+        m_window.pop_front();
+    }
+    m_changed.notify_all();  // room for the next pull
+    block = slot->block._retn();
+    return slot->code;
+}
+
+void PullAhead::Run() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stop || MayIssueLocked(); });
+        if (m_stop) return;
+        auto slot = std::make_shared<Slot>();
+        slot->position = m_issue;
+        // Positions end below POSITION_NEWEST; the server refuses the last one.
+        m_issuing = m_issue < std::numeric_limits<std::uint64_t>::max() - 2 * std::uint64_t{m_blockAtoms};
+        m_issue += m_blockAtoms;
+        m_window.push_back(slot);
+        ++m_pulls;
+        lock.unlock();
+        i_NET::Block_var block;
+        const SuccessCode_e code = PullBlock(m_remote.in(), slot->position, m_blockAtoms, block, m_name);
+        lock.lock();
+        slot->block = block._retn();
+        slot->code = code;
+        slot->done = true;
+        m_changed.notify_all();
+    }
+}
+
+}  // namespace isig
