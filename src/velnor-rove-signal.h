@@ -2,10 +2,11 @@
 // The signal command: the per-type readers (data on demand and streams) and
 // the printers of their atoms and statistics.
 //
-// The printers format into a buffer of their own with std::to_chars and
-// write it with one fwrite per buffer and one flush per block: the bytes are
-// those of the iostream formatting (decimal integers, fixed notation with 6
-// decimals, fields of 11 characters), but many times faster. 8-bit atoms are
+// The printers format into a buffer of their own (digit pairs written
+// backwards, std::to_chars where that is not exact) and write it with one
+// fwrite per buffer and one flush per block: the bytes are those of the
+// iostream formatting (decimal integers, fixed notation with 6 decimals,
+// fields of 11 characters), but many times faster. 8-bit atoms are
 // written as numbers, never as raw characters. A failed write ends the read
 // with istd::Exception.
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include "isig/signal_traits.h"
 #include "istd/exception.h"
 #include "mci/mci.h"
+#include "velnor-rove-signal-format.h"
 
 // Output formats of the signal command (g_params.format).
 enum SignalFormat_e : std::int32_t {
@@ -56,9 +58,6 @@ namespace signal_output {
 class OutputBuffer {
 public:
     static constexpr std::size_t c_capacity = 64 * 1024;
-    // Room the longest element needs: a double in fixed notation has up to
-    // 309 integer digits, a sign, a point and 6 decimals.
-    static constexpr std::size_t c_elementRoom = 330;
 
     explicit OutputBuffer(std::FILE* out) : m_out(out) {}
     OutputBuffer(const OutputBuffer&) = delete;
@@ -108,66 +107,42 @@ private:
 
 inline void OutputBuffer::Fail() { ThrowWriteFailure(m_out, errno); }
 
-// The element's text at `p` (room: OutputBuffer::c_elementRoom); gives its end.
-template <class T>
-char* FormatValue(char* p, T value) {
-    char* const end = p + OutputBuffer::c_elementRoom;
-    if constexpr (std::is_floating_point_v<T>) {
-        return std::to_chars(p, end, static_cast<double>(value), std::chars_format::fixed, 6).ptr;
-    } else if constexpr (sizeof(T) == 1) {
-        return std::to_chars(p, end, static_cast<int>(value)).ptr;  // a number, not a raw byte
-    } else {
-        return std::to_chars(p, end, value).ptr;
-    }
-}
-
-// The value right-aligned in 11 characters (wider values keep all their
-// characters), then two spaces.
-template <class T>
-void AppendTextElement(OutputBuffer& out, T value) {
-    constexpr std::size_t c_width = 11;
-    out.Reserve(OutputBuffer::c_elementRoom + c_width + 2);
-    char* start = out.Cursor();
-    char* end = FormatValue(start, value);
-    std::size_t length = static_cast<std::size_t>(end - start);
-    if (length < c_width) {
-        const std::size_t pad = c_width - length;
-        std::memmove(start + pad, start, length);
-        std::memset(start, ' ', pad);
-        length = c_width;
-    }
-    start[length] = ' ';
-    start[length + 1] = ' ';
-    out.Advance(length + 2);
-}
-
-template <class T>
-void AppendCsvElement(OutputBuffer& out, T value, bool last) {
-    out.Reserve(OutputBuffer::c_elementRoom + 1);
-    char* start = out.Cursor();
-    char* end = FormatValue(start, value);
-    if (!last) *end++ = ',';
-    out.Advance(static_cast<std::size_t>(end - start));
-}
-
 // The first `count` atoms of `array`, one line per atom, in text or csv
 // format (csv for eFormatCsv, text otherwise), then one flush.
+template <class T>
+void WriteTextLines(OutputBuffer& out, const T* element, std::uint32_t count, std::uint32_t components) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t j = 0; j < components; ++j, ++element) {
+            out.Reserve(format::c_elementRoom + 16);
+            out.Advance(static_cast<std::size_t>(format::TextElement(out.Cursor(), *element) - out.Cursor()));
+        }
+        out.Append('\n');
+    }
+}
+
+template <class T>
+void WriteCsvLines(OutputBuffer& out, const T* element, std::uint32_t count, std::uint32_t components) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t j = 0; j < components; ++j, ++element) {
+            out.Reserve(format::c_elementRoom + 1);
+            char* end = format::CsvElement(out.Cursor(), *element);
+            if (j + 1 < components) *end++ = ',';
+            out.Advance(static_cast<std::size_t>(end - out.Cursor()));
+        }
+        out.Append('\n');
+    }
+}
+
 template <class TRAITS>
 void WriteSignalData(std::FILE* file, std::int32_t format, const isig::Array<TRAITS>& array, std::uint32_t count) {
     if (array.IsEmpty() || count == 0) return;
     const std::uint32_t components = array.GetTraits().GetComponents();
     if (count > array.GetAtomCount() || components == 0) throw istd::Exception("array: index out of range", true);
-    const auto* element = array.Data();
     OutputBuffer out(file);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        for (std::uint32_t j = 0; j < components; ++j, ++element) {
-            if (format == eFormatCsv)
-                AppendCsvElement(out, *element, j + 1 == components);
-            else
-                AppendTextElement(out, *element);
-        }
-        out.Append('\n');
-    }
+    if (format == eFormatCsv)
+        WriteCsvLines(out, array.Data(), count, components);
+    else
+        WriteTextLines(out, array.Data(), count, components);
     out.Flush();
 }
 

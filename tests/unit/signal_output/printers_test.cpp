@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,8 +67,10 @@ std::string Printed(std::vector<T> elements, std::uint32_t components, std::int3
     return Captured([&](std::FILE* file) { signal_output::WriteSignalData(file, format, array, atoms); });
 }
 
+// Whole atoms only: a partial last atom is left out of the comparison.
 template <class T>
-void ExpectLikeIostream(const std::vector<T>& elements, std::uint32_t components) {
+void ExpectLikeIostream(std::vector<T> elements, std::uint32_t components) {
+    elements.resize(elements.size() / components * components);
     EXPECT_EQ(Printed(elements, components, eFormatText), IostreamText(elements, components, false));
     EXPECT_EQ(Printed(elements, components, eFormatCsv), IostreamText(elements, components, true));
 }
@@ -127,6 +130,63 @@ TEST(PrintSignalData, LargeBlockLikeIostream) {
     std::vector<double> elements(40000);
     for (std::size_t i = 0; i < elements.size(); ++i) elements[i] = std::sin(static_cast<double>(i)) * 1e6;
     ExpectLikeIostream(elements, 4);
+}
+
+TEST(PrintSignalData, EveryInt16AndUint16LikeIostream) {
+    std::vector<short> all16;
+    std::vector<unsigned short> allU16;
+    for (int v = -32768; v <= 32767; ++v) all16.push_back(static_cast<short>(v));
+    for (int v = 0; v <= 65535; ++v) allU16.push_back(static_cast<unsigned short>(v));
+    ExpectLikeIostream(all16, 4);
+    ExpectLikeIostream(allU16, 4);
+}
+
+// Texts of 10, 11 and 12 characters: the field holds the first two, the
+// third widens it.
+TEST(PrintSignalData, ValuesAroundTheFieldWidthLikeIostream) {
+    ExpectLikeIostream(std::vector<double>{999.999999, -999.999999, 9999.999999, -9999.999999, 99999.999999,
+                                           -1000.0, 10000.0, 12345678.5, -99999999.25},
+                       3);
+    ExpectLikeIostream(std::vector<long long>{9999999999LL, -999999999LL, -9999999999LL, 10000000000LL,
+                                              -10000000000LL, 99999999999LL},
+                       2);
+    ExpectLikeIostream(std::vector<unsigned long long>{9999999999ULL, 10000000000ULL, 99999999999ULL}, 3);
+    ExpectLikeIostream(std::vector<int>{-2147483647 - 1, 2147483647, -999999999, -1000000000}, 2);
+}
+
+// Values at and next to the ties of the sixth decimal: the exact decimal
+// value decides, ties go to even.
+TEST(PrintSignalData, DoublesNextToRoundingTiesLikeIostream) {
+    std::vector<double> values{0.0078125, -0.0078125, 0.0000005, 1.0000005, 2.5e-7, 0.5e-6, 1.5e-6, 2.5e-6};
+    for (int k = 0; k < 2000; ++k) {
+        const double tie = (k * 7919 % 100000000 + 0.5) / 1e6;  // up to 100 integer digits of micro units
+        for (double v : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300)}) {
+            values.push_back(v);
+            values.push_back(-v);
+        }
+    }
+    for (int e = -20; e <= 0; ++e) values.push_back(std::ldexp(3.0, e));  // exact binary ties
+    const double limit = 17592186044416.0 / 1e6;                          // where the fast path ends
+    for (double v : {limit, std::nextafter(limit, 0.0), std::nextafter(limit, 1e300)}) {
+        values.push_back(v);
+        values.push_back(-v);
+    }
+    ExpectLikeIostream(values, 4);
+}
+
+TEST(PrintSignalData, RandomDoublesOfEveryMagnitudeLikeIostream) {
+    std::mt19937_64 random(20261207);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-12, 16);
+    std::vector<double> values;
+    std::vector<float> floats;
+    for (int i = 0; i < 100000; ++i) {
+        const double v = mantissa(random) * std::pow(10.0, exponent(random)) * (i % 2 ? -1 : 1);
+        values.push_back(v);
+        floats.push_back(static_cast<float>(v));
+    }
+    ExpectLikeIostream(values, 4);
+    ExpectLikeIostream(floats, 4);
 }
 
 TEST(PrintHeaderTest, TextCsvAndEmpty) {
