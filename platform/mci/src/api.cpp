@@ -48,26 +48,36 @@ void CheckAddress(const std::string& host, std::int32_t port) {
 
 }  // namespace
 
-// The unix socket first when a local server offers one, TCP after it: the
-// ORB falls back to the second address when the first cannot connect.
-std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key) {
-    const bool ipv6 = host.find(':') != std::string::npos;
-    const std::string tcp = "iiop:1.2@" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    std::string addresses = tcp;
+namespace {
+
+// The unix socket when a local server offers one.
+CallTarget TargetOf(const std::string& host, std::int32_t port) {
+    CallTarget target{host, port, ""};
     if (IsLocal(host)) {
-        const std::string socket = LocalSocketPath(port);
+        std::string socket = LocalSocketPath(port);
         // The URI syntax ends a socket path at ':' or ','.
-        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket))
-            addresses = "omniunix:" + socket + "," + tcp;
+        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket)) target.unixPath = std::move(socket);
     }
+    return target;
+}
+
+// The unix socket first when there is one, TCP after it: the ORB falls
+// back to the second address when the first cannot connect.
+std::string CorbalocOf(const CallTarget& target, const std::string& key) {
+    const std::string& host = target.host;
+    const bool ipv6 = host.find(':') != std::string::npos;
+    const std::string tcp = "iiop:1.2@" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(target.port);
+    const std::string addresses = target.unixPath.empty() ? tcp : "omniunix:" + target.unixPath + "," + tcp;
     return "corbaloc:" + addresses + "/" + key;
 }
 
-namespace {
+}  // namespace
 
-std::string Corbaloc(const std::string& host, std::int32_t port, Root root) {
-    return CorbalocFor(host, port, ObjectKey(root));
+std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key) {
+    return CorbalocOf(TargetOf(host, port), key);
 }
+
+namespace {
 
 using ConnectionKey = std::tuple<std::string, std::int32_t, std::int32_t>;
 
@@ -94,7 +104,8 @@ private:
 
 std::shared_ptr<Connection> MakeConnection(const std::string& host, std::int32_t port, Root root) {
     CORBA::ORB_var orb = OrbRuntime::Instance().Orb(host);
-    const std::string reference = Corbaloc(host, port, root);
+    CallTarget target = TargetOf(host, port);
+    const std::string reference = CorbalocOf(target, ObjectKey(root));
     i_NET::Registry_var registry;
     try {
         CORBA::Object_var object = orb->string_to_object(reference.c_str());
@@ -103,7 +114,7 @@ std::shared_ptr<Connection> MakeConnection(const std::string& host, std::int32_t
         throw istd::Exception("Cannot reach a registry at " + host + ":" + std::to_string(port) + ": " + e._name(),
                               true);
     }
-    auto connection = std::make_shared<Connection>(host, port, root, reference, orb.in(), registry._retn());
+    auto connection = std::make_shared<Connection>(std::move(target), root, reference, orb.in(), registry._retn());
     OrbRuntime::Instance().Track(connection);
     return connection;
 }

@@ -8,12 +8,11 @@
 
 namespace mci::detail {
 
-Connection::Connection(std::string host, std::int32_t port, Root root, std::string reference, CORBA::ORB_ptr orb,
+Connection::Connection(CallTarget target, Root root, std::string reference, CORBA::ORB_ptr orb,
                        i_NET::Registry_ptr registry)
-    : m_host(std::move(host)),
-      m_port(port),
+    : m_target(std::move(target)),
       m_root(root),
-      m_address(m_host + ":" + std::to_string(port)),
+      m_address(m_target.host + ":" + std::to_string(m_target.port)),
       m_reference(std::move(reference)),
       m_orb(CORBA::ORB::_duplicate(orb)),
       m_registry(registry) {}
@@ -114,8 +113,17 @@ std::string SystemText(const CORBA::SystemException& e) {
 
 }  // namespace
 
-void RethrowTranslated(const Connection& connection) {
+void RethrowTranslated(const Connection& connection, bool timedOut) {
     const std::string registry = "Registry at " + connection.Address();
+    if (timedOut) {
+        try {
+            throw;
+        } catch (const CORBA::SystemException&) {
+            throw istd::Exception(registry + " did not answer in time", true);
+        } catch (...) {
+            // An answer that came as the deadline passed: translated below.
+        }
+    }
     try {
         throw;
     } catch (const istd::Exception&) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "call_deadline.h"
 #include "idl/registry.hh"
 #include "mci/mci.h"
 
@@ -32,7 +33,7 @@ public:
 
 class Connection {
 public:
-    Connection(std::string host, std::int32_t port, Root root, std::string reference, CORBA::ORB_ptr orb,
+    Connection(CallTarget target, Root root, std::string reference, CORBA::ORB_ptr orb,
                i_NET::Registry_ptr registry);
 
     // A new reference to the remote registry; throws istd::Exception once
@@ -45,8 +46,10 @@ public:
     // Drops the object references (before the ORB goes away).
     void Release();
 
-    const std::string& Host() const { return m_host; }
-    std::int32_t Port() const { return m_port; }
+    const std::string& Host() const { return m_target.host; }
+    std::int32_t Port() const { return m_target.port; }
+    // The sockets the calls use, for their deadline.
+    const CallTarget& Target() const { return m_target; }
     Root GetRoot() const { return m_root; }
     // "HOST:PORT", as messages name the registry.
     const std::string& Address() const { return m_address; }
@@ -66,8 +69,7 @@ public:
     std::vector<std::shared_ptr<Resubscriber>> Resubscribers();
 
 private:
-    const std::string m_host;
-    const std::int32_t m_port;
+    const CallTarget m_target;
     const Root m_root;
     const std::string m_address;
     const std::string m_reference;  // the corbaloc URI
@@ -86,17 +88,23 @@ private:
 // Turns the exception being handled (CORBA system exceptions, the
 // registry's user exceptions, anything else) into istd::Exception naming
 // the registry. The one place where remote failures get their texts.
-[[noreturn]] void RethrowTranslated(const Connection& connection);
+// `timedOut`: the call's deadline ended it, whatever system exception the
+// ORB raised for the closed connection.
+[[noreturn]] void RethrowTranslated(const Connection& connection, bool timedOut = false);
 
-// Runs one remote call on the connection's registry; every failure leaves
-// as istd::Exception.
+// The deadline of a call made through Remote.
+constexpr std::chrono::milliseconds c_callDeadline{10000};
+
+// Runs one remote call on the connection's registry within the call
+// deadline; every failure leaves as istd::Exception.
 template <class F>
 auto Remote(const Connection& connection, F&& call) -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
     i_NET::Registry_var registry = connection.Registry();
+    CallDeadline deadline(connection.Target());
     try {
         return call(registry.in());
     } catch (...) {
-        RethrowTranslated(connection);
+        RethrowTranslated(connection, deadline.Expired());
     }
 }
 

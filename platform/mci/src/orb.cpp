@@ -51,7 +51,9 @@ void OrbRuntime::StartLocked(const std::string& host) {
     const std::string endpoint = CallbackEndpoint(host);
     const char* options[][2] = {
         {"clientConnectTimeOutPeriod", "2000"},
-        {"clientCallTimeOutPeriod", "10000"},
+        // No clientCallTimeOutPeriod: the ORB would poll the socket before
+        // every send and receive. Registry calls get their deadline from
+        // the call watchdog; other references set theirs on the reference.
         // Large arrays travel in one message; the server allows the same.
         {"giopMaxMsgSize", "268435456"},
         // Every reference comes from a corbaloc URI and is used at once:
@@ -73,6 +75,7 @@ void OrbRuntime::StartLocked(const std::string& host) {
     } catch (const CORBA::Exception& e) {
         throw istd::Exception(std::string("The CORBA runtime could not start: ") + e._name(), true);
     }
+    StartCallWatchdog(c_callDeadline);
 }
 
 PortableServer::POA_ptr OrbRuntime::SinkPoaLocked() {
@@ -117,6 +120,7 @@ void OrbRuntime::Shutdown() {
     m_shutDown = true;
     ReleaseConnectionsLocked();
     m_sinkPoa = PortableServer::POA::_nil();
+    StopCallWatchdog();
     if (CORBA::is_nil(m_orb)) return;
     try {
         // Waits for deliveries in progress; deletes the sink servants.

@@ -20,6 +20,9 @@ isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const
     CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     i_NET::RemoteSignal_var remote = i_NET::RemoteSignal::_unchecked_narrow(object);
+    // Signal calls are not made through Remote: their deadline goes on the
+    // reference (and every duplicate of it).
+    omniORB::setClientCallTimeout(remote, static_cast<CORBA::ULong>(detail::c_callDeadline.count()));
     return isig::CreateRemoteSignalSource(remote.in());
 }
 
