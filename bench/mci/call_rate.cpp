@@ -3,7 +3,10 @@
 //   call_rate mci-write PORT PATH SECONDS    int writes through the library
 //   call_rate raw-read PORT SECONDS          raw getString on the echo server
 //   call_rate raw-write PORT SECONDS         raw setLong on the echo server
-// Prints the rate as a plain number.
+//   call_rate raw-read-unix SOCKET SECONDS   raw getString over the echo
+//   call_rate raw-write-unix SOCKET SECONDS  server's Unix socket
+// Prints the rate as a plain number. The raw client sets no call timeout
+// unless the ORBclientCallTimeOutPeriod environment variable asks for one.
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -41,11 +44,17 @@ double MciRate(const std::string& mode, int port, const std::string& path, doubl
     return Rate(seconds, [&](long i) { node.Set(std::vector<int>{static_cast<int>(i & 0xffff)}, 0); });
 }
 
-double RawRate(CORBA::ORB_ptr orb, const std::string& mode, int port, double seconds) {
-    const std::string uri = "corbaloc::127.0.0.1:" + std::to_string(port) + "/echo";
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// `where` is a TCP port on 127.0.0.1, or a socket path for the -unix modes.
+double RawRate(CORBA::ORB_ptr orb, const std::string& mode, const std::string& where, double seconds) {
+    const std::string uri =
+        EndsWith(mode, "-unix") ? "corbaloc:omniunix:" + where + "/echo" : "corbaloc::127.0.0.1:" + where + "/echo";
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     velnorbench::Echo_var echo = velnorbench::Echo::_unchecked_narrow(object);
-    if (mode == "raw-read") return Rate(seconds, [&](long) { CORBA::String_var s = echo->getString(); });
+    if (mode.rfind("raw-read", 0) == 0) return Rate(seconds, [&](long) { CORBA::String_var s = echo->getString(); });
     return Rate(seconds, [&](long i) { echo->setLong(static_cast<CORBA::Long>(i)); });
 }
 
@@ -53,21 +62,20 @@ double RawRate(CORBA::ORB_ptr orb, const std::string& mode, int port, double sec
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::cerr << "usage: call_rate MODE PORT [PATH] SECONDS\n";
+        std::cerr << "usage: call_rate MODE PORT|SOCKET [PATH] SECONDS\n";
         return 2;
     }
     const std::string mode = argv[1];
-    const int port = std::atoi(argv[2]);
     try {
         if (mode.rfind("mci-", 0) == 0) {
             if (argc < 5) return 2;
             mci::Init(argc, argv);
-            std::cout << static_cast<long>(MciRate(mode, port, argv[3], std::atof(argv[4]))) << '\n';
+            std::cout << static_cast<long>(MciRate(mode, std::atoi(argv[2]), argv[3], std::atof(argv[4]))) << '\n';
             mci::Shutdown();
         } else {
             int orbArgc = 1;
             CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, argv);
-            std::cout << static_cast<long>(RawRate(orb, mode, port, std::atof(argv[3]))) << '\n';
+            std::cout << static_cast<long>(RawRate(orb, mode, argv[2], std::atof(argv[3]))) << '\n';
             orb->destroy();
         }
     } catch (const std::exception& e) {

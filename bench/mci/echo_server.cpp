@@ -1,6 +1,8 @@
 // Raw omniORB echo server for the baseline figures: serves "echo" under
-// the INS POA at 127.0.0.1:PORT (0 picks a port) and prints
+// the INS POA at 127.0.0.1:PORT (0 picks a port), and on the Unix socket
+// SOCKET when one is named, with the ORB's default thread model, and prints
 // "echo listening on 127.0.0.1:PORT" when ready.
+// Usage: bench_echo_server PORT [SOCKET]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -42,7 +44,10 @@ int main(int argc, char** argv) {
     int port = argc > 1 ? std::atoi(argv[1]) : 0;
     if (port == 0) port = FreePort();
     const std::string endpoint = "giop:tcp:127.0.0.1:" + std::to_string(port);
-    const char* options[][2] = {{"endPoint", endpoint.c_str()}, {nullptr, nullptr}};
+    const std::string unixEndpoint = argc > 2 ? std::string("giop:unix:") + argv[2] : "";
+    const char* options[][2] = {{"endPoint", endpoint.c_str()},
+                                {unixEndpoint.empty() ? nullptr : "endPoint", unixEndpoint.c_str()},
+                                {nullptr, nullptr}};
     int orbArgc = 1;
     CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, argv, "omniORB4", options);
     CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
