@@ -133,8 +133,10 @@ void FillTyped(AtomType type, GeneratorKind kind, std::uint32_t components, std:
     }
 }
 
-// A table larger than this is not worth its memory: such blocks are computed.
+// A period larger than this is not worth its memory: such blocks are computed.
 constexpr std::uint64_t c_maxPeriodBytes = 1u << 20;
+// The period with a stream block after it, so that blocks are slices.
+constexpr std::uint64_t c_maxTableBytes = 4u << 20;
 
 // Atoms after which the generator repeats itself exactly, or 0. A counter
 // of b-bit elements repeats after 2^b elements, that is after
@@ -179,8 +181,18 @@ SignalGenerator::SignalGenerator(const SignalInfo& info)
     const std::uint64_t period = PeriodOf(m_kind, m_type, m_components);
     if (period == 0 || m_atomBytes == 0 || period > c_maxPeriodBytes / m_atomBytes) return;
     m_periodAtoms = period;
-    m_period.resize(m_periodAtoms * m_atomBytes);
-    FillComputed(0, m_periodAtoms, m_period.data());
+    m_tableAtoms = period;
+    if (info.access == SignalInfo::Access::Stream && info.block <= (c_maxTableBytes / m_atomBytes) - period)
+        m_tableAtoms += info.block;
+    m_period.resize(m_tableAtoms * m_atomBytes);
+    FillComputed(0, m_tableAtoms, m_period.data());
+}
+
+const unsigned char* SignalGenerator::Slice(std::uint64_t position, std::uint64_t count) const {
+    if (m_periodAtoms == 0) return nullptr;
+    const std::uint64_t phase = position % m_periodAtoms;
+    if (count > m_tableAtoms - phase) return nullptr;
+    return m_period.data() + phase * m_atomBytes;
 }
 
 void SignalGenerator::Fill(std::uint64_t position, std::uint64_t count, unsigned char* out) const {

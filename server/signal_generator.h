@@ -61,6 +61,12 @@ public:
     // Atoms in the cached period (0: every block is computed).
     std::uint64_t PeriodAtoms() const { return m_periodAtoms; }
 
+    // The bytes of the atoms [position, position + count) inside the cached
+    // table, or null when the table does not hold them in one piece. The
+    // table holds a period and one stream block more, so that any block of
+    // the signal is a slice of it and can be sent without being filled.
+    const unsigned char* Slice(std::uint64_t position, std::uint64_t count) const;
+
 private:
     void FillPeriodic(std::uint64_t position, std::uint64_t count, unsigned char* out) const;
 
@@ -72,6 +78,7 @@ private:
     // ramp and sine, and the counter of 8- and 16-bit atoms (it wraps), so
     // that a block costs one memcpy per period it spans.
     std::uint64_t m_periodAtoms = 0;
+    std::uint64_t m_tableAtoms = 0;  // the period and the block after it (when they fit)
     std::vector<unsigned char> m_period;
 };
 

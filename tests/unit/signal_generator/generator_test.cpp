@@ -93,6 +93,34 @@ INSTANTIATE_TEST_SUITE_P(Generators, PeriodTest,
                                     std::to_string(info.param.components);
                          });
 
+// Stream blocks are slices of the table: equal to the computed atoms
+// wherever the block starts in the period; blocks the table cannot hold in
+// one piece are no slices.
+TEST(SliceTest, EveryBlockOfTheStreamIsASliceOfTheTable) {
+    for (const char* generator : {"counter", "sine", "ramp"}) {
+        SignalInfo info = Info("int16", generator, 4);
+        info.block = 700;
+        const SignalGenerator signal(info);
+        const std::uint64_t period = signal.PeriodAtoms();
+        ASSERT_GT(period, 0u) << generator;
+        for (const std::uint64_t position : {std::uint64_t{0}, std::uint64_t{5}, period - 1, period + 3, 7 * period - 699,
+                                             (std::uint64_t{1} << 40) + 11}) {
+            const unsigned char* slice = signal.Slice(position, 700);
+            ASSERT_NE(slice, nullptr) << generator << " at " << position;
+            const std::vector<unsigned char> computed = Filled(signal, position, 700, true);
+            EXPECT_EQ(std::vector<unsigned char>(slice, slice + 700 * signal.AtomBytes()),
+                      std::vector<unsigned char>(computed.begin(), computed.end() - 1))
+                << generator << " at " << position;
+        }
+        EXPECT_EQ(signal.Slice(period - 1, 702), nullptr) << generator;
+    }
+    SignalInfo dod = Info("int16", "sine", 4);
+    dod.access = SignalInfo::Access::Dod;
+    EXPECT_EQ(SignalGenerator(dod).Slice(1, 500), nullptr);  // only the period: a block of a period fits from 0
+    EXPECT_NE(SignalGenerator(dod).Slice(0, 500), nullptr);
+    EXPECT_EQ(SignalGenerator(Info("int32", "counter", 1)).Slice(0, 1), nullptr);
+}
+
 TEST(CounterTest, WrapsAtTheElementWidthInsideAndAcrossBlocks) {
     const SignalGenerator generator(Info("int16", "counter", 2));
     // Atom 32767 holds elements 65534 and 65535; atom 32768 starts again at 0.
