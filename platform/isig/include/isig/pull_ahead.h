@@ -4,8 +4,8 @@
 //
 // `depth` puller threads each make one Pull at a time (the ORB gives each
 // concurrent call a connection of its own) for consecutive positions:
-// position, position + block, ... The reader takes the results in position
-// order. A reader that asks for another position than the one predicted
+// position, position + block, ... up to twice the depth ahead of the
+// reader, who takes the results in position order. A reader that asks for another position than the one predicted
 // (the server skipped atoms, had no data yet, or gave a short block) drops
 // the pulls in flight and starts again there.
 #include <omniORB4/CORBA.h>
@@ -72,6 +72,7 @@ private:
     bool m_issuing = false;           // m_issue is the position of the next pull
     std::uint64_t m_issue = 0;
     std::deque<SlotPtr> m_window;     // pulls in position order, in flight or done
+    std::uint32_t m_inFlight = 0;     // pulls the pullers are making (also dropped ones)
     std::uint64_t m_pulls = 0;
     std::vector<std::thread> m_pullers;
 };
