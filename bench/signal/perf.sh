@@ -1,51 +1,107 @@
 #!/bin/bash
-# Signal figures beside their baselines, as ratios, from one run:
-#   stream throughput with --stat / raw omniORB octet-sequence pull (same block bytes)
-#   text output atoms/s / printf loop of the same bytes
+# Signal figures beside their baselines, as ratios; each the median of
+# ROUNDS runs (default 5), the baseline measured right after its figure:
+#   stream --stat bytes/s / a raw omniORB octet-sequence pull of the same
+#     block bytes (targets: 0.8 from 64 KiB blocks, pulls in flight ahead
+#     should pass 1.0)
+#   text formatting elements/s / a printf("%11d  ") or printf("%11.6f  ")
+#     loop of the same bytes, both to /dev/null in one process (target: 3)
+#   text output end to end: elements/s of a --size run to /dev/null with
+#     the time of a --stat run of the same size taken off (process start
+#     and stream delivery), beside the printf loop as its own process
 #   binary output to /dev/null in bytes/s (target: 2 GB/s)
-#   DOD Now read of 1000 atoms: median latency (target: < 1 ms)
+#   DOD Now read of 1000 atoms: median latency (target: under 1 ms)
+# Placement: the servers (velnor-registryd, the raw pull's serving child)
+# run on SERVER_CPU, the clients on CLIENT_CPU (defaults 0 and 1); set
+# both empty to leave placement to the scheduler.
 # Usage: bench/signal/perf.sh [BUILD_DIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 bin=$build/bin
+rounds=${ROUNDS:-5}
+server_cpu=${SERVER_CPU-0}
+client_cpu=${CLIENT_CPU-1}
+on() {  # on CPU COMMAND...: runs COMMAND on that processor (or anywhere)
+    local cpu=$1
+    shift
+    if [ -n "$cpu" ]; then taskset -c "$cpu" "$@"; else "$@"; fi
+}
+
 log=$(mktemp)
-"$bin/velnor-registryd" --tree "$here/signal-bench.yaml" --port 0 > "$log" &
+on "$server_cpu" "$bin/velnor-registryd" --tree "$here/signal-bench.yaml" --port 0 > "$log" &
 server=$!
 trap 'kill $server 2>/dev/null; rm -f "$log"' EXIT
 for _ in $(seq 50); do grep -q listening "$log" && break; sleep 0.1; done
 port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$log")
-rove() { "$bin/velnor-rove" signal --port "$port" "$@"; }
+rove() { on "$client_cpu" "$bin/velnor-rove" signal --port "$port" "$@"; }
 now_ns() { date +%s%N; }
-
-stream_rate() {  # bytes/s of the stream line of --stat
-    rove --stat --size "$2" "$1" 2>&1 | awk -F', ' -v n="$1" '$2 == n { printf "%.0f", $6 }'
-}
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# Runs "MEASURE ARGS" and "BASELINE ARGS" ROUNDS times in turn; prints
+# the two medians.
+paired() {
+    local measure=$1 baseline=$2 args=$3 ours="" base=""
+    for _ in $(seq "$rounds"); do
+        ours+="$($measure $args)"$'\n'
+        base+="$($baseline $args)"$'\n'
+    done
+    echo "$(printf '%s' "$ours" | median) $(printf '%s' "$base" | median)"
+}
 
 echo "figure, value, baseline, ratio"
-for case in "s64k 65536 4000000" "s1m 1048576 16000000"; do
-    set -- $case
-    ours=$(stream_rate "$1" "$3")
-    raw=$("$bin/bench_raw_pull" "$2" $(( $3 * 8 )))
-    echo "stream --stat bytes/s, block $2 B, $ours, $raw, $(ratio "$ours" "$raw")"
-done
 
-text_rate() {  # atoms/s (elements) of the text output to /dev/null
-    local start end
-    start=$(now_ns); rove --size "$2" "$1" > /dev/null; end=$(now_ns)
-    awk -v n="$2" -v ns=$((end - start)) 'BEGIN { printf "%.0f", n * 4 / (ns / 1e9) }'
+stream_rate() {  # NODE BLOCK_BYTES ATOMS: bytes/s of the stream line of --stat
+    rove --stat --size "$3" "$1" 2>&1 | awk -F', ' -v n="$1" '$2 == n { printf "%.0f", $6 }'
 }
-for case in "text16 int16" "textd double"; do
+raw_rate() {  # NODE BLOCK_BYTES ATOMS
+    on "$client_cpu" "$bin/bench_raw_pull" "$2" $(( $3 * 8 )) ${server_cpu:+"$server_cpu"}
+}
+for case in "s64k 65536 8000000" "s1m 1048576 32000000"; do
+    read -r ours raw <<< "$(paired stream_rate raw_rate "$case")"
     set -- $case
-    ours=$(text_rate "$1" 2000000)
-    base=$("$bin/bench_printf_baseline" "$2" 2000000 4 2>&1 > /dev/null)
-    echo "text $2 elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
+    echo "stream --stat bytes/s, block $2 B, $ours, $raw (raw pull), $(ratio "$ours" "$raw")"
 done
 
-start=$(now_ns); rove -B --size 100000000 s1m > /dev/null; end=$(now_ns)
-binary=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.0f", 800000000 / (ns / 1e9) }')
+printer=$(on "$client_cpu" "$bin/bench_signal_printer" --benchmark_repetitions="$rounds" \
+    --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null)
+printer_rate() {  # NAME: median items per second
+    printf '%s\n' "$printer" | awk -F, -v n="\"$1_median\"" '$1 == n { printf "%.0f", $(NF - 3) }'
+}
+for case in "short int16" "double double"; do
+    set -- $case
+    ours=$(printer_rate "BM_Printer<$1>")
+    base=$(printer_rate "BM_Printf<$1>")
+    echo "text formatting $2 elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
+done
+
+elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
+    local start end
+    start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
+    echo $((end - start))
+}
+text_rate() {  # NODE ATOMS: elements/s of the text output, delivery taken off
+    local text stat
+    text=$(elapsed_ns rove --size "$2" "$1")
+    stat=$(elapsed_ns rove --stat --size "$2" "$1")
+    awk -v n="$2" -v ns=$((text - stat)) 'BEGIN { if (ns > 0) printf "%.0f", n * 4 / (ns / 1e9); else print 0 }'
+}
+printf_rate() {  # NODE ATOMS TYPE
+    on "$client_cpu" "$bin/bench_printf_baseline" "$3" "$2" 4 2>&1 > /dev/null
+}
+for case in "text16 4000000 int16" "textd 2000000 double"; do
+    read -r ours base <<< "$(paired text_rate printf_rate "$case")"
+    set -- $case
+    echo "text $3 end to end elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
+done
+
+binary_rate() {
+    local ns
+    ns=$(elapsed_ns rove -B --size 100000000 s1m)
+    awk -v ns="$ns" 'BEGIN { printf "%.0f", 800000000 / (ns / 1e9) }'
+}
+binary=$(for _ in $(seq "$rounds"); do binary_rate; echo; done | median)
 echo "binary bytes/s to /dev/null, $binary, 2000000000 (target), $(ratio "$binary" 2000000000)"
 
-median=$("$bin/bench_dod_latency" "$port" now 500)
-echo "DOD Now 1000 atoms median us, $median, 1000 (target), $(ratio "$median" 1000)"
+median_us=$(on "$client_cpu" "$bin/bench_dod_latency" "$port" now 500)
+echo "DOD Now 1000 atoms median us, $median_us, 1000 (target), $(ratio "$median_us" 1000)"

@@ -1,7 +1,10 @@
 // Baseline: pulls octet sequences of one size from a server process as fast
 // as it can, over TCP on 127.0.0.1, and prints the bytes per second.
-//   raw_pull BLOCK_BYTES TOTAL_BYTES
+//   raw_pull BLOCK_BYTES TOTAL_BYTES [SERVER_CPU]
+// With SERVER_CPU the serving child runs on that processor only (the
+// caller places this process itself, for example with taskset).
 #include <omniORB4/CORBA.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +26,13 @@ public:
         return octets;
     }
 };
+
+void PinTo(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("raw_pull: sched_setaffinity");
+}
 
 const char* c_options[][2] = {{"giopMaxMsgSize", "268435456"}, {nullptr, nullptr}};
 
@@ -49,8 +59,8 @@ const char* c_options[][2] = {{"giopMaxMsgSize", "268435456"}, {nullptr, nullptr
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: raw_pull BLOCK_BYTES TOTAL_BYTES\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: raw_pull BLOCK_BYTES TOTAL_BYTES [SERVER_CPU]\n");
         return 2;
     }
     const unsigned long block = std::strtoul(argv[1], nullptr, 10);
@@ -60,6 +70,7 @@ int main(int argc, char** argv) {
     const pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
+        if (argc == 4) PinTo(std::atoi(argv[3]));
         Serve(fds[1]);
     }
     close(fds[1]);
