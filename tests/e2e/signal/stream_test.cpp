@@ -53,7 +53,15 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"csv_header", {"--header", "--csv", "--size", "3", "stream.int32"},
                    Header(Format::Csv, {"a", "b"}) + Int32().render(Format::Csv, 0, 3, 2)},
         StreamCase{"binary_after_header", {"-B", "--header", "--size", "5", "stream.int32"},
-                   Header(Format::Text, {"a", "b"}) + Int32().render(Format::Binary, 0, 5, 2)}),
+                   Header(Format::Text, {"a", "b"}) + Int32().render(Format::Binary, 0, 5, 2)},
+        // Hundreds of blocks pulled ahead of the reader arrive whole and in order.
+        StreamCase{"many_blocks_in_order", {"-B", "--size", "3000", "stream.int32"},
+                   Int32().render(Format::Binary, 0, 3000, 2)},
+        // Past the 65536 elements after which the server's 16-bit counter repeats.
+        StreamCase{"int16_past_its_period", {"-B", "--size", "33000", "stream.int16"},
+                   TypeNamed("int16").render(Format::Binary, 0, 33000, 2)},
+        StreamCase{"many_double_lines", {"--size", "2000", "stream.double"},
+                   TypeNamed("double").render(Format::Text, 0, 2000, 2)}),
     [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
 
 TEST(StreamStatistics, StatPrintsOnlyStatisticsOnStandardError) {
