@@ -54,13 +54,15 @@ INSTANTIATE_TEST_SUITE_P(
                    Header(Format::Csv, {"a", "b"}) + Int32().render(Format::Csv, 0, 3, 2)},
         StreamCase{"binary_after_header", {"-B", "--header", "--size", "5", "stream.int32"},
                    Header(Format::Text, {"a", "b"}) + Int32().render(Format::Binary, 0, 5, 2)},
-        // Hundreds of blocks pulled ahead of the reader arrive whole and in order.
-        StreamCase{"many_blocks_in_order", {"-B", "--size", "3000", "stream.int32"},
+        // Hundreds of blocks pulled ahead of the reader arrive whole and in
+        // order (a queue that holds them all: a reader slower than the
+        // stream would lose blocks to a full queue, as it should).
+        StreamCase{"many_blocks_in_order", {"-B", "--queue-size", "10000", "--size", "3000", "stream.int32"},
                    Int32().render(Format::Binary, 0, 3000, 2)},
         // Past the 65536 elements after which the server's 16-bit counter repeats.
-        StreamCase{"int16_past_its_period", {"-B", "--size", "33000", "stream.int16"},
+        StreamCase{"int16_past_its_period", {"-B", "--queue-size", "10000", "--size", "33000", "stream.int16"},
                    TypeNamed("int16").render(Format::Binary, 0, 33000, 2)},
-        StreamCase{"many_double_lines", {"--size", "2000", "stream.double"},
+        StreamCase{"many_double_lines", {"--queue-size", "10000", "--size", "2000", "stream.double"},
                    TypeNamed("double").render(Format::Text, 0, 2000, 2)}),
     [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
 
