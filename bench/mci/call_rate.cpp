@@ -51,7 +51,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 // `where` is a TCP port on 127.0.0.1, or a socket path for the -unix modes.
 double RawRate(CORBA::ORB_ptr orb, const std::string& mode, const std::string& where, double seconds) {
     const std::string uri =
-        EndsWith(mode, "-unix") ? "corbaloc:omniunix:" + where + "/echo" : "corbaloc::127.0.0.1:" + where + "/echo";
+        EndsWith(mode, "-unix") ? "corbaloc:omniunix:" + where + ":/echo" : "corbaloc::127.0.0.1:" + where + "/echo";
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     velnorbench::Echo_var echo = velnorbench::Echo::_unchecked_narrow(object);
     if (mode.rfind("raw-read", 0) == 0) return Rate(seconds, [&](long) { CORBA::String_var s = echo->getString(); });

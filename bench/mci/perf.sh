@@ -2,7 +2,12 @@
 # Registry library figures beside the raw omniORB baseline measured in the
 # same run, as ratios. Usage: bench/mci/perf.sh [BUILD_DIR] (default build)
 # Environment: TREE (registry tree, default the library's test fixture),
-# RATE_SECONDS (per call-rate figure, default 3), ONESHOT_RUNS (default 200).
+# ROUNDS (default 5) of ROUND_SECONDS (default 1) per call rate,
+# ONESHOT_RUNS (default 200).
+#
+# The machine is shared: every figure is the median of ROUNDS, and the
+# rounds of all programs take turns, so that a burst of load elsewhere
+# falls on both sides of a ratio alike.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,17 +17,17 @@ bin=$build/bin
 tree=${TREE:-$root/tests/fixtures/mci-values.yaml}
 string_node=${STRING_NODE:-scalars.label}
 int_node=${INT_NODE:-actions.target}
-rate_seconds=${RATE_SECONDS:-3}
+rounds=${ROUNDS:-5}
+round_seconds=${ROUND_SECONDS:-1}
 oneshot_runs=${ONESHOT_RUNS:-200}
 
 for program in velnor-registryd bench_echo_server bench_echo_oneshot bench_mci_oneshot bench_mci_call_rate; do
   [[ -x $bin/$program ]] || { echo "perf.sh: $bin/$program is missing (build target bench_mci)" >&2; exit 2; }
 done
 
-# Both sides of every comparison run with the same placement; each
-# figure is taken twice: client and server on separate cores (wake-up
-# latency between cores dominates) and on one shared core (the CPU cost of
-# a call dominates).
+# Each figure is taken twice: client and server on separate cores (the
+# wake-up between cores dominates) and on one shared core (the CPU cost of
+# a call dominates). Servers stay on cpu 0; only the clients move.
 if [[ $(nproc) -ge 2 ]]; then placements=("0 1" "0 0"); else placements=("0 0"); fi
 
 work=$(mktemp -d)
@@ -51,22 +56,58 @@ start_server() {
   exit 1
 }
 
+# The registry's local socket lives in its own runtime directory; an empty
+# one hides it from the library: TCP only, like the raw client.
+mkdir -p "$work/run" "$work/none"
+export VELNOR_RUNTIME_DIR=$work/run
 start_server registry_port registry "$bin/velnor-registryd" --tree "$tree" --port 0
-start_server echo_port echo "$bin/bench_echo_server" 0
+start_server echo_port echo "$bin/bench_echo_server" 0 "$work/echo.sock"
+tcp_only=(env "VELNOR_RUNTIME_DIR=$work/none")
+# What omniORB's own call timeout (10 s, as the library's deadline) would
+# cost the raw client: the ORB then polls before every send and receive.
+with_orb_timeout=(env ORBclientCallTimeOutPeriod=10000)
 
-# An empty runtime directory hides the registry's unix socket: TCP only.
-tcp_only=(env "VELNOR_RUNTIME_DIR=$work")
-# The library gives every call a 10 s deadline; the raw client with the
-# same deadline shows what the deadline itself costs.
-with_deadline=(env ORBclientCallTimeOutPeriod=10000)
+rate() {  # figure name, then the call_rate command
+  local name=$1; shift
+  echo "$name $(on_client "$@")"
+}
 
-# Mean wall time of one run, in milliseconds.
-oneshot_ms() {
-  local start end
-  start=$(date +%s%N)
-  for _ in $(seq "$oneshot_runs"); do on_client "$@" >/dev/null; done
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) -v n="$oneshot_runs" 'BEGIN { printf "%.3f", ns / n / 1e6 }'
+rates_round() {
+  rate raw-read "$bin/bench_mci_call_rate" raw-read "$echo_port" "$round_seconds"
+  rate mci-read "${tcp_only[@]}" "$bin/bench_mci_call_rate" mci-read "$registry_port" "$string_node" "$round_seconds"
+  rate raw-write "$bin/bench_mci_call_rate" raw-write "$echo_port" "$round_seconds"
+  rate mci-write "${tcp_only[@]}" "$bin/bench_mci_call_rate" mci-write "$registry_port" "$int_node" "$round_seconds"
+  rate raw-read-timeout "${with_orb_timeout[@]}" "$bin/bench_mci_call_rate" raw-read "$echo_port" "$round_seconds"
+  rate raw-read-unix "$bin/bench_mci_call_rate" raw-read-unix "$work/echo.sock" "$round_seconds"
+  rate mci-read-local "$bin/bench_mci_call_rate" mci-read "$registry_port" "$string_node" "$round_seconds"
+  rate raw-write-unix "$bin/bench_mci_call_rate" raw-write-unix "$work/echo.sock" "$round_seconds"
+  rate mci-write-local "$bin/bench_mci_call_rate" mci-write "$registry_port" "$int_node" "$round_seconds"
+}
+
+# Wall time of one run in milliseconds; bash's clock needs no fork.
+oneshot() {  # figure name, then the command
+  local name=$1 t0 t1; shift
+  t0=$EPOCHREALTIME
+  on_client "$@" >/dev/null
+  t1=$EPOCHREALTIME
+  awk -v n="$name" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s %.3f\n", n, (b - a) * 1000 }'
+}
+
+oneshots() {
+  local i
+  for (( i = 0; i < oneshot_runs; i++ )); do
+    oneshot raw-oneshot "$bin/bench_echo_oneshot" "$echo_port"
+    oneshot mci-oneshot "${tcp_only[@]}" "$bin/bench_mci_oneshot" "$registry_port" "$string_node"
+  done
+}
+
+# "name value" lines in, "name median" lines out.
+medians() {
+  sort -k1,1 -k2,2g | awk '
+    function flush() { if (n) printf "%s %s\n", key, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+    $1 != key { flush(); key = $1; n = 0 }
+    { v[++n] = $2 }
+    END { flush() }'
 }
 
 row() {  # figure, mci, baseline, target ("ge X", "le X" or "-")
@@ -75,31 +116,27 @@ row() {  # figure, mci, baseline, target ("ge X", "le X" or "-")
     verdict = ""
     if (p[1] == "ge") verdict = sprintf(">= %s  %s", p[2], r >= p[2] ? "ok" : "MISSED")
     if (p[1] == "le") verdict = sprintf("<= %s  %s", p[2], r <= p[2] ? "ok" : "MISSED")
-    printf "%-52s %12s %12s %7.2f   %s\n", f, m, b, r, verdict
+    printf "%-58s %10s %10s %7.2f   %s\n", f, m, b, r, verdict
   }'
 }
 
 for placement in "${placements[@]}"; do
   read -r server_cpu client_cpu <<<"$placement"
-  # Servers stay on cpu 0; only the clients move.
   on_client() { taskset -c "$client_cpu" "$@"; }
-  mci_read_tcp=$(on_client "${tcp_only[@]}" "$bin/bench_mci_call_rate" mci-read "$registry_port" "$string_node" "$rate_seconds")
-  raw_read=$(on_client "$bin/bench_mci_call_rate" raw-read "$echo_port" "$rate_seconds")
-  raw_read_deadline=$(on_client "${with_deadline[@]}" "$bin/bench_mci_call_rate" raw-read "$echo_port" "$rate_seconds")
-  mci_write_tcp=$(on_client "${tcp_only[@]}" "$bin/bench_mci_call_rate" mci-write "$registry_port" "$int_node" "$rate_seconds")
-  raw_write=$(on_client "$bin/bench_mci_call_rate" raw-write "$echo_port" "$rate_seconds")
-  raw_write_deadline=$(on_client "${with_deadline[@]}" "$bin/bench_mci_call_rate" raw-write "$echo_port" "$rate_seconds")
-  mci_read_unix=$(on_client "$bin/bench_mci_call_rate" mci-read "$registry_port" "$string_node" "$rate_seconds")
-  raw_oneshot=$(oneshot_ms "$bin/bench_echo_oneshot" "$echo_port")
-  mci_oneshot=$(oneshot_ms "$bin/bench_mci_oneshot" "$registry_port" "$string_node")
+  declare -A m=()
+  while read -r name value; do m[$name]=$value; done < <(
+    { for (( r = 0; r < rounds; r++ )); do rates_round; done; oneshots; } | medians)
 
   echo
-  echo "client on cpu $client_cpu, servers on cpu $server_cpu ($rate_seconds s per rate, $oneshot_runs one-shot runs)"
-  printf "%-52s %12s %12s %7s   %s\n" "figure" "mci" "raw omniORB" "ratio" "target"
-  row "string reads/s, TCP (raw getString)" "$mci_read_tcp" "$raw_read" "ge 0.9"
-  row "string reads/s, TCP (raw with the same deadline)" "$mci_read_tcp" "$raw_read_deadline" "-"
-  row "int writes/s, TCP (raw setLong)" "$mci_write_tcp" "$raw_write" "ge 0.9"
-  row "int writes/s, TCP (raw with the same deadline)" "$mci_write_tcp" "$raw_write_deadline" "-"
-  row "one-shot run, ms (raw: init, one call, destroy)" "$mci_oneshot" "$raw_oneshot" "le 1.3"
-  row "string reads/s, local socket (raw: TCP)" "$mci_read_unix" "$raw_read" "ge 1.3"
+  echo "client on cpu $client_cpu, servers on cpu $server_cpu (medians: $rounds rounds of $round_seconds s per rate, $oneshot_runs one-shot runs)"
+  printf "%-58s %10s %10s %7s   %s\n" "figure" "mci" "raw" "ratio" "target"
+  row "string reads/s, TCP (raw getString)" "${m[mci-read]}" "${m[raw-read]}" "ge 0.9"
+  row "int writes/s, TCP (raw setLong)" "${m[mci-write]}" "${m[raw-write]}" "ge 0.9"
+  row "one-shot run, ms (raw: init, one call, destroy)" "${m[mci-oneshot]}" "${m[raw-oneshot]}" "le 1.3"
+  row "string reads/s, local socket (raw: TCP)" "${m[mci-read-local]}" "${m[raw-read]}" "ge 1.3"
+  row "string reads/s, local socket (raw: Unix socket)" "${m[mci-read-local]}" "${m[raw-read-unix]}" "-"
+  row "int writes/s, local socket (raw: Unix socket)" "${m[mci-write-local]}" "${m[raw-write-unix]}" "-"
+  row "raw: getString/s Unix socket / TCP" "${m[raw-read-unix]}" "${m[raw-read]}" "-"
+  row "raw: getString/s with omniORB's 10 s call timeout / none" "${m[raw-read-timeout]}" "${m[raw-read]}" "-"
+  unset m
 done
