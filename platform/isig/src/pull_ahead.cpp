@@ -25,7 +25,7 @@ PullAhead::PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, s
       m_depth(depth > 0 ? depth : 1),
       m_name(std::move(name)) {
     try {
-        for (std::uint32_t i = 0; i < m_depth; ++i) m_pullers.emplace_back([this] { Run(); });
+        for (std::uint32_t i = 1; i < m_depth; ++i) m_pullers.emplace_back([this] { Run(); });
     } catch (...) {
         StopAll();
         throw;
@@ -50,11 +50,19 @@ std::uint64_t PullAhead::GetPullCount() const {
     return m_pulls;
 }
 
-// A puller whose block is done goes on with the next one at once, without
-// waiting for the reader to take it; the window holds at most twice the
-// depth, so that a slow reader does not make blocks pile up.
-bool PullAhead::MayIssueLocked() const {
-    return m_issuing && m_inFlight < m_depth && m_window.size() < 2 * std::size_t{m_depth};
+// Every depth-th pull from where the reader (re)started is the reader's own.
+bool PullAhead::ReadersTurnLocked() const { return m_sequence % m_depth == 0; }
+
+bool PullAhead::MayIssueLocked() const { return m_issuing && !ReadersTurnLocked(); }
+
+std::uint64_t PullAhead::IssueLocked() {
+    const std::uint64_t position = m_issue;
+    // Positions end below POSITION_NEWEST; the server refuses the last one.
+    m_issuing = m_issue < std::numeric_limits<std::uint64_t>::max() - 2 * std::uint64_t{m_blockAtoms};
+    m_issue += m_blockAtoms;
+    ++m_sequence;
+    ++m_pulls;
+    return position;
 }
 
 void PullAhead::AimAtLocked(std::uint64_t position) {
@@ -64,19 +72,26 @@ void PullAhead::AimAtLocked(std::uint64_t position) {
     m_window.clear();  // a puller still waiting for a dropped pull drops its block
     m_issue = position;
     m_issuing = true;
-    m_changed.notify_all();
+    m_sequence = 0;
 }
 
 SuccessCode_e PullAhead::Take(std::uint64_t position, i_NET::Block_var& block) {
     SlotPtr slot;
+    std::uint64_t own = 0;
     {
         std::unique_lock<std::mutex> lock(m_lock);
         AimAtLocked(position);
-        m_changed.wait(lock, [this] { return !m_window.empty() && m_window.front()->done; });
-        slot = std::move(m_window.front());
-        m_window.pop_front();
+        if (m_window.empty() && ReadersTurnLocked()) {
+            own = IssueLocked();
+        } else {
+            m_changed.wait(lock, [this] { return !m_window.empty() && m_window.front()->done; });
+            slot = std::move(m_window.front());
+            m_window.pop_front();
+        }
     }
-    m_changed.notify_all();  // room for the next pull
+    m_changed.notify_all();  // the pullers' turn
+    // The reader's own pull needs no hand-over from another thread.
+    if (!slot) return PullBlock(m_remote.in(), own, m_blockAtoms, block, m_name);
     block = slot->block._retn();
     return slot->code;
 }
@@ -87,13 +102,8 @@ void PullAhead::Run() {
         m_changed.wait(lock, [this] { return m_stop || MayIssueLocked(); });
         if (m_stop) return;
         auto slot = std::make_shared<Slot>();
-        slot->position = m_issue;
-        // Positions end below POSITION_NEWEST; the server refuses the last one.
-        m_issuing = m_issue < std::numeric_limits<std::uint64_t>::max() - 2 * std::uint64_t{m_blockAtoms};
-        m_issue += m_blockAtoms;
+        slot->position = IssueLocked();
         m_window.push_back(slot);
-        ++m_pulls;
-        ++m_inFlight;
         lock.unlock();
         i_NET::Block_var block;
         const SuccessCode_e code = PullBlock(m_remote.in(), slot->position, m_blockAtoms, block, m_name);
@@ -101,7 +111,6 @@ void PullAhead::Run() {
         slot->block = block._retn();
         slot->code = code;
         slot->done = true;
-        --m_inFlight;
         m_changed.notify_all();
     }
 }

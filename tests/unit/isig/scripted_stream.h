@@ -25,6 +25,11 @@ public:
     // Pulls of every other block take this long, so that pulls overlap and
     // finish out of order.
     void SlowEveryOtherBlock(std::chrono::milliseconds delay) { m_delayMs = delay.count(); }
+    // Every pull takes this long.
+    void SlowEveryBlock(std::chrono::milliseconds delay) {
+        m_delayMs = delay.count();
+        m_slowAll = true;
+    }
     // A pull at `position` answers with the block at `to` (the server dropped atoms).
     void SkipAt(std::uint64_t position, std::uint64_t to) {
         m_skipAt = position;
@@ -56,7 +61,7 @@ public:
     CORBA::Long Pull(CORBA::ULongLong position, CORBA::ULong maxAtoms, i_NET::Block_out b) override {
         Running running(*this);
         std::uint64_t start = position == i_NET::POSITION_NEWEST ? 0 : position;
-        if ((start / c_blockAtoms) % 2 == 0 && m_delayMs > 0)
+        if ((m_slowAll || (start / c_blockAtoms) % 2 == 0) && m_delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
         if (start >= m_failFrom) throw CORBA::TRANSIENT();
         if (TakeNoData(start)) {
@@ -102,6 +107,7 @@ private:
     }
 
     std::atomic<long> m_delayMs{0};
+    std::atomic<bool> m_slowAll{false};
     std::atomic<std::uint64_t> m_skipAt{~std::uint64_t{0}};
     std::atomic<std::uint64_t> m_skipTo{0};
     std::atomic<std::uint64_t> m_failFrom{~std::uint64_t{0}};

@@ -2,10 +2,12 @@
 // Stream pulls kept in flight ahead of the reader, so that the server
 // produces and sends the next blocks while the last one is handed out.
 //
-// `depth` puller threads each make one Pull at a time (the ORB gives each
-// concurrent call a connection of its own) for consecutive positions:
-// position, position + block, ... up to twice the depth ahead of the
-// reader, who takes the results in position order. A reader that asks for another position than the one predicted
+// `depth` pulls run at once (the ORB gives each concurrent call a
+// connection of its own) for consecutive positions: position, position +
+// block, ... The reader makes every depth-th pull itself, so that those
+// blocks need no hand-over between threads; depth - 1 puller threads make
+// the ones in between, and the reader takes their results in position
+// order. A reader that asks for another position than the one predicted
 // (the server skipped atoms, had no data yet, or gave a short block) drops
 // the pulls in flight and starts again there.
 #include <omniORB4/CORBA.h>
@@ -31,7 +33,7 @@ SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, 
 
 class PullAhead {
 public:
-    // Starts the pullers; they pull nothing until the first Take.
+    // Starts the depth - 1 pullers; they pull nothing until the first Take.
     PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name);
     // Waits for the pulls in flight to return and joins the pullers.
     ~PullAhead();
@@ -59,7 +61,10 @@ private:
     // With m_lock: unless the next pull is the one at `position`, drops the
     // pulls in flight and continues from `position`.
     void AimAtLocked(std::uint64_t position);
+    bool ReadersTurnLocked() const;
     bool MayIssueLocked() const;
+    // The position of the next pull; counts it.
+    std::uint64_t IssueLocked();
 
     const i_NET::RemoteSignal_var m_remote;
     const std::uint32_t m_blockAtoms;
@@ -71,8 +76,8 @@ private:
     bool m_stop = false;
     bool m_issuing = false;           // m_issue is the position of the next pull
     std::uint64_t m_issue = 0;
-    std::deque<SlotPtr> m_window;     // pulls in position order, in flight or done
-    std::uint32_t m_inFlight = 0;     // pulls the pullers are making (also dropped ones)
+    std::uint64_t m_sequence = 0;     // pulls issued since the reader (re)started
+    std::deque<SlotPtr> m_window;     // the pullers' pulls in position order, in flight or done
     std::uint64_t m_pulls = 0;
     std::vector<std::thread> m_pullers;
 };
