@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CastCase{"99999999999999999999", false, eRed, "Invalid integer value"},
                       CastCase{"3", false, eRed, "Invalid enum value"},
                       CastCase{"-1", false, eRed, "Invalid enum value"},
+                      // above every value the enumeration can hold
+                      CastCase{"8", false, eRed, "Invalid enum value"},
                       // 2^32 + 7 must not narrow to 7
                       CastCase{"4294967303", false, eRed, "Invalid enum value"},
                       CastCase{"4294967297", false, eRed, "Invalid enum value"}));

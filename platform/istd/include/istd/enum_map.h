@@ -90,9 +90,12 @@ E EnumCast(const std::string& text) {
         throw Exception("Invalid integer value", true);
     if (number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max())
         throw Exception("Invalid enum value", true);
-    value = static_cast<E>(static_cast<std::int32_t>(number));
-    if (!EnumMap<E>::items.Has(value)) throw Exception("Invalid enum value", true);
-    return value;
+    // Compared as numbers: casting a number without an enumerator to E is
+    // undefined when it lies outside the values E can hold (-1 for an
+    // enumeration of 0..7).
+    for (const auto& entry : EnumMap<E>::items.ValueToName())
+        if (static_cast<long long>(entry.first) == number) return entry.first;
+    throw Exception("Invalid enum value", true);
 }
 
 }  // namespace istd
