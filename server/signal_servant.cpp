@@ -150,24 +150,23 @@ bool SignalServant::FitsOneMessage(std::uint64_t atoms) const {
     return atomBytes > 0 && atoms <= (c_maxMessageBytes - c_messageHeadroom) / atomBytes;
 }
 
-i_NET::Block* SignalServant::MakeBlock(std::uint64_t start, std::uint64_t atoms, std::int64_t event) const {
-    auto* block = new i_NET::Block;
-    block->info.atomType = static_cast<i_NET::AtomTypeCode>(m_generator.Type());
-    block->info.components = m_generator.Components();
-    block->info.atomCount = atoms;
-    block->info.lmt = start * m_info.lmtStep;
-    block->info.position = start;
-    block->info.event = event;
+void SignalServant::FillBlock(i_NET::Block& block, std::uint64_t start, std::uint64_t atoms,
+                              std::int64_t event) const {
+    block.info.atomType = static_cast<i_NET::AtomTypeCode>(m_generator.Type());
+    block.info.components = m_generator.Components();
+    block.info.atomCount = atoms;
+    block.info.lmt = start * m_info.lmtStep;
+    block.info.position = start;
+    block.info.event = event;
     const auto bytes = static_cast<CORBA::ULong>(atoms * m_generator.AtomBytes());
     if (const unsigned char* slice = bytes > 0 ? m_generator.Slice(start, atoms) : nullptr) {
         // Sent straight from the generator's table, which lives as long as
         // this servant; the ORB only reads the octets it marshals.
-        block->data.replace(bytes, bytes, const_cast<CORBA::Octet*>(slice), false);
-        return block;
+        block.data.replace(bytes, bytes, const_cast<CORBA::Octet*>(slice), false);
+        return;
     }
-    block->data.length(bytes);
-    if (bytes > 0) m_generator.Fill(start, atoms, block->data.get_buffer());
-    return block;
+    block.data.length(bytes);
+    if (bytes > 0) m_generator.Fill(start, atoms, block.data.get_buffer());
 }
 
 CORBA::Long SignalServant::Pull(CORBA::ULongLong position, CORBA::ULong maxAtoms, i_NET::Block_out b) {
@@ -188,7 +187,9 @@ CORBA::Long SignalServant::Pull(CORBA::ULongLong position, CORBA::ULong maxAtoms
         std::unique_lock<std::mutex> lock(m_lock);
         if (!WaitProduced(lock, end, Clock::now() + c_pullWait, nullptr)) return i_NET::SIG_NO_DATA;
     }
-    b = MakeBlock(start, atoms, -1);
+    // Filled in place: assigning a new block to `b` would leak the one
+    // given to it at entry (an out argument does not free what it holds).
+    FillBlock(*b.ptr(), start, atoms, -1);
     return i_NET::SIG_OK;
 }
 
@@ -302,7 +303,7 @@ CORBA::Long SignalServant::ReadLocked(std::unique_lock<std::mutex>& lock, const 
     if (!WaitProduced(lock, end, Clock::now() + c_readWait, registration.get()))
         return Ended(registration.get()) ? i_NET::SIG_CANCELLED : i_NET::SIG_NO_DATA;
     lock.unlock();
-    b = MakeBlock(start, atoms, event);
+    FillBlock(*b.ptr(), start, atoms, event);
     return i_NET::SIG_OK;
 }
 
@@ -383,7 +384,8 @@ bool SignalServant::PushEvent(const RegistrationPtr& registration, const EventMa
     lock.unlock();
     bool delivered = true;
     try {
-        i_NET::Block_var block = MakeBlock(start, atoms, mark.event);
+        i_NET::Block_var block = new i_NET::Block;
+        FillBlock(block.inout(), start, atoms, mark.event);
         registration->receiver->Push(block.in());
     } catch (const CORBA::Exception&) {
         delivered = false;

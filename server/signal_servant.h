@@ -74,7 +74,9 @@ private:
     bool WaitProduced(std::unique_lock<std::mutex>& lock, std::uint64_t end, Clock::time_point deadline,
                       const Registration* registration);
     bool Ended(const Registration* registration) const;
-    i_NET::Block* MakeBlock(std::uint64_t start, std::uint64_t atoms, std::int64_t event) const;
+    // Fills every field of `block`, which comes fresh from `new` (out
+    // arguments get theirs at entry, so that each early return has one).
+    void FillBlock(i_NET::Block& block, std::uint64_t start, std::uint64_t atoms, std::int64_t event) const;
     bool FitsOneMessage(std::uint64_t atoms) const;
 
     RegistrationPtr FindLocked(i_NET::SignalReceiver_ptr receiver) const;
