@@ -97,7 +97,8 @@ oneshots() {
   local i
   for (( i = 0; i < oneshot_runs; i++ )); do
     oneshot raw-oneshot "$bin/bench_echo_oneshot" "$echo_port"
-    oneshot mci-oneshot "${tcp_only[@]}" "$bin/bench_mci_oneshot" "$registry_port" "$string_node"
+    # TCP like the raw client, set without an env process in between.
+    VELNOR_RUNTIME_DIR=$work/none oneshot mci-oneshot "$bin/bench_mci_oneshot" "$registry_port" "$string_node"
   done
 }
 

@@ -17,6 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include <omniORB4/CORBA.h>
+#include <omniORB4/omniTransport.h>
+
 namespace mci::detail {
 
 using Clock = std::chrono::steady_clock;
@@ -224,10 +227,29 @@ void StartCallWatchdog(std::chrono::milliseconds deadline) { Watchdog::Instance(
 
 void StopCallWatchdog() { Watchdog::Instance().Stop(); }
 
+// The ORB's lock over its connections, when the ORB has made it. The ORB
+// closes a connection's socket only while holding it: no socket can close
+// and its number be reused while the scan below holds it.
+class TransportLock {
+public:
+    TransportLock() : m_mutex(omni::omniTransportLock) {
+        if (m_mutex) m_mutex->lock();
+    }
+    ~TransportLock() {
+        if (m_mutex) m_mutex->unlock();
+    }
+    TransportLock(const TransportLock&) = delete;
+    TransportLock& operator=(const TransportLock&) = delete;
+
+private:
+    omni_tracedmutex* m_mutex;
+};
+
 int ShutDownSocketsTo(const CallTarget& target) {
+    const std::vector<sockaddr_storage> addresses = AddressesOf(target.host);  // before the lock: may be slow
+    const TransportLock lock;
     std::unique_ptr<DIR, DirCloser> dir(opendir("/proc/self/fd"));
     if (!dir) return 0;
-    const std::vector<sockaddr_storage> addresses = AddressesOf(target.host);
     int count = 0;
     while (const dirent* entry = readdir(dir.get())) {
         char* end = nullptr;

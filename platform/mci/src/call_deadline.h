@@ -47,7 +47,8 @@ void StartCallWatchdog(std::chrono::milliseconds deadline);
 void StopCallWatchdog();
 
 // Shuts down (does not close: the ORB owns them) every connected socket of
-// this process whose peer is `target`. Gives how many were shut down.
+// this process whose peer is `target`, holding the ORB's transport lock so
+// that none is closed meanwhile. Gives how many were shut down.
 int ShutDownSocketsTo(const CallTarget& target);
 
 }  // namespace mci::detail
