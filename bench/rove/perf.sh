@@ -3,7 +3,8 @@
 # run, as ratios. Usage: bench/rove/perf.sh [BUILD_DIR] (default build)
 # Build first: cmake --build BUILD_DIR --target bench_rove
 # Environment: TREE (default examples/demo.yaml), RUNS (one-shot runs, 300),
-# RATE_SECONDS (raw call-rate measurement, default 3).
+# ROUNDS (default 5) of RATE_SECONDS (raw call rate, default 1) and one
+# `velnor-rove bench` each.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,7 +13,8 @@ build=${1:-$root/build}
 bin=$build/bin
 tree=${TREE:-$root/examples/demo.yaml}
 runs=${RUNS:-300}
-rate_seconds=${RATE_SECONDS:-3}
+rate_seconds=${RATE_SECONDS:-1}
+rounds=${ROUNDS:-5}
 
 for program in velnor-rove velnor-registryd bench_echo_server bench_echo_oneshot bench_mci_call_rate; do
   [[ -x $bin/$program ]] || { echo "perf.sh: $bin/$program is missing (build target bench_rove)" >&2; exit 2; }
@@ -49,33 +51,64 @@ start_server() {  # variable name, log name, command...
 start_server registry_port registry "$bin/velnor-registryd" --tree "$tree" --port 0
 start_server echo_port echo "$bin/bench_echo_server" 0
 
-# Median wall time of one run in milliseconds; bash's clock needs no fork.
-median_ms() {
-  local i t0 t1
-  for (( i = 0; i < runs; i++ )); do
-    t0=$EPOCHREALTIME
-    on_client "$@" >/dev/null
-    t1=$EPOCHREALTIME
-    echo "$t0 $t1"
-  done | awk '{ print ($2 - $1) * 1000 }' | sort -g |
-    awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f", m }'
+# An empty runtime directory hides the registry's local socket: TCP only,
+# like the raw client. Set without an env process in between.
+tcp() { VELNOR_RUNTIME_DIR=$work "$@"; }
+
+# "name value" lines in, "name median" lines out.
+medians() {
+  sort -k1,1 -k2,2g | awk '
+    function flush() { if (n) printf "%s %.3f\n", key, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+    $1 != key { flush(); key = $1; n = 0 }
+    { v[++n] = $2 }
+    END { flush() }'
 }
 
-# An empty runtime directory hides the registry's local socket: TCP only,
-# like the raw client. Exported in a subshell, so no extra program runs.
-tcp() { ( export VELNOR_RUNTIME_DIR=$work; "$@" ); }
+# Wall time of one run in milliseconds; bash's clock needs no fork. The
+# programs take turns, so that load from elsewhere falls on all alike.
+oneshot() {  # figure name, then the command
+  local name=$1 t0 t1; shift
+  t0=$EPOCHREALTIME
+  on_client "$@" >/dev/null
+  t1=$EPOCHREALTIME
+  awk -v n="$name" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s %.3f\n", n, (b - a) * 1000 }'
+}
+oneshot_rounds() {
+  local i
+  for (( i = 0; i < runs; i++ )); do
+    oneshot raw "$bin/bench_echo_oneshot" "$echo_port"
+    tcp oneshot rove-tcp "$bin/velnor-rove" access app-name --port "$registry_port"
+    oneshot rove-local "$bin/velnor-rove" access app-name --port "$registry_port"
+    oneshot complete "$bin/velnor-rove" access boards.g --complete boards.g --long true --port "$registry_port"
+  done
+}
+declare -A o=()
+while read -r name value; do o[$name]=$value; done < <(oneshot_rounds | medians)
 
-raw_oneshot=$(median_ms "$bin/bench_echo_oneshot" "$echo_port")
-rove_oneshot_tcp=$(tcp median_ms "$bin/velnor-rove" access app-name --port "$registry_port")
-rove_oneshot=$(median_ms "$bin/velnor-rove" access app-name --port "$registry_port")
-raw_oneshot_2=$(median_ms "$bin/bench_echo_oneshot" "$echo_port")
-complete=$(median_ms "$bin/velnor-rove" access boards.g --complete boards.g --long true --port "$registry_port")
-
-raw_read=$(on_client "$bin/bench_mci_call_rate" raw-read "$echo_port" "$rate_seconds")
-raw_write=$(on_client "$bin/bench_mci_call_rate" raw-write "$echo_port" "$rate_seconds")
-bench_tcp=$(tcp on_client "$bin/velnor-rove" bench --port "$registry_port")
-bench=$(on_client "$bin/velnor-rove" bench --port "$registry_port")
+# The rates take turns over ROUNDS rounds and each figure is the median, so
+# that a burst of load elsewhere falls on both sides of a ratio alike.
 field() { awk -v k="$1" 'index($0, k) == 1 { print $NF }' <<<"$2"; }
+rate_rounds() {
+  local r out out_tcp
+  for (( r = 0; r < rounds; r++ )); do
+    echo "raw-read $(on_client "$bin/bench_mci_call_rate" raw-read "$echo_port" "$rate_seconds")"
+    out_tcp=$(tcp on_client "$bin/velnor-rove" bench --port "$registry_port")
+    echo "raw-write $(on_client "$bin/bench_mci_call_rate" raw-write "$echo_port" "$rate_seconds")"
+    out=$(on_client "$bin/velnor-rove" bench --port "$registry_port")
+    for k in GetValue SetValue DumpSubTree; do
+      echo "tcp-$k $(field "$k" "$out_tcp")"
+      echo "local-$k $(field "$k" "$out")"
+    done
+  done
+}
+declare -A m=()
+while read -r name value; do m[$name]=$value; done < <(rate_rounds | sort -k1,1 -k2,2g | awk '
+  function flush() { if (n) printf "%s %s\n", key, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+  $1 != key { flush(); key = $1; n = 0 }
+  { v[++n] = $2 }
+  END { flush() }')
+raw_read=${m[raw-read]}
+raw_write=${m[raw-write]}
 
 row() {  # figure, rove, baseline, target ("ge X" or "le X")
   awk -v f="$1" -v m="$2" -v b="$3" -v t="$4" 'BEGIN {
@@ -89,15 +122,14 @@ limit() {  # figure, value, bound
     printf "%-46s %12s %12s %7s   < %s  %s\n", f, m, "", "", b, (m < b) ? "ok" : "MISSED" }'
 }
 
-raw_mid=$(awk -v a="$raw_oneshot" -v b="$raw_oneshot_2" 'BEGIN { printf "%.3f", (a + b) / 2 }')
 printf "%-46s %12s %12s %7s   %s\n" "figure" "velnor-rove" "raw omniORB" "ratio" "target"
-row "one-shot access <scalar>, ms median, TCP" "$rove_oneshot_tcp" "$raw_mid" "le 1.3"
-row "one-shot access <scalar>, ms median, local" "$rove_oneshot" "$raw_mid" "le 1.3"
-limit "--complete on the demo tree, ms median" "$complete" 20
-row "bench GetValue(std::string)/s, TCP" "$(field 'GetValue' "$bench_tcp")" "$raw_read" "ge 0.9"
-row "bench SetValue(int32_t)/s, TCP" "$(field 'SetValue' "$bench_tcp")" "$raw_write" "ge 0.9"
-row "bench GetValue(std::string)/s, local socket" "$(field 'GetValue' "$bench")" "$raw_read" "ge 0.9"
-row "bench SetValue(int32_t)/s, local socket" "$(field 'SetValue' "$bench")" "$raw_write" "ge 0.9"
-limit "bench DumpSubTree * 200, s, TCP" "$(field 'DumpSubTree' "$bench_tcp")" 1
-limit "bench DumpSubTree * 200, s, local socket" "$(field 'DumpSubTree' "$bench")" 1
-echo "(client on cpu $client_cpu, servers on cpu $server_cpu; $runs one-shot runs each; raw one-shot measured before and after: $raw_oneshot / $raw_oneshot_2 ms)"
+row "one-shot access <scalar>, ms median, TCP" "${o[rove-tcp]}" "${o[raw]}" "le 1.3"
+row "one-shot access <scalar>, ms median, local" "${o[rove-local]}" "${o[raw]}" "le 1.3"
+limit "--complete on the demo tree, ms median" "${o[complete]}" 20
+row "bench GetValue(std::string)/s, TCP" "${m[tcp-GetValue]}" "$raw_read" "ge 0.9"
+row "bench SetValue(int32_t)/s, TCP" "${m[tcp-SetValue]}" "$raw_write" "ge 0.9"
+row "bench GetValue(std::string)/s, local socket" "${m[local-GetValue]}" "$raw_read" "ge 0.9"
+row "bench SetValue(int32_t)/s, local socket" "${m[local-SetValue]}" "$raw_write" "ge 0.9"
+limit "bench DumpSubTree * 200, s, TCP" "${m[tcp-DumpSubTree]}" 1
+limit "bench DumpSubTree * 200, s, local socket" "${m[local-DumpSubTree]}" 1
+echo "(client on cpu $client_cpu, servers on cpu $server_cpu; $runs one-shot runs each; one-shot runs and rates interleaved; rates: medians of $rounds rounds)"
