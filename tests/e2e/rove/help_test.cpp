@@ -203,14 +203,14 @@ TEST(HelpAndDocs, EveryOptionDocumented) {
 
 TEST(HelpAndDocs, ServerOptionsDocumented) {
     const std::string man = SourceFile("docs/velnor-registryd.1");
-    const std::string guide = SourceFile("docs/server.md");
+    const std::string guide = SourceFile("README.md");
     const RunResult r = velnor::test::Run({BinPath("velnor-registryd"), "--help"});
     ASSERT_EQ(r.status, 0);
     const std::set<std::string> names = LongOptions(r.out);
     ASSERT_EQ(names.size(), 5u) << r.out;
     for (const std::string& name : names) {
         EXPECT_NE(man.find(Roff(name)), std::string::npos) << name << " not in the man page";
-        EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " not in docs/server.md";
+        EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " not in README.md";
     }
 }
 
