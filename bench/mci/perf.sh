@@ -30,31 +30,8 @@ done
 # a call dominates). Servers stay on cpu 0; only the clients move.
 if [[ $(nproc) -ge 2 ]]; then placements=("0 1" "0 0"); else placements=("0 0"); fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Starts a server that prints "... listening on ADDR:PORT" and sets the
-# variable named first to its port.
-start_server() {
-  local var=$1 name=$2; shift 2
-  taskset -c 0 "$@" >"$work/$name.out" 2>"$work/$name.err" &
-  pids+=($!)
-  for _ in $(seq 100); do
-    if grep -q 'listening on' "$work/$name.out" 2>/dev/null; then
-      printf -v "$var" '%s' "$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/$name.out" | head -1)"
-      return
-    fi
-    sleep 0.05
-  done
-  echo "perf.sh: $name did not start: $(cat "$work/$name.err")" >&2
-  exit 1
-}
+server_cpu=0
+source "$here/../perf-lib.sh"
 
 # The registry's local socket lives in its own runtime directory; an empty
 # one hides it from the library: TCP only, like the raw client.
@@ -84,15 +61,6 @@ rates_round() {
   rate mci-write-local "$bin/bench_mci_call_rate" mci-write "$registry_port" "$int_node" "$round_seconds"
 }
 
-# Wall time of one run in milliseconds; bash's clock needs no fork.
-oneshot() {  # figure name, then the command
-  local name=$1 t0 t1; shift
-  t0=$EPOCHREALTIME
-  on_client "$@" >/dev/null
-  t1=$EPOCHREALTIME
-  awk -v n="$name" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s %.3f\n", n, (b - a) * 1000 }'
-}
-
 oneshots() {
   local i
   for (( i = 0; i < oneshot_runs; i++ )); do
@@ -100,15 +68,6 @@ oneshots() {
     # TCP like the raw client, set without an env process in between.
     VELNOR_RUNTIME_DIR=$work/none oneshot mci-oneshot "$bin/bench_mci_oneshot" "$registry_port" "$string_node"
   done
-}
-
-# "name value" lines in, "name median" lines out.
-medians() {
-  sort -k1,1 -k2,2g | awk '
-    function flush() { if (n) printf "%s %s\n", key, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
-    $1 != key { flush(); key = $1; n = 0 }
-    { v[++n] = $2 }
-    END { flush() }'
 }
 
 row() {  # figure, mci, baseline, target ("ge X", "le X" or "-")

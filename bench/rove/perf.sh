@@ -24,29 +24,7 @@ done
 if [[ $(nproc) -ge 2 ]]; then server_cpu=0; client_cpu=1; else server_cpu=0; client_cpu=0; fi
 on_client() { taskset -c "$client_cpu" "$@"; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-start_server() {  # variable name, log name, command...
-  local var=$1 name=$2; shift 2
-  taskset -c "$server_cpu" "$@" >"$work/$name.out" 2>"$work/$name.err" &
-  pids+=($!)
-  for _ in $(seq 100); do
-    if grep -q 'listening on' "$work/$name.out" 2>/dev/null; then
-      printf -v "$var" '%s' "$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$work/$name.out" | head -1)"
-      return
-    fi
-    sleep 0.05
-  done
-  echo "perf.sh: $name did not start: $(cat "$work/$name.err")" >&2
-  exit 1
-}
+source "$here/../perf-lib.sh"
 
 start_server registry_port registry "$bin/velnor-registryd" --tree "$tree" --port 0
 start_server echo_port echo "$bin/bench_echo_server" 0
@@ -55,24 +33,7 @@ start_server echo_port echo "$bin/bench_echo_server" 0
 # like the raw client. Set without an env process in between.
 tcp() { VELNOR_RUNTIME_DIR=$work "$@"; }
 
-# "name value" lines in, "name median" lines out.
-medians() {
-  sort -k1,1 -k2,2g | awk '
-    function flush() { if (n) printf "%s %.3f\n", key, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
-    $1 != key { flush(); key = $1; n = 0 }
-    { v[++n] = $2 }
-    END { flush() }'
-}
-
-# Wall time of one run in milliseconds; bash's clock needs no fork. The
-# programs take turns, so that load from elsewhere falls on all alike.
-oneshot() {  # figure name, then the command
-  local name=$1 t0 t1; shift
-  t0=$EPOCHREALTIME
-  on_client "$@" >/dev/null
-  t1=$EPOCHREALTIME
-  awk -v n="$name" -v a="$t0" -v b="$t1" 'BEGIN { printf "%s %.3f\n", n, (b - a) * 1000 }'
-}
+# The programs take turns, so that load from elsewhere falls on all alike.
 oneshot_rounds() {
   local i
   for (( i = 0; i < runs; i++ )); do
