@@ -29,7 +29,12 @@ on() {  # on CPU COMMAND...: runs COMMAND on that processor (or anywhere)
 }
 
 log=$(mktemp)
-on "$server_cpu" "$bin/velnor-registryd" --tree "$here/signal-bench.yaml" --port 0 > "$log" &
+# exec: $! must be the server itself, not a shell around it, or the
+# server outlives the script.
+{
+    if [ -n "$server_cpu" ]; then exec taskset -c "$server_cpu" "$bin/velnor-registryd" --tree "$here/signal-bench.yaml" --port 0
+    else exec "$bin/velnor-registryd" --tree "$here/signal-bench.yaml" --port 0; fi
+} > "$log" &
 server=$!
 trap 'kill $server 2>/dev/null; rm -f "$log"' EXIT
 for _ in $(seq 50); do grep -q listening "$log" && break; sleep 0.1; done
