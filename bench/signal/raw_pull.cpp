@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "pull.hh"
 
@@ -20,11 +21,22 @@ namespace {
 
 class RawSource : public POA_velnorbench::RawSource {
 public:
+    // Real bytes, written once and sent from that buffer without a copy,
+    // as the registry server sends its generator tables. A fresh sequence
+    // whose pages were never written would be read through the kernel's
+    // shared zero page: a copy from cache that no server sending data gets.
     velnorbench::Octets* pull(CORBA::ULong bytes) override {
         auto* octets = new velnorbench::Octets;
-        octets->length(bytes);
+        if (m_data.size() < bytes) {
+            m_data.resize(bytes);
+            for (std::size_t i = 0; i < m_data.size(); ++i) m_data[i] = static_cast<CORBA::Octet>(i * 7 + 3);
+        }
+        octets->replace(bytes, bytes, m_data.data(), false);
         return octets;
     }
+
+private:
+    std::vector<CORBA::Octet> m_data;
 };
 
 void PinTo(int cpu) {
