@@ -7,6 +7,40 @@
 
 namespace isig {
 
+PullDepthChooser::PullDepthChooser(std::uint32_t trialBlocks, Clock::duration keep)
+    : m_trialBlocks(trialBlocks > 1 ? trialBlocks : 2), m_keep(keep) {}
+
+void PullDepthChooser::Begin(Phase phase, Clock::time_point now) {
+    m_phase = phase;
+    m_ahead = phase != Phase::TrialSingle;
+    m_blocks = 0;
+    m_phaseStart = now;
+}
+
+PullDepthChooser::Clock::duration PullDepthChooser::Finish(Clock::time_point now) const {
+    return (now - m_timedFrom) / (m_trialBlocks - 1);
+}
+
+bool PullDepthChooser::PullAhead(Clock::time_point now) {
+    if (m_phase == Phase::Keep) {
+        if (now - m_phaseStart >= m_keep) Begin(Phase::TrialAhead, now);
+    } else if (m_blocks == m_trialBlocks) {
+        if (m_phase == Phase::TrialAhead) {
+            m_aheadPerBlock = Finish(now);
+            Begin(Phase::TrialSingle, now);
+        } else {
+            // One at a time must win by more than 5%: on separate
+            // processors pulling ahead is worth far more than that.
+            const bool single = Finish(now) * 105 < m_aheadPerBlock * 100;
+            Begin(Phase::Keep, now);
+            m_ahead = !single;
+        }
+    }
+    if (m_blocks == 1) m_timedFrom = now;
+    ++m_blocks;
+    return m_ahead;
+}
+
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
                         i_NET::Block_var& block, const std::string& name) {
     try {

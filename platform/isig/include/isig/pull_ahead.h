@@ -12,6 +12,7 @@
 // the pulls in flight and starts again there.
 #include <omniORB4/CORBA.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,42 @@
 #include "isig/codes.h"
 
 namespace isig {
+
+// Whether pulling ahead pays, found out by trying. Pulls in flight ahead
+// overlap the server's work with the reader's only when the two have
+// processors of their own; when they share one, the hand-overs between
+// the pulling threads cost more than they give. So a stream takes turns:
+// a trial of `trialBlocks` blocks pulled ahead, one of as many pulled one
+// at a time, then the faster way (ahead unless one at a time was faster by
+// more than the measuring noise) for `keep`, then trials again.
+class PullDepthChooser {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit PullDepthChooser(std::uint32_t trialBlocks = 32,
+                              Clock::duration keep = std::chrono::seconds(2));
+
+    // True when the next block is to be pulled ahead; `now` is when the
+    // reader asks for it.
+    bool PullAhead(Clock::time_point now);
+
+private:
+    enum class Phase { TrialAhead, TrialSingle, Keep };
+
+    void Begin(Phase phase, Clock::time_point now);
+    // Ends a trial phase: its time per block, the first block left out (it
+    // pays for the change of way).
+    Clock::duration Finish(Clock::time_point now) const;
+
+    const std::uint32_t m_trialBlocks;
+    const Clock::duration m_keep;
+    Phase m_phase = Phase::TrialAhead;
+    bool m_ahead = true;
+    std::uint32_t m_blocks = 0;        // blocks asked for in this phase
+    Clock::time_point m_timedFrom{};   // when the phase's second block was asked for
+    Clock::time_point m_phaseStart{};
+    Clock::duration m_aheadPerBlock{};
+};
 
 // One Pull: the server's code, or eRemoteFailed for a CORBA exception
 // (traced with `name`).

@@ -131,7 +131,8 @@ private:
 
 // A stream source: the dispatcher takes block after block. After the first
 // block (whose position the server chooses) `pullDepth` pulls are kept in
-// flight ahead of it (PullAhead); a depth of 1 pulls one block at a time.
+// flight ahead of it (PullAhead) while that proves faster than pulling one
+// block at a time (PullDepthChooser); a depth of 1 pulls one block at a time.
 template <class TRAITS>
 class RemoteStream : public Stream<TRAITS> {
 public:
@@ -189,7 +190,7 @@ private:
     }
 
     SuccessCode_e Fetch(i_NET::Block_var& block) {
-        if (m_next == i_NET::POSITION_NEWEST || m_pullDepth < 2)
+        if (m_next == i_NET::POSITION_NEWEST || m_pullDepth < 2 || !m_chooser.PullAhead(PullDepthChooser::Clock::now()))
             return PullBlock(m_remote.in(), m_next, m_blockSize, block, this->GetName());
         if (!m_ahead) m_ahead = std::make_unique<PullAhead>(m_remote.in(), m_blockSize, m_pullDepth, this->GetName());
         return m_ahead->Take(m_next, block);
@@ -201,6 +202,7 @@ private:
     // Dispatcher thread only:
     std::uint64_t m_next = i_NET::POSITION_NEWEST;
     std::unique_ptr<PullAhead> m_ahead;
+    PullDepthChooser m_chooser;
 };
 
 // Asks the remote signal what it is and builds the fitting source: a
