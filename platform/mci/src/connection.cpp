@@ -17,17 +17,12 @@ Connection::Connection(CallTarget target, Root root, std::string reference, CORB
       m_orb(CORBA::ORB::_duplicate(orb)),
       m_registry(registry) {}
 
-i_NET::Registry_var Connection::Registry() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_released) throw istd::Exception("The registry library was shut down", true);
-    return i_NET::Registry::_duplicate(m_registry);
-}
-
 i_NET::Registry_var Connection::QuickRegistry() {
     // Made from the URI again: a timeout set on it must not reach the
     // ordinary calls through m_registry.
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_lock<std::shared_mutex> references(m_referenceLock);
     if (m_released) throw istd::Exception("The registry library was shut down", true);
+    std::lock_guard<std::mutex> lock(m_quickMutex);
     if (CORBA::is_nil(m_quickRegistry)) {
         try {
             CORBA::Object_var object = m_orb->string_to_object(m_reference.c_str());
@@ -41,7 +36,7 @@ i_NET::Registry_var Connection::QuickRegistry() {
 }
 
 void Connection::Release() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::shared_mutex> lock(m_referenceLock);
     m_released = true;
     m_orb = CORBA::ORB::_nil();
     m_registry = i_NET::Registry::_nil();

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "call_deadline.h"
 #include "idl/registry.hh"
+#include "istd/exception.h"
 #include "mci/mci.h"
 
 namespace mci::detail {
@@ -36,9 +38,16 @@ public:
     Connection(CallTarget target, Root root, std::string reference, CORBA::ORB_ptr orb,
                i_NET::Registry_ptr registry);
 
-    // A new reference to the remote registry; throws istd::Exception once
-    // the library was shut down.
-    i_NET::Registry_var Registry() const;
+    // Runs `call` with the reference to the remote registry, which Release
+    // cannot drop meanwhile (a shared lock: no reference count to keep, no
+    // ORB lock taken per call). Throws istd::Exception once the library was
+    // shut down.
+    template <class F>
+    auto WithRegistry(F&& call) const -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
+        std::shared_lock<std::shared_mutex> lock(m_referenceLock);
+        if (m_released) throw istd::Exception("The registry library was shut down", true);
+        return call(m_registry.in());
+    }
     // A reference of its own whose calls give up after `QuickMillis`: for
     // checks and clean-up that must not hold a caller for long.
     i_NET::Registry_var QuickRegistry();
@@ -74,11 +83,17 @@ private:
     const std::string m_address;
     const std::string m_reference;  // the corbaloc URI
 
-    mutable std::mutex m_mutex;  // guards everything below
+    // Guards the references: shared by calls in flight, exclusive for
+    // Release, which so waits for the calls in flight to end. Lock order:
+    // m_referenceLock, then m_quickMutex.
+    mutable std::shared_mutex m_referenceLock;
     CORBA::ORB_var m_orb;
     i_NET::Registry_var m_registry;
-    i_NET::Registry_var m_quickRegistry;
     bool m_released = false;
+    std::mutex m_quickMutex;  // with m_referenceLock shared: making m_quickRegistry
+    i_NET::Registry_var m_quickRegistry;
+
+    mutable std::mutex m_mutex;  // guards everything below
     std::string m_registryHost;
     bool m_hasRunId = false;
     std::uint64_t m_runId = 0;
@@ -99,10 +114,9 @@ constexpr std::chrono::milliseconds c_callDeadline{10000};
 // deadline; every failure leaves as istd::Exception.
 template <class F>
 auto Remote(const Connection& connection, F&& call) -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
-    i_NET::Registry_var registry = connection.Registry();
     CallDeadline deadline(connection.Target());
     try {
-        return call(registry.in());
+        return connection.WithRegistry(call);
     } catch (...) {
         RethrowTranslated(connection, deadline.Expired());
     }

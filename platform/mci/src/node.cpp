@@ -106,9 +106,9 @@ std::uint32_t Node::GetSize() const { return Checked().size; }
 
 namespace {
 
-template <class T>
-std::vector<T> ReadElements(const detail::Connection& connection, const NodeFacts& facts, std::uint32_t pos,
-                            std::uint32_t count) {
+// The values at pos, exactly `count` of them.
+i_NET::Values_var Fetch(const detail::Connection& connection, const NodeFacts& facts, std::uint32_t pos,
+                        std::uint32_t count) {
     i_NET::Values_var values =
         Remote(connection, [&](i_NET::Registry_ptr r) { return r->get(facts.id, pos, count); });
     const std::uint32_t got = detail::Length(values.in());
@@ -117,7 +117,19 @@ std::vector<T> ReadElements(const detail::Connection& connection, const NodeFact
                                   " values of node " + facts.DottedPath() + " where " + std::to_string(count) +
                                   " were asked for",
                               true);
-    return detail::FromValues<T>(values.in(), facts);
+    return values;
+}
+
+template <class T>
+std::vector<T> ReadElements(const detail::Connection& connection, const NodeFacts& facts, std::uint32_t pos,
+                            std::uint32_t count) {
+    return detail::FromValues<T>(Fetch(connection, facts, pos, count).in(), facts);
+}
+
+// One element, without a list in between: the most frequent read.
+template <class T>
+void ReadElement(const detail::Connection& connection, const NodeFacts& facts, std::uint32_t pos, T& value) {
+    detail::FirstFromValues(Fetch(connection, facts, pos, 1).in(), facts, value);
 }
 
 template <class T>
@@ -131,7 +143,7 @@ void WriteElements(const detail::Connection& connection, const NodeFacts& facts,
 
 #define MCI_NODE_VALUE_ACCESS(T)                                                              \
     void Node::Get(T& value, std::uint32_t pos) const {                                       \
-        value = ReadElements<T>(*m_connection, Checked(), pos, 1).front();                    \
+        ReadElement<T>(*m_connection, Checked(), pos, value);                                 \
     }                                                                                         \
     void Node::Get(std::vector<T>& values, std::uint32_t pos, std::uint32_t count) const {    \
         values = ReadElements<T>(*m_connection, Checked(), pos, count);                       \

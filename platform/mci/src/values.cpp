@@ -178,41 +178,35 @@ std::vector<E> ConvertAll(const std::vector<T>& elements, const NodeFacts& node)
     return out;
 }
 
+// Each sequence is filled inside the union: setting a filled one would
+// copy it.
 template <class E>
 i_NET::Values Wrap(const std::vector<E>& elements) {
     i_NET::Values values;
     if constexpr (std::is_same_v<E, bool>) {
-        i_NET::BoolSeq seq;
-        Fill(seq, elements);
-        values.b(seq);
+        values.b(i_NET::BoolSeq());
+        Fill(values.b(), elements);
     } else if constexpr (std::is_same_v<E, int>) {
-        i_NET::LongSeq seq;
-        Fill(seq, elements);
-        values.i32(seq);
+        values.i32(i_NET::LongSeq());
+        Fill(values.i32(), elements);
     } else if constexpr (std::is_same_v<E, unsigned int>) {
-        i_NET::ULongSeq seq;
-        Fill(seq, elements);
-        values.u32(seq);
+        values.u32(i_NET::ULongSeq());
+        Fill(values.u32(), elements);
     } else if constexpr (std::is_same_v<E, long long>) {
-        i_NET::LongLongSeq seq;
-        Fill(seq, elements);
-        values.i64(seq);
+        values.i64(i_NET::LongLongSeq());
+        Fill(values.i64(), elements);
     } else if constexpr (std::is_same_v<E, unsigned long long>) {
-        i_NET::ULongLongSeq seq;
-        Fill(seq, elements);
-        values.u64(seq);
+        values.u64(i_NET::ULongLongSeq());
+        Fill(values.u64(), elements);
     } else if constexpr (std::is_same_v<E, double>) {
-        i_NET::DoubleSeq seq;
-        Fill(seq, elements);
-        values.f64(seq);
+        values.f64(i_NET::DoubleSeq());
+        Fill(values.f64(), elements);
     } else if constexpr (std::is_same_v<E, float>) {
-        i_NET::FloatSeq seq;
-        Fill(seq, elements);
-        values.f32(seq);
+        values.f32(i_NET::FloatSeq());
+        Fill(values.f32(), elements);
     } else {
-        i_NET::StringSeq seq;
-        Fill(seq, elements);
-        values.s(seq);
+        values.s(i_NET::StringSeq());
+        Fill(values.s(), elements);
     }
     return values;
 }
@@ -227,36 +221,73 @@ std::uint32_t Length(const i_NET::Values& values) {
     return VisitElements(values, [](const auto& seq, auto) { return static_cast<std::uint32_t>(seq.length()); });
 }
 
+namespace {
+
+// Element i of a sequence of E as T, or an exception naming the node.
+template <class T, class E, class Seq>
+void ConvertAt(const Seq& seq, CORBA::ULong i, const NodeFacts& node, T& converted) {
+    if constexpr (std::is_same_v<T, Text> && std::is_same_v<E, Text>) {
+        converted.assign(static_cast<const char*>(seq[i]));  // no copy in between
+    } else {
+        const E element = ElementAt<E>(seq, i);
+        if (!ConvertElement(element, converted))
+            throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() + " does not fit " +
+                                      istd::CppName<T>(),
+                                  true);
+    }
+}
+
+}  // namespace
+
 template <class T>
 std::vector<T> FromValues(const i_NET::Values& values, const NodeFacts& node) {
     return VisitElements(values, [&](const auto& seq, auto tag) {
-        using E = decltype(tag);
         std::vector<T> out(seq.length());
         for (CORBA::ULong i = 0; i < seq.length(); ++i) {
-            const E element = ElementAt<E>(seq, i);
             T converted{};
-            if (!ConvertElement(element, converted))
-                throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() +
-                                          " does not fit " + istd::CppName<T>(),
-                                      true);
-            out[i] = converted;
+            ConvertAt<T, decltype(tag)>(seq, i, node, converted);
+            out[i] = std::move(converted);
         }
         return out;
     });
 }
 
 template <class T>
+void FirstFromValues(const i_NET::Values& values, const NodeFacts& node, T& value) {
+    VisitElements(values, [&](const auto& seq, auto tag) {
+        if (seq.length() == 0) throw istd::Exception("The registry sent no value of node " + node.DottedPath(), true);
+        T converted{};
+        ConvertAt<T, decltype(tag)>(seq, 0, node, converted);
+        value = std::move(converted);
+    });
+}
+
+namespace {
+
+// The elements in E's union case; no converted copy when they are E already.
+template <class E, class T>
+i_NET::Values WrapAs(const std::vector<T>& elements, const NodeFacts& node) {
+    if constexpr (std::is_same_v<E, T>) {
+        return Wrap(elements);
+    } else {
+        return Wrap(ConvertAll<E>(elements, node));
+    }
+}
+
+}  // namespace
+
+template <class T>
 i_NET::Values ToValues(const std::vector<T>& elements, const NodeFacts& node) {
     switch (node.valueType) {
-        case enums::eBool: return Wrap(ConvertAll<bool>(elements, node));
-        case enums::eInt32: return Wrap(ConvertAll<int>(elements, node));
-        case enums::eUInt32: return Wrap(ConvertAll<unsigned int>(elements, node));
-        case enums::eInt64: return Wrap(ConvertAll<long long>(elements, node));
-        case enums::eUInt64: return Wrap(ConvertAll<unsigned long long>(elements, node));
-        case enums::eDouble: return Wrap(ConvertAll<double>(elements, node));
-        case enums::eFloat: return Wrap(ConvertAll<float>(elements, node));
+        case enums::eBool: return WrapAs<bool>(elements, node);
+        case enums::eInt32: return WrapAs<int>(elements, node);
+        case enums::eUInt32: return WrapAs<unsigned int>(elements, node);
+        case enums::eInt64: return WrapAs<long long>(elements, node);
+        case enums::eUInt64: return WrapAs<unsigned long long>(elements, node);
+        case enums::eDouble: return WrapAs<double>(elements, node);
+        case enums::eFloat: return WrapAs<float>(elements, node);
         case enums::eString:
-        case enums::eEnum: return Wrap(ConvertAll<Text>(elements, node));
+        case enums::eEnum: return WrapAs<Text>(elements, node);
         default: return Wrap(elements);  // the server refuses it with its own message
     }
 }
@@ -272,6 +303,7 @@ istd::Any ToAny(const i_NET::Values& values, bool isArray) {
 
 #define MCI_VALUES_INSTANTIATE(T)                                                                   \
     template std::vector<T> FromValues<T>(const i_NET::Values&, const NodeFacts&);                  \
+    template void FirstFromValues<T>(const i_NET::Values&, const NodeFacts&, T&);                   \
     template i_NET::Values ToValues<T>(const std::vector<T>&, const NodeFacts&);
 MCI_VALUES_INSTANTIATE(bool)
 MCI_VALUES_INSTANTIATE(int)

@@ -20,6 +20,11 @@ std::uint32_t Length(const i_NET::Values& values);
 template <class T>
 std::vector<T> FromValues(const i_NET::Values& values, const NodeFacts& node);
 
+// The first element as T into `value` (left as it was on failure); throws
+// like FromValues, and when there is no element.
+template <class T>
+void FirstFromValues(const i_NET::Values& values, const NodeFacts& node, T& value);
+
 // The elements in the node's own union case (in T's case for a node
 // without value type); throws when an element does not fit the node.
 template <class T>
