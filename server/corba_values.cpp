@@ -7,15 +7,13 @@ namespace velnor::server {
 namespace {
 
 template <class Seq, class Vec>
-Seq SequenceOf(const Vec& v) {
-    Seq seq;
+void Fill(Seq& seq, const Vec& v) {
     seq.length(static_cast<CORBA::ULong>(v.size()));
     for (std::size_t i = 0; i < v.size(); ++i) {
         using T = typename Vec::value_type;
         if constexpr (std::is_same_v<T, std::string>) seq[static_cast<CORBA::ULong>(i)] = v[i].c_str();
         else seq[static_cast<CORBA::ULong>(i)] = static_cast<T>(v[i]);
     }
-    return seq;
 }
 
 template <class T, class Seq>
@@ -31,20 +29,20 @@ Elements VectorOf(const Seq& seq) {
 
 }  // namespace
 
-i_NET::Values ToCorba(const Elements& elements) {
-    i_NET::Values out;
+// Each sequence is filled inside the union: setting a filled one would copy
+// it, texts included.
+void ToCorba(const Elements& elements, i_NET::Values& out) {
     switch (elements.index()) {
-        case 1: out.b(SequenceOf<i_NET::BoolSeq>(std::get<1>(elements))); break;
-        case 2: out.i32(SequenceOf<i_NET::LongSeq>(std::get<2>(elements))); break;
-        case 3: out.u32(SequenceOf<i_NET::ULongSeq>(std::get<3>(elements))); break;
-        case 4: out.i64(SequenceOf<i_NET::LongLongSeq>(std::get<4>(elements))); break;
-        case 5: out.u64(SequenceOf<i_NET::ULongLongSeq>(std::get<5>(elements))); break;
-        case 6: out.f64(SequenceOf<i_NET::DoubleSeq>(std::get<6>(elements))); break;
-        case 7: out.f32(SequenceOf<i_NET::FloatSeq>(std::get<7>(elements))); break;
-        case 8: out.s(SequenceOf<i_NET::StringSeq>(std::get<8>(elements))); break;
+        case 1: out.b(i_NET::BoolSeq()); Fill(out.b(), std::get<1>(elements)); break;
+        case 2: out.i32(i_NET::LongSeq()); Fill(out.i32(), std::get<2>(elements)); break;
+        case 3: out.u32(i_NET::ULongSeq()); Fill(out.u32(), std::get<3>(elements)); break;
+        case 4: out.i64(i_NET::LongLongSeq()); Fill(out.i64(), std::get<4>(elements)); break;
+        case 5: out.u64(i_NET::ULongLongSeq()); Fill(out.u64(), std::get<5>(elements)); break;
+        case 6: out.f64(i_NET::DoubleSeq()); Fill(out.f64(), std::get<6>(elements)); break;
+        case 7: out.f32(i_NET::FloatSeq()); Fill(out.f32(), std::get<7>(elements)); break;
+        case 8: out.s(i_NET::StringSeq()); Fill(out.s(), std::get<8>(elements)); break;
         default: out.s(i_NET::StringSeq()); break;
     }
-    return out;
 }
 
 std::optional<Elements> FromCorba(const i_NET::Values& values) {

@@ -14,7 +14,7 @@ constexpr std::uint32_t c_maxMessageBytes = 256u * 1024u * 1024u;
 // Room left for headers and the other fields of a reply.
 constexpr std::uint32_t c_messageHeadroom = 64u * 1024u;
 
-i_NET::Values ToCorba(const Elements& elements);
+void ToCorba(const Elements& elements, i_NET::Values& out);
 // nullopt for a union without an element case.
 std::optional<Elements> FromCorba(const i_NET::Values& values);
 i_NET::NodeInfo InfoOf(const Tree& tree, const Node& node);

@@ -89,7 +89,7 @@ private:
         for (std::size_t i = 0; i < batch.size(); ++i) {
             i_NET::Notification& n = seq[static_cast<CORBA::ULong>(i)];
             n.node = InfoOf(m_tree, m_tree.nodes[batch[i].id]);
-            n.value = ToCorba(*batch[i].values);
+            ToCorba(*batch[i].values, n.value);
             n.first = batch[i].first;
         }
         try {

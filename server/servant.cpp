@@ -1,5 +1,7 @@
 #include "servant.h"
 
+#include <memory>
+
 #include "corba_values.h"
 
 namespace velnor::server {
@@ -102,7 +104,9 @@ i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::U
             CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
         const Elements value = m_store.Get(node, pos, count);
         CheckReplySize(node, WireBytes(value), "Reading");
-        return new i_NET::Values(ToCorba(value));
+        auto out = std::make_unique<i_NET::Values>();
+        ToCorba(value, *out);
+        return out.release();
     });
 }
 
