@@ -130,6 +130,7 @@ void Notifier::Subscribe(const std::string& key, i_NET::NotificationSink_ptr sin
     if (found == m_subscribers.end())
         found = m_subscribers.emplace(key, std::make_shared<Subscriber>(key, sink, m_tree, m_limits)).first;
     m_byNode[id].push_back(found->second);
+    m_subscribedNodes.store(m_byNode.size(), std::memory_order_release);
 }
 
 void Notifier::Unsubscribe(const std::string& key) {
@@ -158,6 +159,7 @@ void Notifier::DropLocked(const std::string& key) {
         list.erase(std::remove(list.begin(), list.end(), subscriber), list.end());
         it = list.empty() ? m_byNode.erase(it) : std::next(it);
     }
+    m_subscribedNodes.store(m_byNode.size(), std::memory_order_release);
 }
 
 void Notifier::Retire(std::shared_ptr<Subscriber> subscriber) {

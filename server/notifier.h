@@ -3,6 +3,7 @@
 // bounded queue and one delivery thread, which sends everything queued in
 // one notify call. A writer never waits for a client: a client whose queue
 // overflows or whose delivery fails is dropped with all its subscriptions.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -39,6 +40,8 @@ public:
     // Queues the change for every subscription of its node; never blocks on
     // a client.
     void Publish(const Change& change);
+    // False while nothing is subscribed (no lock taken).
+    bool AnySubscribed() const { return m_subscribedNodes.load(std::memory_order_acquire) > 0; }
     // Stops all delivery threads; later calls do nothing.
     void Shutdown();
 
@@ -59,6 +62,7 @@ private:
     std::map<std::string, std::shared_ptr<Subscriber>> m_subscribers;
     // One entry per subscribe call: a node subscribed twice is listed twice.
     std::unordered_map<NodeId, std::vector<std::shared_ptr<Subscriber>>> m_byNode;
+    std::atomic<std::size_t> m_subscribedNodes{0};  // m_byNode.size(), written under m_lock
     bool m_stopped = false;
 
     // Dropped subscribers wait here until their thread is joined, so that a
@@ -75,10 +79,13 @@ class ChangeRouter : public ChangeSink {
 public:
     ChangeRouter(Notifier& application, Notifier& platform) : m_application(application), m_platform(platform) {}
     void OnChange(const Node& node, const Change& change) override {
-        (node.root == Root::Application ? m_application : m_platform).Publish(change);
+        NotifierOf(node).Publish(change);
     }
+    bool Listening(const Node& node) const override { return NotifierOf(node).AnySubscribed(); }
 
 private:
+    Notifier& NotifierOf(const Node& node) const { return node.root == Root::Application ? m_application : m_platform; }
+
     Notifier& m_application;
     Notifier& m_platform;
 };

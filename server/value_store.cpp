@@ -102,6 +102,11 @@ void ValueStore::SaveWith(const Node& node, std::uint32_t pos, const Elements& v
 }
 
 void ValueStore::Commit(const Node& node, std::uint32_t pos, Elements value) {
+    if (!m_sink || !m_sink->Listening(node)) {
+        std::unique_lock lock(m_valueLock);
+        Splice(m_values[node.id], pos, value);
+        return;
+    }
     auto shared = std::make_shared<const Elements>(std::move(value));
     std::unique_lock lock(m_valueLock);
     Splice(m_values[node.id], pos, *shared);

@@ -28,6 +28,9 @@ class ChangeSink {
 public:
     virtual ~ChangeSink() = default;
     virtual void OnChange(const Node& node, const Change& change) = 0;
+    // False when no change of the node can reach anyone now: the store
+    // then makes no shared copy of the value for OnChange.
+    virtual bool Listening(const Node& /*node*/) const { return true; }
 };
 
 class ValueStore {
