@@ -2,6 +2,7 @@
 // The CORBA side of the signal library: remote sources, the remote
 // data-on-demand read and the receiver servant. Only the tool's signal
 // readers include this header; everything else uses the CORBA-free ones.
+#include <algorithm>
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
@@ -143,7 +144,8 @@ public:
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
           m_remote(i_NET::RemoteSignal::_duplicate(remote)),
           m_blockSize(blockSize > 0 ? blockSize : 1),
-          m_pullDepth(pullDepth > 0 ? pullDepth : 1) {}
+          m_pullDepth(pullDepth > 0 ? pullDepth : 1),
+          m_chooser(TrialBlocks(std::uint64_t{m_blockSize} * this->GetTraits().GetAtomSize())) {}
     ~RemoteStream() override { this->Shutdown(); }
 
     std::uint32_t GetBlockSize() override { return m_blockSize; }
@@ -173,6 +175,13 @@ protected:
 
 private:
     using Element_t = typename TRAITS::Element_t;
+
+    // Trials of some 2 MiB (4 to 32 blocks): long enough to time, short
+    // enough that the slower way costs little of a run.
+    static std::uint32_t TrialBlocks(std::uint64_t blockBytes) {
+        const std::uint64_t blocks = blockBytes > 0 ? (std::uint64_t{2} << 20) / blockBytes : 32;
+        return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(blocks, 4, 32));
+    }
 
     static void FreeOctets(void* octets) { i_NET::OctetSeq::freebuf(static_cast<CORBA::Octet*>(octets)); }
 
