@@ -1,5 +1,6 @@
 #include "corba_values.h"
 
+#include <stdexcept>
 #include <type_traits>
 
 namespace velnor::server {
@@ -42,6 +43,34 @@ void ToCorba(const Elements& elements, i_NET::Values& out) {
         case 7: out.f32(i_NET::FloatSeq()); Fill(out.f32(), std::get<7>(elements)); break;
         case 8: out.s(i_NET::StringSeq()); Fill(out.s(), std::get<8>(elements)); break;
         default: out.s(i_NET::StringSeq()); break;
+    }
+}
+
+void FirstToCorba(const Elements& elements, i_NET::Value& out) {
+    switch (elements.index()) {
+        case 1: out.b(std::get<1>(elements).front()); break;
+        case 2: out.i32(std::get<2>(elements).front()); break;
+        case 3: out.u32(std::get<3>(elements).front()); break;
+        case 4: out.i64(std::get<4>(elements).front()); break;
+        case 5: out.u64(std::get<5>(elements).front()); break;
+        case 6: out.f64(std::get<6>(elements).front()); break;
+        case 7: out.f32(std::get<7>(elements).front()); break;
+        case 8: out.s(std::get<8>(elements).front().c_str()); break;
+        default: throw std::logic_error("no element to send");
+    }
+}
+
+std::optional<Elements> FromCorba(const i_NET::Value& value) {
+    switch (value._d()) {
+        case 1: return Elements(std::vector<bool>{static_cast<bool>(value.b())});
+        case 2: return Elements(std::vector<int>{value.i32()});
+        case 3: return Elements(std::vector<unsigned int>{value.u32()});
+        case 4: return Elements(std::vector<long long>{value.i64()});
+        case 5: return Elements(std::vector<unsigned long long>{value.u64()});
+        case 6: return Elements(std::vector<double>{value.f64()});
+        case 7: return Elements(std::vector<float>{value.f32()});
+        case 8: return Elements(std::vector<std::string>{value.s()});
+        default: return std::nullopt;
     }
 }
 

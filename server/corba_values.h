@@ -15,8 +15,12 @@ constexpr std::uint32_t c_maxMessageBytes = 256u * 1024u * 1024u;
 constexpr std::uint32_t c_messageHeadroom = 64u * 1024u;
 
 void ToCorba(const Elements& elements, i_NET::Values& out);
+// The first element (there must be one) as a single value.
+void FirstToCorba(const Elements& elements, i_NET::Value& out);
 // nullopt for a union without an element case.
 std::optional<Elements> FromCorba(const i_NET::Values& values);
+// One element of one element; nullopt as above.
+std::optional<Elements> FromCorba(const i_NET::Value& value);
 i_NET::NodeInfo InfoOf(const Tree& tree, const Node& node);
 
 // Bytes the elements take on the wire, roughly (texts count their length).

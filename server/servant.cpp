@@ -119,6 +119,26 @@ void RegistryServant::set(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Value
     });
 }
 
+i_NET::Value* RegistryServant::getOne(i_NET::NodeId id, CORBA::ULong pos) {
+    return Translate([&] {
+        const Node& node = ById(id);
+        const Elements value = m_store.Get(node, pos, 1);
+        CheckReplySize(node, WireBytes(value), "Reading");
+        auto out = std::make_unique<i_NET::Value>();
+        FirstToCorba(value, *out);
+        return out.release();
+    });
+}
+
+void RegistryServant::setOne(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Value& v) {
+    Translate([&] {
+        const Node& node = ById(id);
+        std::optional<Elements> written = FromCorba(v);
+        if (!written) throw RegistryError("The value written to node " + m_store.GetTree().DottedPath(node) + " has no element type");
+        m_store.Set(node, pos, *written);
+    });
+}
+
 char* RegistryServant::toText(i_NET::NodeId id, CORBA::ULong maxLength) {
     return Translate([&] {
         const std::string text = m_store.Text(ById(id), maxLength);

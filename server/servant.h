@@ -20,6 +20,8 @@ public:
     i_NET::NodeInfoSeq* children(i_NET::NodeId id, CORBA::Boolean exposeHidden) override;
     i_NET::Values* get(i_NET::NodeId id, CORBA::ULong pos, CORBA::ULong count) override;
     void set(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Values& v) override;
+    i_NET::Value* getOne(i_NET::NodeId id, CORBA::ULong pos) override;
+    void setOne(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Value& v) override;
     char* toText(i_NET::NodeId id, CORBA::ULong maxLength) override;
     char* dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::ULong flags, CORBA::ULong maxLength,
                       CORBA::Boolean exposeHidden) override;

@@ -126,15 +126,22 @@ std::vector<T> ReadElements(const detail::Connection& connection, const NodeFact
     return detail::FromValues<T>(Fetch(connection, facts, pos, count).in(), facts);
 }
 
-// One element, without a list in between: the most frequent read.
+// One element, without a sequence or a list around it: the most frequent
+// read.
 template <class T>
 void ReadElement(const detail::Connection& connection, const NodeFacts& facts, std::uint32_t pos, T& value) {
-    detail::FirstFromValues(Fetch(connection, facts, pos, 1).in(), facts, value);
+    i_NET::Value_var element = Remote(connection, [&](i_NET::Registry_ptr r) { return r->getOne(facts.id, pos); });
+    detail::FromValue(element.in(), facts, value);
 }
 
 template <class T>
 void WriteElements(const detail::Connection& connection, const NodeFacts& facts, const std::vector<T>& elements,
                    std::uint32_t pos) {
+    if (elements.size() == 1) {
+        const i_NET::Value element = detail::ToValue(elements.front(), facts);
+        Remote(connection, [&](i_NET::Registry_ptr r) { r->setOne(facts.id, pos, element); });
+        return;
+    }
     const i_NET::Values values = detail::ToValues(elements, facts);
     Remote(connection, [&](i_NET::Registry_ptr r) { r->set(facts.id, pos, values); });
 }

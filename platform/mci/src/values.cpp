@@ -252,14 +252,82 @@ std::vector<T> FromValues(const i_NET::Values& values, const NodeFacts& node) {
     });
 }
 
+namespace {
+
+template <class F>
+decltype(auto) VisitElement(const i_NET::Value& element, F&& visit) {
+    switch (element._d()) {
+        case 1: return visit(static_cast<bool>(element.b()));
+        case 2: return visit(static_cast<int>(element.i32()));
+        case 3: return visit(static_cast<unsigned int>(element.u32()));
+        case 4: return visit(static_cast<long long>(element.i64()));
+        case 5: return visit(static_cast<unsigned long long>(element.u64()));
+        case 6: return visit(static_cast<double>(element.f64()));
+        case 7: return visit(static_cast<float>(element.f32()));
+        case 8: return visit(static_cast<const char*>(element.s()));
+        default:
+            throw istd::Exception("The registry sent a value of unknown type " + std::to_string(element._d()), true);
+    }
+}
+
+template <class T, class E>
+void ConvertOne(const E& element, const NodeFacts& node, T& converted) {
+    if (!ConvertElement(element, converted))
+        throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() + " does not fit " +
+                                  istd::CppName<T>(),
+                              true);
+}
+
+template <class E, class T>
+i_NET::Value ValueAs(const T& element, const NodeFacts& node) {
+    E converted{};
+    if constexpr (std::is_same_v<E, T>) {
+        converted = element;
+    } else if (!ConvertElement(element, converted)) {
+        throw istd::Exception("Value " + TextOf(element) + " does not fit node " + node.DottedPath(), true);
+    }
+    i_NET::Value value;
+    if constexpr (std::is_same_v<E, bool>) value.b(converted);
+    else if constexpr (std::is_same_v<E, int>) value.i32(converted);
+    else if constexpr (std::is_same_v<E, unsigned int>) value.u32(converted);
+    else if constexpr (std::is_same_v<E, long long>) value.i64(converted);
+    else if constexpr (std::is_same_v<E, unsigned long long>) value.u64(converted);
+    else if constexpr (std::is_same_v<E, double>) value.f64(converted);
+    else if constexpr (std::is_same_v<E, float>) value.f32(converted);
+    else value.s(converted.c_str());
+    return value;
+}
+
+}  // namespace
+
 template <class T>
-void FirstFromValues(const i_NET::Values& values, const NodeFacts& node, T& value) {
-    VisitElements(values, [&](const auto& seq, auto tag) {
-        if (seq.length() == 0) throw istd::Exception("The registry sent no value of node " + node.DottedPath(), true);
+void FromValue(const i_NET::Value& element, const NodeFacts& node, T& value) {
+    VisitElement(element, [&](auto e) {
         T converted{};
-        ConvertAt<T, decltype(tag)>(seq, 0, node, converted);
+        if constexpr (std::is_same_v<decltype(e), const char*>) {
+            if constexpr (std::is_same_v<T, Text>) converted.assign(e);
+            else ConvertOne(Text(e), node, converted);
+        } else {
+            ConvertOne(e, node, converted);
+        }
         value = std::move(converted);
     });
+}
+
+template <class T>
+i_NET::Value ToValue(const T& element, const NodeFacts& node) {
+    switch (node.valueType) {
+        case enums::eBool: return ValueAs<bool>(element, node);
+        case enums::eInt32: return ValueAs<int>(element, node);
+        case enums::eUInt32: return ValueAs<unsigned int>(element, node);
+        case enums::eInt64: return ValueAs<long long>(element, node);
+        case enums::eUInt64: return ValueAs<unsigned long long>(element, node);
+        case enums::eDouble: return ValueAs<double>(element, node);
+        case enums::eFloat: return ValueAs<float>(element, node);
+        case enums::eString:
+        case enums::eEnum: return ValueAs<Text>(element, node);
+        default: return ValueAs<T>(element, node);  // the server refuses it with its own message
+    }
 }
 
 namespace {
@@ -303,7 +371,8 @@ istd::Any ToAny(const i_NET::Values& values, bool isArray) {
 
 #define MCI_VALUES_INSTANTIATE(T)                                                                   \
     template std::vector<T> FromValues<T>(const i_NET::Values&, const NodeFacts&);                  \
-    template void FirstFromValues<T>(const i_NET::Values&, const NodeFacts&, T&);                   \
+    template void FromValue<T>(const i_NET::Value&, const NodeFacts&, T&);                          \
+    template i_NET::Value ToValue<T>(const T&, const NodeFacts&);                                   \
     template i_NET::Values ToValues<T>(const std::vector<T>&, const NodeFacts&);
 MCI_VALUES_INSTANTIATE(bool)
 MCI_VALUES_INSTANTIATE(int)

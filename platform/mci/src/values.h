@@ -20,10 +20,15 @@ std::uint32_t Length(const i_NET::Values& values);
 template <class T>
 std::vector<T> FromValues(const i_NET::Values& values, const NodeFacts& node);
 
-// The first element as T into `value` (left as it was on failure); throws
-// like FromValues, and when there is no element.
+// The one element as T into `value` (left as it was on failure); throws
+// like FromValues.
 template <class T>
-void FirstFromValues(const i_NET::Values& values, const NodeFacts& node, T& value);
+void FromValue(const i_NET::Value& element, const NodeFacts& node, T& value);
+
+// The one element in the node's own union case (in T's case for a node
+// without value type); throws when it does not fit the node.
+template <class T>
+i_NET::Value ToValue(const T& element, const NodeFacts& node);
 
 // The elements in the node's own union case (in T's case for a node
 // without value type); throws when an element does not fit the node.

@@ -1,5 +1,7 @@
 #include "raw_registry.h"
 
+#include <optional>
+
 #include <omniORB4/omniORB.h>
 
 #include <gtest/gtest.h>
@@ -207,6 +209,35 @@ std::string Describe(const i_NET::Values& values) {
                 out += std::string(i ? "," : "") + values.s()[i].in();
             return out;
         }
+        default: return "none";
+    }
+}
+
+std::optional<i_NET::Value> OneOf(const i_NET::Values& values) {
+    i_NET::Value one;
+    switch (values._d()) {
+        case 1: if (values.b().length() != 1) return std::nullopt; one.b(values.b()[0]); return one;
+        case 2: if (values.i32().length() != 1) return std::nullopt; one.i32(values.i32()[0]); return one;
+        case 3: if (values.u32().length() != 1) return std::nullopt; one.u32(values.u32()[0]); return one;
+        case 4: if (values.i64().length() != 1) return std::nullopt; one.i64(values.i64()[0]); return one;
+        case 5: if (values.u64().length() != 1) return std::nullopt; one.u64(values.u64()[0]); return one;
+        case 6: if (values.f64().length() != 1) return std::nullopt; one.f64(values.f64()[0]); return one;
+        case 7: if (values.f32().length() != 1) return std::nullopt; one.f32(values.f32()[0]); return one;
+        case 8: if (values.s().length() != 1) return std::nullopt; one.s(values.s()[0].in()); return one;
+        default: return std::nullopt;
+    }
+}
+
+std::string Describe(const i_NET::Value& value) {
+    switch (value._d()) {
+        case 1: return Describe(Bools({static_cast<bool>(value.b())}));
+        case 2: return Describe(Ints({value.i32()}));
+        case 3: return Describe(UInts({value.u32()}));
+        case 4: return Describe(Int64s({value.i64()}));
+        case 5: return Describe(UInt64s({value.u64()}));
+        case 6: return Describe(Doubles({value.f64()}));
+        case 7: return Describe(Floats({value.f32()}));
+        case 8: return Describe(Strings({std::string(value.s())}));
         default: return "none";
     }
 }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -43,6 +44,10 @@ i_NET::Values Strings(const std::vector<std::string>& v);
 
 // "i32:1,2,3", "f64:0.5", "s:a,b", "b:true,false", ...
 std::string Describe(const i_NET::Values& values);
+// One element as Describe(Values) writes a run of one.
+std::string Describe(const i_NET::Value& value);
+// The single element of a run of one, for getOne/setOne; nullopt otherwise.
+std::optional<i_NET::Value> OneOf(const i_NET::Values& values);
 
 // The message of the RegistryError (or "NotFound <path>") a call raised,
 // or "" when it raised nothing.
