@@ -110,13 +110,13 @@ i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::U
     });
 }
 
+void RegistryServant::Write(const Node& node, CORBA::ULong pos, const std::optional<Elements>& written) {
+    if (!written) throw RegistryError("The value written to node " + m_store.GetTree().DottedPath(node) + " has no element type");
+    m_store.Set(node, pos, *written);
+}
+
 void RegistryServant::set(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Values& v) {
-    Translate([&] {
-        const Node& node = ById(id);
-        std::optional<Elements> written = FromCorba(v);
-        if (!written) throw RegistryError("The value written to node " + m_store.GetTree().DottedPath(node) + " has no element type");
-        m_store.Set(node, pos, *written);
-    });
+    Translate([&] { Write(ById(id), pos, FromCorba(v)); });
 }
 
 i_NET::Value* RegistryServant::getOne(i_NET::NodeId id, CORBA::ULong pos) {
@@ -131,12 +131,7 @@ i_NET::Value* RegistryServant::getOne(i_NET::NodeId id, CORBA::ULong pos) {
 }
 
 void RegistryServant::setOne(i_NET::NodeId id, CORBA::ULong pos, const i_NET::Value& v) {
-    Translate([&] {
-        const Node& node = ById(id);
-        std::optional<Elements> written = FromCorba(v);
-        if (!written) throw RegistryError("The value written to node " + m_store.GetTree().DottedPath(node) + " has no element type");
-        m_store.Set(node, pos, *written);
-    });
+    Translate([&] { Write(ById(id), pos, FromCorba(v)); });
 }
 
 char* RegistryServant::toText(i_NET::NodeId id, CORBA::ULong maxLength) {

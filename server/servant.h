@@ -2,6 +2,7 @@
 // The CORBA face of one registry (application or platform): translates
 // protocol calls to the value store and failures to protocol exceptions.
 #include <cstdint>
+#include <optional>
 
 #include "idl/registry.hh"
 #include "notifier.h"
@@ -37,6 +38,8 @@ private:
     // by id once a client has found them.
     const Node& ById(i_NET::NodeId id) const;
     void CheckReplySize(const Node& node, std::uint64_t bytes, const char* what) const;
+    // A written value (nullopt: a union without an element case) into the store.
+    void Write(const Node& node, CORBA::ULong pos, const std::optional<Elements>& written);
 
     ValueStore& m_store;
     Notifier& m_notifier;
