@@ -164,18 +164,54 @@ void Fill(Seq& seq, const std::vector<E>& elements) {
     }
 }
 
+// An element the registry sent as the caller's T, or an exception naming
+// the node.
+template <class T, class E>
+void ConvertRead(const E& element, const NodeFacts& node, T& converted) {
+    if (!ConvertElement(element, converted))
+        throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() + " does not fit " +
+                                  istd::CppName<T>(),
+                              true);
+}
+
+// A caller's element in the node's element type E, or an exception naming
+// the node.
+template <class E, class T>
+E ConvertForNode(const T& element, const NodeFacts& node) {
+    if constexpr (std::is_same_v<E, T>) {
+        return element;
+    } else {
+        E converted{};
+        if (!ConvertElement(element, converted))
+            throw istd::Exception("Value " + TextOf(element) + " does not fit node " + node.DottedPath(), true);
+        return converted;
+    }
+}
+
 template <class E, class T>
 std::vector<E> ConvertAll(const std::vector<T>& elements, const NodeFacts& node) {
     std::vector<E> out(elements.size());
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-        E element{};
-        if (!ConvertElement(static_cast<const T&>(elements[i]), element))
-            throw istd::Exception("Value " + TextOf(static_cast<const T&>(elements[i])) + " does not fit node " +
-                                      node.DottedPath(),
-                                  true);
-        out[i] = element;
-    }
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        out[i] = ConvertForNode<E>(static_cast<const T&>(elements[i]), node);
     return out;
+}
+
+// Calls `visit` with a value of the element type the node's values travel
+// in (T's own for a node without value type: the server refuses it).
+template <class T, class F>
+decltype(auto) VisitNodeType(const NodeFacts& node, F&& visit) {
+    switch (node.valueType) {
+        case enums::eBool: return visit(bool{});
+        case enums::eInt32: return visit(int{});
+        case enums::eUInt32: return visit(static_cast<unsigned int>(0));
+        case enums::eInt64: return visit(static_cast<long long>(0));
+        case enums::eUInt64: return visit(static_cast<unsigned long long>(0));
+        case enums::eDouble: return visit(double{});
+        case enums::eFloat: return visit(float{});
+        case enums::eString:
+        case enums::eEnum: return visit(Text{});
+        default: return visit(T{});
+    }
 }
 
 // Each sequence is filled inside the union: setting a filled one would
@@ -223,17 +259,13 @@ std::uint32_t Length(const i_NET::Values& values) {
 
 namespace {
 
-// Element i of a sequence of E as T, or an exception naming the node.
+// Element i of a sequence of E as T.
 template <class T, class E, class Seq>
 void ConvertAt(const Seq& seq, CORBA::ULong i, const NodeFacts& node, T& converted) {
     if constexpr (std::is_same_v<T, Text> && std::is_same_v<E, Text>) {
         converted.assign(static_cast<const char*>(seq[i]));  // no copy in between
     } else {
-        const E element = ElementAt<E>(seq, i);
-        if (!ConvertElement(element, converted))
-            throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() + " does not fit " +
-                                      istd::CppName<T>(),
-                                  true);
+        ConvertRead(ElementAt<E>(seq, i), node, converted);
     }
 }
 
@@ -270,22 +302,9 @@ decltype(auto) VisitElement(const i_NET::Value& element, F&& visit) {
     }
 }
 
-template <class T, class E>
-void ConvertOne(const E& element, const NodeFacts& node, T& converted) {
-    if (!ConvertElement(element, converted))
-        throw istd::Exception("Value " + TextOf(element) + " of node " + node.DottedPath() + " does not fit " +
-                                  istd::CppName<T>(),
-                              true);
-}
-
 template <class E, class T>
 i_NET::Value ValueAs(const T& element, const NodeFacts& node) {
-    E converted{};
-    if constexpr (std::is_same_v<E, T>) {
-        converted = element;
-    } else if (!ConvertElement(element, converted)) {
-        throw istd::Exception("Value " + TextOf(element) + " does not fit node " + node.DottedPath(), true);
-    }
+    const E converted = ConvertForNode<E>(element, node);
     i_NET::Value value;
     if constexpr (std::is_same_v<E, bool>) value.b(converted);
     else if constexpr (std::is_same_v<E, int>) value.i32(converted);
@@ -306,9 +325,9 @@ void FromValue(const i_NET::Value& element, const NodeFacts& node, T& value) {
         T converted{};
         if constexpr (std::is_same_v<decltype(e), const char*>) {
             if constexpr (std::is_same_v<T, Text>) converted.assign(e);
-            else ConvertOne(Text(e), node, converted);
+            else ConvertRead(Text(e), node, converted);
         } else {
-            ConvertOne(e, node, converted);
+            ConvertRead(e, node, converted);
         }
         value = std::move(converted);
     });
@@ -316,18 +335,7 @@ void FromValue(const i_NET::Value& element, const NodeFacts& node, T& value) {
 
 template <class T>
 i_NET::Value ToValue(const T& element, const NodeFacts& node) {
-    switch (node.valueType) {
-        case enums::eBool: return ValueAs<bool>(element, node);
-        case enums::eInt32: return ValueAs<int>(element, node);
-        case enums::eUInt32: return ValueAs<unsigned int>(element, node);
-        case enums::eInt64: return ValueAs<long long>(element, node);
-        case enums::eUInt64: return ValueAs<unsigned long long>(element, node);
-        case enums::eDouble: return ValueAs<double>(element, node);
-        case enums::eFloat: return ValueAs<float>(element, node);
-        case enums::eString:
-        case enums::eEnum: return ValueAs<Text>(element, node);
-        default: return ValueAs<T>(element, node);  // the server refuses it with its own message
-    }
+    return VisitNodeType<T>(node, [&](auto tag) { return ValueAs<decltype(tag)>(element, node); });
 }
 
 namespace {
@@ -346,18 +354,7 @@ i_NET::Values WrapAs(const std::vector<T>& elements, const NodeFacts& node) {
 
 template <class T>
 i_NET::Values ToValues(const std::vector<T>& elements, const NodeFacts& node) {
-    switch (node.valueType) {
-        case enums::eBool: return WrapAs<bool>(elements, node);
-        case enums::eInt32: return WrapAs<int>(elements, node);
-        case enums::eUInt32: return WrapAs<unsigned int>(elements, node);
-        case enums::eInt64: return WrapAs<long long>(elements, node);
-        case enums::eUInt64: return WrapAs<unsigned long long>(elements, node);
-        case enums::eDouble: return WrapAs<double>(elements, node);
-        case enums::eFloat: return WrapAs<float>(elements, node);
-        case enums::eString:
-        case enums::eEnum: return WrapAs<Text>(elements, node);
-        default: return Wrap(elements);  // the server refuses it with its own message
-    }
+    return VisitNodeType<T>(node, [&](auto tag) { return WrapAs<decltype(tag)>(elements, node); });
 }
 
 istd::Any ToAny(const i_NET::Values& values, bool isArray) {
