@@ -1,5 +1,6 @@
 #include "isig/pull_ahead.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -7,38 +8,53 @@
 
 namespace isig {
 
-PullDepthChooser::PullDepthChooser(std::uint32_t trialBlocks, Clock::duration keep)
-    : m_trialBlocks(trialBlocks > 1 ? trialBlocks : 2), m_keep(keep) {}
+PullWayChooser::PullWayChooser(std::uint32_t ways, std::uint32_t trialBlocks, Clock::duration keep,
+                               std::vector<std::uint32_t> leadIns)
+    : m_trialBlocks(trialBlocks > 1 ? trialBlocks : 2),
+      m_keep(keep),
+      m_leadIns(std::move(leadIns)),
+      m_perBlock(ways > 0 ? ways : 1) {
+    m_leadIns.resize(m_perBlock.size(), 0);
+    BeginTrial(0, Clock::time_point{});
+    m_keeping = m_perBlock.size() == 1;  // nothing to choose
+}
 
-void PullDepthChooser::Begin(Phase phase, Clock::time_point now) {
-    m_phase = phase;
-    m_ahead = phase != Phase::TrialSingle;
+void PullWayChooser::BeginTrial(std::uint32_t way, Clock::time_point now) {
+    m_keeping = false;
+    m_way = way;
     m_blocks = 0;
-    m_phaseStart = now;
+    m_untimed = m_leadIns[way] + 1;
+    m_leadIns[way] = 0;
+    m_timedFrom = now;
 }
 
-PullDepthChooser::Clock::duration PullDepthChooser::Finish(Clock::time_point now) const {
-    return (now - m_timedFrom) / (m_trialBlocks - 1);
+std::uint32_t PullWayChooser::Fastest() const {
+    const auto best = std::min_element(m_perBlock.begin(), m_perBlock.end());
+    // Another way must beat way 0 by more than 5%: when the ways differ,
+    // they differ by far more than that.
+    if (*best * 105 < m_perBlock.front() * 100) return static_cast<std::uint32_t>(best - m_perBlock.begin());
+    return 0;
 }
 
-bool PullDepthChooser::PullAhead(Clock::time_point now) {
-    if (m_phase == Phase::Keep) {
-        if (now - m_phaseStart >= m_keep) Begin(Phase::TrialAhead, now);
-    } else if (m_blocks == m_trialBlocks) {
-        if (m_phase == Phase::TrialAhead) {
-            m_aheadPerBlock = Finish(now);
-            Begin(Phase::TrialSingle, now);
+std::uint32_t PullWayChooser::Next(Clock::time_point now) {
+    if (m_perBlock.size() == 1) return 0;
+    if (m_keeping) {
+        if (now - m_keptSince >= m_keep) BeginTrial(0, now);
+    } else if (m_blocks == m_untimed + m_trialBlocks - 1) {
+        m_perBlock[m_way] = (now - m_timedFrom) / (m_trialBlocks - 1);
+        if (m_way + 1 < m_perBlock.size()) {
+            BeginTrial(m_way + 1, now);
         } else {
-            // One at a time must win by more than 5%: on separate
-            // processors pulling ahead is worth far more than that.
-            const bool single = Finish(now) * 105 < m_aheadPerBlock * 100;
-            Begin(Phase::Keep, now);
-            m_ahead = !single;
+            m_way = Fastest();
+            m_keeping = true;
+            m_keptSince = now;
         }
     }
-    if (m_blocks == 1) m_timedFrom = now;
-    ++m_blocks;
-    return m_ahead;
+    if (!m_keeping) {
+        if (m_blocks == m_untimed) m_timedFrom = now;
+        ++m_blocks;
+    }
+    return m_way;
 }
 
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,

@@ -77,6 +77,11 @@ std::string CorbalocFor(const std::string& host, std::int32_t port, const std::s
     return CorbalocOf(TargetOf(host, port), key);
 }
 
+std::string TcpAlternativeFor(const std::string& host, std::int32_t port, const std::string& key) {
+    if (TargetOf(host, port).unixPath.empty()) return "";
+    return CorbalocOf(CallTarget{host, port, ""}, key);
+}
+
 namespace {
 
 using ConnectionKey = std::tuple<std::string, std::int32_t, std::int32_t>;

@@ -13,4 +13,8 @@ bool HiddenExposed();
 // unix socket first when there is one).
 std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key);
 
+// The URI of the same object over TCP alone when CorbalocFor gives the
+// unix socket, or empty.
+std::string TcpAlternativeFor(const std::string& host, std::int32_t port, const std::string& key);
+
 }  // namespace mci::detail

@@ -16,14 +16,23 @@ std::string SignalKey(const Node& node) {
     return prefix + ToString(node.GetRelPath());
 }
 
-isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const std::string& uri) {
-    CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
+// A signal reference with the library's call deadline on it (and on every
+// duplicate of it): signal calls are not made through Remote.
+i_NET::RemoteSignal_ptr SignalAt(CORBA::ORB_ptr orb, const std::string& uri) {
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     i_NET::RemoteSignal_var remote = i_NET::RemoteSignal::_unchecked_narrow(object);
-    // Signal calls are not made through Remote: their deadline goes on the
-    // reference (and every duplicate of it).
     omniORB::setClientCallTimeout(remote, static_cast<CORBA::ULong>(detail::c_callDeadline.count()));
-    return isig::CreateRemoteSignalSource(remote.in());
+    return remote._retn();
+}
+
+// Over the local socket a stream may also pull over TCP, which moves large
+// blocks with less work on the reader's processor.
+isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const std::string& uri,
+                                     const std::string& tcpUri) {
+    CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
+    i_NET::RemoteSignal_var remote = SignalAt(orb, uri);
+    i_NET::RemoteSignal_var bulk = tcpUri.empty() ? i_NET::RemoteSignal::_nil() : SignalAt(orb, tcpUri);
+    return isig::CreateRemoteSignalSource(remote.in(), bulk.in());
 }
 
 }  // namespace
@@ -31,9 +40,10 @@ isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const
 isig::SignalSourceSharedPtr CreateRemoteSignal(const Node& node) {
     if (!node.IsValid() || !node.IsSignal()) return nullptr;
     const detail::Connection& connection = *node.Connection();
-    const std::string uri = detail::CorbalocFor(connection.Host(), connection.Port(), SignalKey(node));
+    const std::string key = SignalKey(node);
+    const std::string uri = detail::CorbalocFor(connection.Host(), connection.Port(), key);
     try {
-        return SourceOf(connection, uri);
+        return SourceOf(connection, uri, detail::TcpAlternativeFor(connection.Host(), connection.Port(), key));
     } catch (const CORBA::OBJECT_NOT_EXIST&) {
         throw istd::Exception("Registry at " + connection.Address() + " does not serve the signal of node " +
                                   ToString(node.GetRelPath()),

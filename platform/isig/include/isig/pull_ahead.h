@@ -27,40 +27,45 @@
 
 namespace isig {
 
-// Whether pulling ahead pays, found out by trying. Pulls in flight ahead
-// overlap the server's work with the reader's only when the two have
-// processors of their own; when they share one, the hand-overs between
-// the pulling threads cost more than they give. So a stream takes turns:
-// a trial of `trialBlocks` blocks pulled ahead, one of as many pulled one
-// at a time, then the faster way (ahead unless one at a time was faster by
-// more than the measuring noise) for `keep`, then trials again.
-class PullDepthChooser {
+// Which way of pulling a stream's blocks is fastest, found out by trying.
+// Pulls in flight ahead overlap the server's work with the reader's only
+// when the two have processors of their own; when they share one, the
+// hand-overs between the pulling threads cost more than they give. And the
+// local socket moves blocks with the least work in all, but its receiver
+// also frees what the sender allocated, which makes large blocks dearer
+// on the reader's processor than over TCP. So a stream takes turns: a
+// trial of `trialBlocks` blocks for each way in order, then the fastest
+// way for `keep` (way 0 unless another was faster by more than the
+// measuring noise), then trials again. The first block of a trial is not
+// timed: it pays for the change of way.
+class PullWayChooser {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit PullDepthChooser(std::uint32_t trialBlocks = 32,
-                              Clock::duration keep = std::chrono::seconds(2));
+    // The first trial of each way begins with `leadIns[way]` more untimed
+    // blocks (none where not given): a new TCP connection is slow until
+    // its windows have grown.
+    explicit PullWayChooser(std::uint32_t ways, std::uint32_t trialBlocks = 32,
+                            Clock::duration keep = std::chrono::seconds(2), std::vector<std::uint32_t> leadIns = {});
 
-    // True when the next block is to be pulled ahead; `now` is when the
-    // reader asks for it.
-    bool PullAhead(Clock::time_point now);
+    // The way (0 to ways - 1) of the next block; `now` is when the reader
+    // asks for it.
+    std::uint32_t Next(Clock::time_point now);
 
 private:
-    enum class Phase { TrialAhead, TrialSingle, Keep };
+    void BeginTrial(std::uint32_t way, Clock::time_point now);
+    std::uint32_t Fastest() const;
 
-    void Begin(Phase phase, Clock::time_point now);
-    // Ends a trial phase: its time per block, the first block left out (it
-    // pays for the change of way).
-    Clock::duration Finish(Clock::time_point now) const;
-
-    const std::uint32_t m_trialBlocks;
-    const Clock::duration m_keep;
-    Phase m_phase = Phase::TrialAhead;
-    bool m_ahead = true;
-    std::uint32_t m_blocks = 0;        // blocks asked for in this phase
-    Clock::time_point m_timedFrom{};   // when the phase's second block was asked for
-    Clock::time_point m_phaseStart{};
-    Clock::duration m_aheadPerBlock{};
+    std::uint32_t m_trialBlocks;
+    Clock::duration m_keep;
+    std::vector<std::uint32_t> m_leadIns;  // left for each way's first trial
+    bool m_keeping = false;
+    std::uint32_t m_way = 0;
+    std::uint32_t m_blocks = 0;        // blocks asked for in this trial
+    std::uint32_t m_untimed = 1;       // blocks of this trial before the timing starts
+    Clock::time_point m_timedFrom{};   // when the first timed block was asked for
+    Clock::time_point m_keptSince{};
+    std::vector<Clock::duration> m_perBlock;  // of each way's last trial
 };
 
 // One Pull: the server's code, or eRemoteFailed for a CORBA exception

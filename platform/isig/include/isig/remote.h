@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "idl/signal.hh"
 #include "isig/array.h"
@@ -132,20 +133,30 @@ private:
 
 // A stream source: the dispatcher takes block after block. After the first
 // block (whose position the server chooses) `pullDepth` pulls are kept in
-// flight ahead of it (PullAhead) while that proves faster than pulling one
-// block at a time (PullDepthChooser); a depth of 1 pulls one block at a time.
+// flight ahead of it (PullAhead), or blocks are pulled one at a time, over
+// the signal's reference or, for blocks of c_bulkBlockBytes and more, over
+// `bulk`, another reference to the same signal by another transport (nil
+// when there is none): whichever of these ways proves fastest
+// (PullWayChooser). A depth of 1 pulls one block at a time.
 template <class TRAITS>
 class RemoteStream : public Stream<TRAITS> {
 public:
     static constexpr std::uint32_t c_defaultPullDepth = 2;
+    // Up to here the local socket keeps within some 10% of TCP even where
+    // TCP is faster (the reader on a processor of its own), and trying TCP
+    // costs more than that where it is slower (one shared processor).
+    static constexpr std::uint64_t c_bulkBlockBytes = 1024 * 1024;
 
     RemoteStream(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits, std::uint32_t blockSize,
-                 std::uint32_t pullDepth = c_defaultPullDepth)
+                 std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil())
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
-          m_remote(i_NET::RemoteSignal::_duplicate(remote)),
           m_blockSize(blockSize > 0 ? blockSize : 1),
           m_pullDepth(pullDepth > 0 ? pullDepth : 1),
-          m_chooser(TrialBlocks(std::uint64_t{m_blockSize} * this->GetTraits().GetAtomSize())) {}
+          m_remotes(RemotesOf(remote, BlockBytes() >= c_bulkBlockBytes ? bulk : i_NET::RemoteSignal::_nil())),
+          m_ways(WaysOf(m_remotes.size(), m_pullDepth)),
+          m_ahead(m_remotes.size()),
+          m_chooser(static_cast<std::uint32_t>(m_ways.size()), TrialBlocks(BlockBytes()), std::chrono::seconds(2),
+                    BulkLeadIns(m_ways, TrialBlocks(BlockBytes()))) {}
     ~RemoteStream() override { this->Shutdown(); }
 
     std::uint32_t GetBlockSize() override { return m_blockSize; }
@@ -154,7 +165,9 @@ protected:
     void StartSource() override { m_next = i_NET::POSITION_NEWEST; }
 
     // The pullers end with the dispatcher: none outlives a dispatch.
-    void EndSource() override { m_ahead.reset(); }
+    void EndSource() override {
+        for (auto& ahead : m_ahead) ahead.reset();
+    }
 
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
@@ -176,10 +189,44 @@ protected:
 private:
     using Element_t = typename TRAITS::Element_t;
 
-    // Trials of some 2 MiB (4 to 32 blocks): long enough to time, short
-    // enough that the slower way costs little of a run.
+    struct Way {
+        std::size_t remote;  // index into m_remotes
+        bool ahead;
+    };
+
+    static std::vector<i_NET::RemoteSignal_var> RemotesOf(i_NET::RemoteSignal_ptr remote,
+                                                          i_NET::RemoteSignal_ptr bulk) {
+        std::vector<i_NET::RemoteSignal_var> remotes;
+        remotes.emplace_back(i_NET::RemoteSignal::_duplicate(remote));
+        if (!CORBA::is_nil(bulk)) remotes.emplace_back(i_NET::RemoteSignal::_duplicate(bulk));
+        return remotes;
+    }
+
+    // Way 0, the one kept unless another proves faster: pulling ahead over
+    // the bulk reference when there is one, else over the signal's own.
+    static std::vector<Way> WaysOf(std::size_t remotes, std::uint32_t pullDepth) {
+        std::vector<Way> ways;
+        for (std::size_t remote = remotes; remote-- > 0;) {
+            if (pullDepth > 1) ways.push_back({remote, true});
+            ways.push_back({remote, false});
+        }
+        return ways;
+    }
+
+    // The first trial of a way over the bulk reference begins with another
+    // trial's length untimed: its connections are new.
+    static std::vector<std::uint32_t> BulkLeadIns(const std::vector<Way>& ways, std::uint32_t trialBlocks) {
+        std::vector<std::uint32_t> leadIns;
+        for (const Way& way : ways) leadIns.push_back(way.remote > 0 ? trialBlocks : 0);
+        return leadIns;
+    }
+
+    std::uint64_t BlockBytes() const { return std::uint64_t{m_blockSize} * this->GetTraits().GetAtomSize(); }
+
+    // Trials of some 8 MiB (4 to 32 blocks): long enough to time, short
+    // enough that the slower ways cost little of a run.
     static std::uint32_t TrialBlocks(std::uint64_t blockBytes) {
-        const std::uint64_t blocks = blockBytes > 0 ? (std::uint64_t{2} << 20) / blockBytes : 32;
+        const std::uint64_t blocks = blockBytes > 0 ? (std::uint64_t{8} << 20) / blockBytes : 32;
         return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(blocks, 4, 32));
     }
 
@@ -199,25 +246,63 @@ private:
     }
 
     SuccessCode_e Fetch(i_NET::Block_var& block) {
-        if (m_next == i_NET::POSITION_NEWEST || m_pullDepth < 2 || !m_chooser.PullAhead(PullDepthChooser::Clock::now()))
-            return PullBlock(m_remote.in(), m_next, m_blockSize, block, this->GetName());
-        if (!m_ahead) m_ahead = std::make_unique<PullAhead>(m_remote.in(), m_blockSize, m_pullDepth, this->GetName());
-        return m_ahead->Take(m_next, block);
+        if (m_next == i_NET::POSITION_NEWEST)
+            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName());
+        const Way way = ChooseWay();
+        const SuccessCode_e code = PullBy(way, block);
+        if (code != eRemoteFailed || way.remote == 0) return code;
+        // The signal answered over its own reference: what failed is the
+        // other transport (a server listening on another address, a
+        // firewall). The stream goes on without it.
+        DropBulk();
+        return PullBy(ChooseWay(), block);
     }
 
-    const i_NET::RemoteSignal_var m_remote;
+    Way ChooseWay() {
+        const std::uint32_t chosen = m_chooser.Next(PullWayChooser::Clock::now());
+        if (chosen != m_way) {
+            m_way = chosen;
+            ISIG_TRACE(3, this->GetName() << ": pulling " << (m_ways[chosen].ahead ? "ahead" : "one block at a time")
+                                          << (m_ways[chosen].remote > 0 ? " over the bulk reference"
+                                                                        : " over the signal's reference"));
+        }
+        return m_ways[chosen];
+    }
+
+    SuccessCode_e PullBy(const Way& way, i_NET::Block_var& block) {
+        i_NET::RemoteSignal_ptr remote = m_remotes[way.remote].in();
+        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName());
+        std::unique_ptr<PullAhead>& ahead = m_ahead[way.remote];
+        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName());
+        return ahead->Take(m_next, block);
+    }
+
+    void DropBulk() {
+        ISIG_TRACE(2, this->GetName() << ": the bulk reference failed; pulling over the signal's reference only");
+        m_ahead.resize(1);  // waits for the bulk pulls in flight
+        m_remotes.resize(1);
+        m_ways = WaysOf(1, m_pullDepth);
+        m_chooser = PullWayChooser(static_cast<std::uint32_t>(m_ways.size()), TrialBlocks(BlockBytes()));
+        m_way = 0;
+    }
+
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
-    // Dispatcher thread only:
+    // Dispatcher thread only (after construction):
+    std::vector<i_NET::RemoteSignal_var> m_remotes;  // the signal's own reference first
+    std::vector<Way> m_ways;
     std::uint64_t m_next = i_NET::POSITION_NEWEST;
-    std::unique_ptr<PullAhead> m_ahead;
-    PullDepthChooser m_chooser;
+    std::uint32_t m_way = 0;
+    std::vector<std::unique_ptr<PullAhead>> m_ahead;  // by remote, made on first use
+    PullWayChooser m_chooser;
 };
 
 // Asks the remote signal what it is and builds the fitting source: a
 // stream or data-on-demand source of its atom type. A signal whose atom or
 // access type the library does not read gives a source that only reports
-// those types. CORBA exceptions are left to the caller.
-SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote);
+// those types. A stream may also pull over `bulk`, the same signal by
+// another transport (nil for none). CORBA exceptions are left to the caller.
+SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote,
+                                               i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil());
 
 }  // namespace isig
