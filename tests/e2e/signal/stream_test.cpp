@@ -69,13 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
                    TypeNamed("double").render(Format::Text, 0, 2000, 2)}),
     [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
 
-// A local reader of large blocks tries four ways (ahead or one at a time,
-// over the unix socket or TCP) and keeps the fastest: every switch keeps
-// the atoms whole and in order.
-TEST(StreamTransports, LargeBlocksArriveWholeAndInOrderOverEveryWayTried) {
-    RegistryServer server(FixturePath("signal-types.yaml"));
+constexpr std::uint64_t c_largeBlockAtoms = 131072;  // 1 MiB of int32 pairs
+
+// Reads `blocks` blocks of the 1 MiB-block stream in binary, checks them
+// byte for byte and a clean end, and gives the trace of that run.
+std::string ReadLargeBlocks(const RegistryServer& server, std::uint64_t blocks) {
     const std::string trace = velnor::test::TempDir() + "/trace";
-    constexpr std::uint64_t atoms = 60 * 131072;  // past the trials of 8 blocks each, and their lead-ins
+    const std::uint64_t atoms = blocks * c_largeBlockAtoms;
     const auto r = RunRove(server, {"-B", "--queue-size", "1000", "--size", std::to_string(atoms), "--debug", trace,
                                     "3", "large"});
     EXPECT_EQ(r.out.size(), atoms * 8);
@@ -83,7 +83,16 @@ TEST(StreamTransports, LargeBlocksArriveWholeAndInOrderOverEveryWayTried) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     std::ifstream file(trace);
-    const std::string traced((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A local reader of large blocks tries four ways (ahead or one at a time,
+// over the unix socket or TCP) and keeps the fastest: every switch keeps
+// the atoms whole and in order.
+TEST(StreamTransports, LargeBlocksArriveWholeAndInOrderOverEveryWayTried) {
+    RegistryServer server(FixturePath("signal-types.yaml"));
+    // Past the trials of 8 blocks each, and their lead-ins.
+    const std::string traced = ReadLargeBlocks(server, 60);
     for (const char* way : {"pulling one block at a time over the bulk reference",
                             "pulling ahead over the signal's reference",
                             "pulling one block at a time over the signal's reference"})
@@ -94,16 +103,7 @@ TEST(StreamTransports, LargeBlocksArriveWholeAndInOrderOverEveryWayTried) {
 // 127.0.0.1 refuses: the stream goes on over the socket alone.
 TEST(StreamTransports, ARefusedTcpAlternativeLeavesTheSocket) {
     RegistryServer server(FixturePath("signal-types.yaml"), {"--listen", "127.0.0.2"});
-    const std::string trace = velnor::test::TempDir() + "/trace";
-    constexpr std::uint64_t atoms = 20 * 131072;
-    const auto r = RunRove(server, {"-B", "--queue-size", "1000", "--size", std::to_string(atoms), "--debug", trace,
-                                    "2", "large"});
-    EXPECT_EQ(r.out.size(), atoms * 8);
-    EXPECT_TRUE(r.out == Int32().render(Format::Binary, 0, atoms, 2)) << "the bytes differ";
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-    std::ifstream file(trace);
-    const std::string traced((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string traced = ReadLargeBlocks(server, 20);
     EXPECT_NE(traced.find("the bulk reference failed; pulling over the signal's reference only"), std::string::npos);
 }
 
