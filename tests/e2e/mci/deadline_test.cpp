@@ -222,6 +222,13 @@ TEST_P(CallDeadlineTest, AStoppedRegistryTimesOutWhileAnotherKeepsAnswering) {
     otherTarget.Set(std::vector<int>{11}, 0);
     otherTarget.Get(value, 0);
     EXPECT_EQ(value, 11);
+    // The write that timed out had reached the stopped registry, which
+    // carries it out when it resumes; wait for it, or it could land after
+    // the next one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        target.Get(value, 0);
+    } while (value != 7 && std::chrono::steady_clock::now() < deadline);
     // The resumed registry is reached again, on a new connection.
     target.Set(std::vector<int>{12}, 0);
     target.Get(value, 0);
