@@ -16,7 +16,6 @@ PullWayChooser::PullWayChooser(std::uint32_t ways, std::uint32_t trialBlocks, Cl
       m_perBlock(ways > 0 ? ways : 1) {
     m_leadIns.resize(m_perBlock.size(), 0);
     BeginTrial(0, Clock::time_point{});
-    m_keeping = m_perBlock.size() == 1;  // nothing to choose
 }
 
 void PullWayChooser::BeginTrial(std::uint32_t way, Clock::time_point now) {
@@ -37,7 +36,7 @@ std::uint32_t PullWayChooser::Fastest() const {
 }
 
 std::uint32_t PullWayChooser::Next(Clock::time_point now) {
-    if (m_perBlock.size() == 1) return 0;
+    if (m_perBlock.size() == 1) return 0;  // nothing to choose
     if (m_keeping) {
         if (now - m_keptSince >= m_keep) BeginTrial(0, now);
     } else if (m_blocks == m_untimed + m_trialBlocks - 1) {

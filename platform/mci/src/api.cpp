@@ -61,6 +61,8 @@ CallTarget TargetOf(const std::string& host, std::int32_t port) {
     return target;
 }
 
+}  // namespace
+
 // The unix socket first when there is one, TCP after it: the ORB falls
 // back to the second address when the first cannot connect.
 std::string CorbalocOf(const CallTarget& target, const std::string& key) {
@@ -69,17 +71,6 @@ std::string CorbalocOf(const CallTarget& target, const std::string& key) {
     const std::string tcp = "iiop:1.2@" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(target.port);
     const std::string addresses = target.unixPath.empty() ? tcp : "omniunix:" + target.unixPath + "," + tcp;
     return "corbaloc:" + addresses + "/" + key;
-}
-
-}  // namespace
-
-std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key) {
-    return CorbalocOf(TargetOf(host, port), key);
-}
-
-std::string TcpAlternativeFor(const std::string& host, std::int32_t port, const std::string& key) {
-    if (TargetOf(host, port).unixPath.empty()) return "";
-    return CorbalocOf(CallTarget{host, port, ""}, key);
 }
 
 namespace {

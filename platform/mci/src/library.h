@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "call_deadline.h"
+
 // Process-wide switches of the library.
 namespace mci::detail {
 
@@ -9,12 +11,8 @@ namespace mci::detail {
 // dumps then include hidden nodes.
 bool HiddenExposed();
 
-// The URI of the object under `key` on the server at host:port (the local
-// unix socket first when there is one).
-std::string CorbalocFor(const std::string& host, std::int32_t port, const std::string& key);
-
-// The URI of the same object over TCP alone when CorbalocFor gives the
-// unix socket, or empty.
-std::string TcpAlternativeFor(const std::string& host, std::int32_t port, const std::string& key);
+// The URI of the object under `key` on the target's server (its unix
+// socket first when it has one).
+std::string CorbalocOf(const CallTarget& target, const std::string& key);
 
 }  // namespace mci::detail

@@ -40,10 +40,14 @@ isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const
 isig::SignalSourceSharedPtr CreateRemoteSignal(const Node& node) {
     if (!node.IsValid() || !node.IsSignal()) return nullptr;
     const detail::Connection& connection = *node.Connection();
+    const detail::CallTarget& target = connection.Target();
     const std::string key = SignalKey(node);
-    const std::string uri = detail::CorbalocFor(connection.Host(), connection.Port(), key);
+    const std::string uri = detail::CorbalocOf(target, key);
+    // Over the unix socket, the same signal over TCP alone.
+    const std::string tcpUri =
+        target.unixPath.empty() ? "" : detail::CorbalocOf(detail::CallTarget{target.host, target.port, ""}, key);
     try {
-        return SourceOf(connection, uri, detail::TcpAlternativeFor(connection.Host(), connection.Port(), key));
+        return SourceOf(connection, uri, tcpUri);
     } catch (const CORBA::OBJECT_NOT_EXIST&) {
         throw istd::Exception("Registry at " + connection.Address() + " does not serve the signal of node " +
                                   ToString(node.GetRelPath()),

@@ -152,11 +152,12 @@ public:
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
           m_blockSize(blockSize > 0 ? blockSize : 1),
           m_pullDepth(pullDepth > 0 ? pullDepth : 1),
+          m_trialBlocks(TrialBlocks(BlockBytes())),
           m_remotes(RemotesOf(remote, BlockBytes() >= c_bulkBlockBytes ? bulk : i_NET::RemoteSignal::_nil())),
           m_ways(WaysOf(m_remotes.size(), m_pullDepth)),
           m_ahead(m_remotes.size()),
-          m_chooser(static_cast<std::uint32_t>(m_ways.size()), TrialBlocks(BlockBytes()), std::chrono::seconds(2),
-                    BulkLeadIns(m_ways, TrialBlocks(BlockBytes()))) {}
+          m_chooser(static_cast<std::uint32_t>(m_ways.size()), m_trialBlocks, std::chrono::seconds(2),
+                    BulkLeadIns(m_ways, m_trialBlocks)) {}
     ~RemoteStream() override { this->Shutdown(); }
 
     std::uint32_t GetBlockSize() override { return m_blockSize; }
@@ -282,12 +283,13 @@ private:
         m_ahead.resize(1);  // waits for the bulk pulls in flight
         m_remotes.resize(1);
         m_ways = WaysOf(1, m_pullDepth);
-        m_chooser = PullWayChooser(static_cast<std::uint32_t>(m_ways.size()), TrialBlocks(BlockBytes()));
+        m_chooser = PullWayChooser(static_cast<std::uint32_t>(m_ways.size()), m_trialBlocks);
         m_way = 0;
     }
 
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
+    const std::uint32_t m_trialBlocks;
     // Dispatcher thread only (after construction):
     std::vector<i_NET::RemoteSignal_var> m_remotes;  // the signal's own reference first
     std::vector<Way> m_ways;
