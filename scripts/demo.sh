@@ -7,7 +7,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 bash "$top/scripts/build.sh" >/dev/null
-port=$(sed -n 's/^set(VELNOR_DEFAULT_PORT \([0-9]*\))$/\1/p' "$top/CMakeLists.txt")
+port=$(sed -n 's/^constexpr std::uint16_t c_defaultPort = \([0-9]*\);$/\1/p' "$top/idl/contract/velnor/wire.h")
 if ! (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null; then
   log="$build/demo-registryd.log"
   nohup "$build/bin/velnor-registryd" --tree "$top/examples/demo.yaml" --port "$port" \

@@ -6,11 +6,12 @@
 #include "idl/registry.hh"
 #include "tree.h"
 #include "value.h"
+#include "velnor/wire.h"
 
 namespace velnor::server {
 
 // Largest GIOP message the ORB accepts; replies are kept below it.
-constexpr std::uint32_t c_maxMessageBytes = 256u * 1024u * 1024u;
+constexpr std::uint32_t c_maxMessageBytes = wire::c_maxMessageBytes;
 // Room left for headers and the other fields of a reply.
 constexpr std::uint32_t c_messageHeadroom = 64u * 1024u;
 

@@ -15,13 +15,12 @@
 #include "socket_tuning.h"
 #include "updater.h"
 #include "value_store.h"
+#include "velnor/wire.h"
 
 namespace velnor::server {
 
 namespace {
 
-constexpr const char* c_applicationKey = "registry-app";
-constexpr const char* c_platformKey = "registry-platform";
 // The kernel doubles it for its bookkeeping: room for two signal blocks of
 // 256 KiB. Larger blocks still travel in pieces, which on a shared core
 // keeps them in the processor's cache.
@@ -89,6 +88,7 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     const std::string tcp = TcpEndpoint(options.listen, port);
     const std::string unixEndpoint = "giop:unix:" + socketPath;
     const std::string maxMessage = std::to_string(c_maxMessageBytes);
+    const std::string connectTimeout = std::to_string(wire::c_connectTimeout.count());
     const char* orbOptions[][2] = {
         {"endPoint", tcp.c_str()},
         {"endPoint", unixEndpoint.c_str()},
@@ -96,7 +96,7 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         // Callbacks to listeners travel back over the client's connection.
         {"acceptBiDirectionalGIOP", "1"},
         {"serverTransportRule", "* unix,ssl,tcp,bidir"},
-        {"clientConnectTimeOutPeriod", "2000"},
+        {"clientConnectTimeOutPeriod", connectTimeout.c_str()},
         {nullptr, nullptr},
     };
     int argc = 1;
@@ -107,8 +107,8 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         SetUnixSendBuffer(c_unixSendBufferBytes);
         CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
-        Activate(poa, c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
-        Activate(poa, c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
+        Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
+        Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
         signals = std::make_unique<SignalServants>();
         signals->Activate(poa, store->GetTree());
         PortableServer::POAManager_var manager = poa->the_POAManager();

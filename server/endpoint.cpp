@@ -14,6 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "velnor/wire.h"
+
 namespace velnor::server {
 
 namespace {
@@ -58,10 +60,11 @@ std::uint16_t PickFreePort(const std::string& address) {
 }
 
 std::string UnixSocketPath(std::uint16_t port) {
-    const char* dir = std::getenv("VELNOR_RUNTIME_DIR");
-    std::string base = dir && *dir ? dir : "/tmp";
-    if (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base + "/velnor-registryd-" + std::to_string(port) + ".sock";
+    const std::string dir = wire::RuntimeDirectory();
+    // The default per-user directory may not exist yet; others are the
+    // caller's to make.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) Fail("cannot create the runtime directory " + dir);
+    return wire::LocalSocketPath(port);
 }
 
 void RemoveStaleSocket(const std::string& path) {

@@ -10,7 +10,7 @@ namespace velnor::server {
 // socket again. Throws std::runtime_error.
 std::uint16_t PickFreePort(const std::string& address);
 
-// $VELNOR_RUNTIME_DIR/velnor-registryd-<port>.sock, or the same in /tmp.
+// The local socket path of the wire contract; makes its directory when missing.
 std::string UnixSocketPath(std::uint16_t port);
 
 // Removes a socket file left by a server that died without cleaning up.

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "daemon.h"
+#include "velnor/wire.h"
 
 namespace po = boost::program_options;
 using velnor::server::DaemonOptions;
@@ -21,7 +22,7 @@ po::options_description Describe(DaemonOptions& options, unsigned& port) {
     description.add_options()
         ("help,h", "Print this help and exit.")
         ("tree,t", po::value(&options.treeFile)->value_name("FILE"), "The tree file (YAML) to serve. Required.")
-        ("port,p", po::value(&port)->value_name("N")->default_value(VELNOR_DEFAULT_PORT),
+        ("port,p", po::value(&port)->value_name("N")->default_value(velnor::wire::c_defaultPort),
          "TCP port; 0 picks a free one.")
         ("listen,l", po::value(&options.listen)->value_name("ADDR")->default_value(options.listen),
          "Numeric IP address to listen on.")

@@ -17,7 +17,7 @@ constexpr auto c_pullWait = std::chrono::milliseconds(100);
 // Reads wait below the client library's call deadline (10 s).
 constexpr auto c_readWait = std::chrono::seconds(8);
 // A receiver that does not take a pushed block within this time is dropped.
-constexpr CORBA::ULong c_pushTimeoutMs = 2000;
+constexpr CORBA::ULong c_pushTimeoutMs = wire::c_quickDeadline.count();
 
 constexpr CORBA::Long c_modeNow = i_NET::MODE_NOW;
 constexpr CORBA::Long c_modeLmt = i_NET::MODE_LMT;
@@ -66,8 +66,7 @@ struct SignalServant::Registration {
 };
 
 std::string SignalObjectKey(const Tree& tree, const Node& node) {
-    const char* prefix = node.root == Root::Application ? "signal:" : "signal-platform:";
-    return prefix + tree.DottedPath(node);
+    return wire::SignalKey(node.root != Root::Application, tree.DottedPath(node));
 }
 
 SignalServant::SignalServant(const Tree& tree, const Node& node)

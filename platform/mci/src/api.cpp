@@ -12,6 +12,7 @@
 #include "mci/mci.h"
 #include "node_facts.h"
 #include "orb.h"
+#include "velnor/wire.h"
 
 namespace mci {
 
@@ -20,16 +21,7 @@ namespace {
 
 std::atomic<bool> g_hiddenExposed{false};
 
-const char* ObjectKey(Root root) { return root == ePlatformRoot ? "registry-platform" : "registry-app"; }
-
-bool IsLocal(const std::string& host) { return host == "127.0.0.1" || host == "localhost" || host == "::1"; }
-
-// Where a local velnor-registryd keeps its unix socket.
-std::string LocalSocketPath(std::int32_t port) {
-    const char* dir = std::getenv("VELNOR_RUNTIME_DIR");
-    const std::string base = dir && *dir ? dir : "/tmp";
-    return base + "/velnor-registryd-" + std::to_string(port) + ".sock";
-}
+const char* ObjectKey(Root root) { return velnor::wire::RegistryKey(root == ePlatformRoot); }
 
 bool IsSocket(const std::string& path) {
     struct stat info {};
@@ -53,8 +45,8 @@ namespace {
 // The unix socket when a local server offers one.
 CallTarget TargetOf(const std::string& host, std::int32_t port) {
     CallTarget target{host, port, ""};
-    if (IsLocal(host)) {
-        std::string socket = LocalSocketPath(port);
+    if (velnor::wire::IsLoopbackHost(host)) {
+        std::string socket = velnor::wire::LocalSocketPath(static_cast<std::uint16_t>(port));
         // The URI syntax ends a socket path at ':' or ','.
         if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket)) target.unixPath = std::move(socket);
     }

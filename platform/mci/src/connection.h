@@ -14,6 +14,7 @@
 #include "idl/registry.hh"
 #include "istd/exception.h"
 #include "mci/mci.h"
+#include "velnor/wire.h"
 
 namespace mci::detail {
 
@@ -51,7 +52,7 @@ public:
     // A reference of its own whose calls give up after `QuickMillis`: for
     // checks and clean-up that must not hold a caller for long.
     i_NET::Registry_var QuickRegistry();
-    static constexpr unsigned long QuickMillis = 2000;
+    static constexpr unsigned long QuickMillis = velnor::wire::c_quickDeadline.count();
     // Drops the object references (before the ORB goes away).
     void Release();
 
@@ -108,7 +109,7 @@ private:
 [[noreturn]] void RethrowTranslated(const Connection& connection, bool timedOut = false);
 
 // The deadline of a call made through Remote.
-constexpr std::chrono::milliseconds c_callDeadline{10000};
+constexpr std::chrono::milliseconds c_callDeadline = velnor::wire::c_callDeadline;
 
 // Runs one remote call on the connection's registry within the call
 // deadline; every failure leaves as istd::Exception.

@@ -1,6 +1,7 @@
 // Paths, roots, defaults and the process-wide tables that mci owns.
 #include "istd/strings.h"
 #include "mci/mci.h"
+#include "velnor/wire.h"
 
 namespace mci {
 
@@ -12,8 +13,8 @@ std::ostream& operator<<(std::ostream& os, Root root) {
     return os << static_cast<std::int32_t>(root);
 }
 
-std::int32_t DefaultPort() { return VELNOR_DEFAULT_PORT; }
-const char* DefaultHost() { return "127.0.0.1"; }
+std::int32_t DefaultPort() { return velnor::wire::c_defaultPort; }
+const char* DefaultHost() { return velnor::wire::c_defaultHost; }
 
 Path Tokenize(const std::string& path) { return Path(istd::TokenizeString(path, ".")); }
 

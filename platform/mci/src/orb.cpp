@@ -5,19 +5,16 @@
 #include "connection.h"
 #include "istd/exception.h"
 #include "istd/signal_handler.h"
+#include "velnor/wire.h"
 
 namespace mci::detail {
 
 namespace {
 
-bool IsLoopback(const std::string& host) {
-    return host == "127.0.0.1" || host == "localhost" || host == "::1";
-}
-
 // Callback servants listen on the loopback interface when the registry is
 // local, so that nothing else on the network can reach them.
 std::string CallbackEndpoint(const std::string& host) {
-    return IsLoopback(host) ? "giop:tcp:127.0.0.1:" : "giop:tcp::";
+    return velnor::wire::IsLoopbackHost(host) ? "giop:tcp:127.0.0.1:" : "giop:tcp::";
 }
 
 }  // namespace
@@ -49,13 +46,15 @@ CORBA::ORB_ptr OrbRuntime::OrbIfAlive() {
 
 void OrbRuntime::StartLocked(const std::string& host) {
     const std::string endpoint = CallbackEndpoint(host);
+    const std::string connectTimeout = std::to_string(velnor::wire::c_connectTimeout.count());
+    const std::string maxMessage = std::to_string(velnor::wire::c_maxMessageBytes);
     const char* options[][2] = {
-        {"clientConnectTimeOutPeriod", "2000"},
+        {"clientConnectTimeOutPeriod", connectTimeout.c_str()},
         // No clientCallTimeOutPeriod: the ORB would poll the socket before
         // every send and receive. Registry calls get their deadline from
         // the call watchdog; other references set theirs on the reference.
         // Large arrays travel in one message; the server allows the same.
-        {"giopMaxMsgSize", "268435456"},
+        {"giopMaxMsgSize", maxMessage.c_str()},
         // Every reference comes from a corbaloc URI and is used at once:
         // no LocateRequest round trip before the first call.
         {"verifyObjectExistsAndType", "0"},

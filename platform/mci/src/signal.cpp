@@ -5,6 +5,7 @@
 #include "library.h"
 #include "mci/mci.h"
 #include "orb.h"
+#include "velnor/wire.h"
 
 namespace mci {
 
@@ -12,8 +13,7 @@ namespace {
 
 // Object keys as the server activates its signals.
 std::string SignalKey(const Node& node) {
-    const char* prefix = node.Connection()->GetRoot() == ePlatformRoot ? "signal-platform:" : "signal:";
-    return prefix + ToString(node.GetRelPath());
+    return velnor::wire::SignalKey(node.Connection()->GetRoot() == ePlatformRoot, ToString(node.GetRelPath()));
 }
 
 // A signal reference with the library's call deadline on it (and on every
