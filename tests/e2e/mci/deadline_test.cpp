@@ -1,7 +1,7 @@
 // Call deadlines: a registry that stops answering ends the call with
 // "did not answer in time", over the local socket and over TCP, after the
-// deadline in force; other registries of the same process keep working
-// throughout.
+// deadline in force (this process shortens it through the variable meant
+// for tests); other registries of the same process keep working throughout.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +18,43 @@
 #include "deadlines.h"
 #include "mci/mci.h"
 #include "support/registry_server.h"
+#include "velnor/wire.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using velnor::test::RegistryServer;
+
+// --- the deadline a process asks for ---
+
+struct SettingCase {
+    const char* name;
+    const char* text;  // null: not set
+    std::optional<std::chrono::milliseconds> deadline;
+};
+
+class DeadlineSettingTest : public ::testing::TestWithParam<SettingCase> {};
+
+TEST_P(DeadlineSettingTest, IsReadWithinItsBounds) {
+    EXPECT_EQ(mci::detail::CallDeadlineFrom(GetParam().text), GetParam().deadline);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DeadlineSettingTest,
+    ::testing::Values(SettingCase{"Unset", nullptr, std::nullopt}, SettingCase{"Empty", "", std::nullopt},
+                      SettingCase{"Plain", "1500", 1500ms}, SettingCase{"BelowTheShortest", "3", 100ms},
+                      SettingCase{"Zero", "0", 100ms}, SettingCase{"AboveTheContract", "60000", 10000ms},
+                      SettingCase{"PastALong", "99999999999999999999999", 10000ms},
+                      SettingCase{"Negative", "-5", std::nullopt}, SettingCase{"Exponent", "1e3", std::nullopt},
+                      SettingCase{"Unit", "2s", std::nullopt}, SettingCase{"Blank", " 200", std::nullopt}),
+    [](const ::testing::TestParamInfo<SettingCase>& info) { return std::string(info.param.name); });
+
+TEST(DeadlineSetting, AShorterCallDeadlineShortensTheOthers) {
+    const mci::detail::Deadlines& in = mci::detail::ClientDeadlines();
+    EXPECT_EQ(in.call, 1500ms);
+    EXPECT_EQ(in.quick, 1500ms);
+    EXPECT_EQ(in.connect, 1500ms);
+}
 
 // --- deadlines of real registry calls ---
 
@@ -102,8 +135,9 @@ TEST_P(CallDeadlineTest, AStoppedRegistryTimesOutWhileAnotherKeepsAnswering) {
     const TimedError error = write.get();
     stopped.Process().Signal(SIGCONT);
     EXPECT_EQ(error.message, "Registry at 127.0.0.1:" + std::to_string(stopped.Port()) + " did not answer in time");
-    // Not before the deadline in force.
+    // Not before the deadline in force, and long before the contract's.
     EXPECT_GE(error.took, mci::detail::ClientDeadlines().call);
+    EXPECT_LT(error.took, velnor::wire::c_callDeadline);
     otherTarget.Set(std::vector<int>{11}, 0);
     otherTarget.Get(value, 0);
     EXPECT_EQ(value, 11);
