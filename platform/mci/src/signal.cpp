@@ -33,7 +33,7 @@ isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const
     CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
     i_NET::RemoteSignal_var remote = SignalAt(orb, uri);
     i_NET::RemoteSignal_var bulk = tcpUri.empty() ? i_NET::RemoteSignal::_nil() : SignalAt(orb, tcpUri);
-    return isig::CreateRemoteSignalSource(remote.in(), bulk.in());
+    return isig::CreateRemoteSignalSource(remote.in(), bulk.in(), detail::ClientDeadlines().call);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -26,8 +27,13 @@
 #include "isig/signal_source.h"
 #include "isig/signal_traits.h"
 #include "isig/stream.h"
+#include "velnor/wire.h"
 
 namespace isig {
+
+// How long a call to a remote signal may take unless its source was told
+// otherwise (the deadline set on its reference).
+constexpr std::chrono::milliseconds c_defaultCallDeadline = velnor::wire::c_callDeadline;
 
 // The metadata that travels with a block.
 SignalMeta MetaOf(const i_NET::BlockInfo& info);
@@ -88,14 +94,16 @@ private:
     PortableServer::ObjectId_var m_id;
 };
 
-// A data-on-demand source. Keeps the remote signal reference and the set
-// of its open clients.
+// A data-on-demand source. Keeps the remote signal reference (whose calls
+// give up after `callDeadline`) and the set of its open clients.
 template <class TRAITS>
 class DataOnDemandRemoteSource : public TypedSignalSource<TRAITS> {
 public:
-    DataOnDemandRemoteSource(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits)
+    DataOnDemandRemoteSource(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits,
+                             std::chrono::milliseconds callDeadline = c_defaultCallDeadline)
         : TypedSignalSource<TRAITS>(std::move(name), std::move(traits)),
-          m_remote(i_NET::RemoteSignal::_duplicate(remote)) {}
+          m_remote(i_NET::RemoteSignal::_duplicate(remote)),
+          m_callDeadline(callDeadline) {}
 
     std::int32_t SignalAccessType() const override { return eAccessDod; }
     SignalStatistics GetStatistics() const override {
@@ -104,6 +112,8 @@ public:
 
     // Borrowed; callers duplicate it to keep it.
     i_NET::RemoteSignal_ptr GetRemote() const { return m_remote.in(); }
+    // How long a call through the reference may take.
+    std::chrono::milliseconds GetCallDeadline() const { return m_callDeadline; }
 
     // A share of this source (throws std::bad_weak_ptr when it is not shared).
     std::shared_ptr<DataOnDemandRemoteSource> GetSharedPtr() {
@@ -126,6 +136,7 @@ public:
 
 private:
     const i_NET::RemoteSignal_var m_remote;
+    const std::chrono::milliseconds m_callDeadline;
     mutable std::mutex m_clientsLock;  // guards m_clients
     std::set<SignalClientBase*> m_clients;
     std::atomic<std::uint64_t> m_atomsRead{0};
@@ -148,8 +159,10 @@ public:
     static constexpr std::uint64_t c_bulkBlockBytes = 1024 * 1024;
 
     RemoteStream(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits, std::uint32_t blockSize,
-                 std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil())
+                 std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
+                 std::chrono::milliseconds callDeadline = c_defaultCallDeadline)
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
+          m_callDeadline(callDeadline),
           m_blockSize(blockSize > 0 ? blockSize : 1),
           m_pullDepth(pullDepth > 0 ? pullDepth : 1),
           m_trialBlocks(TrialBlocks(BlockBytes())),
@@ -287,6 +300,7 @@ private:
         m_way = 0;
     }
 
+    const std::chrono::milliseconds m_callDeadline;  // set on the references
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
     const std::uint32_t m_trialBlocks;
@@ -303,8 +317,10 @@ private:
 // stream or data-on-demand source of its atom type. A signal whose atom or
 // access type the library does not read gives a source that only reports
 // those types. A stream may also pull over `bulk`, the same signal by
-// another transport (nil for none). CORBA exceptions are left to the caller.
+// another transport (nil for none). `callDeadline` is the call time-out set
+// on both references. CORBA exceptions are left to the caller.
 SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote,
-                                               i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil());
+                                               i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
+                                               std::chrono::milliseconds callDeadline = c_defaultCallDeadline);
 
 }  // namespace isig
