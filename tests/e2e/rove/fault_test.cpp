@@ -1,11 +1,13 @@
 // Runs that meet a registry which stops answering (SIGSTOP) end by
 // themselves within a wide bound, with the registry's time-out error and
 // status 1, over TCP and over the local socket, however the runtime
-// directory is spelled.
+// directory is spelled; an interrupt ends the benchmark at once.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -87,5 +89,51 @@ INSTANTIATE_TEST_SUITE_P(
                       RuntimeDirCase{"ServerWithTrailingSlash", "/", ""},
                       RuntimeDirCase{"BothWithSlashes", "//", "/"}),
     [](const ::testing::TestParamInfo<RuntimeDirCase>& info) { return std::string(info.param.name); });
+
+enum class BenchFault { Stop, Interrupt };
+
+struct BenchCase {
+    const char* name;
+    BenchFault fault;
+    std::string err;  // PORT stands for the server's port
+};
+
+void PrintTo(const BenchCase& c, std::ostream* os) { *os << c.name; }
+
+class BenchFaultTest : public ::testing::TestWithParam<BenchCase> {};
+
+// The fault strikes once the benchmark has begun (its trace scope is open).
+TEST_P(BenchFaultTest, EndsTheRunAtOnce) {
+    const BenchCase& c = GetParam();
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string trace = velnor::test::TempDir() + "/trace";
+    velnor::test::RunOptions options;
+    options.env = velnor::test::FaultEnvironment();
+    velnor::test::Child rove(
+        {velnor::test::BinPath("velnor-rove"), "bench", "--port", server.PortText(), "--debug", trace, "4"}, options);
+    ASSERT_TRUE(velnor::test::WaitForFileText(trace, "void Benchmark(mci::Node&): > enter", velnor::test::c_faultBound))
+        << rove.Err();
+    std::optional<velnor::test::PausedServer> paused;
+    if (c.fault == BenchFault::Stop) paused.emplace(server);
+    if (c.fault == BenchFault::Interrupt) rove.Signal(SIGINT);
+    ASSERT_EQ(rove.Wait(velnor::test::c_faultBound), 1) << rove.Err();
+    std::string err = c.err;
+    if (const auto port = err.find("PORT"); port != std::string::npos) err.replace(port, 4, server.PortText());
+    EXPECT_EQ(rove.Err(), err);
+    // Lines already written stay; none is cut.
+    std::istringstream lines(rove.Out());
+    std::string line;
+    for (const std::string label : {"GetValue(std::string)/s: ", "SetValue(int32_t)/s: ", "DumpSubTree * 200: "}) {
+        if (!std::getline(lines, line)) break;
+        EXPECT_EQ(line.rfind(label, 0), 0u) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BenchFaultTest,
+    ::testing::Values(BenchCase{"StoppedRegistry", BenchFault::Stop,
+                                "Registry at 127.0.0.1:PORT did not answer in time\n"},
+                      BenchCase{"Interrupt", BenchFault::Interrupt, "Caught signal during the benchmark\n"}),
+    [](const ::testing::TestParamInfo<BenchCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
