@@ -176,7 +176,10 @@ public:
     std::uint32_t GetBlockSize() override { return m_blockSize; }
 
 protected:
-    void StartSource() override { m_next = i_NET::POSITION_NEWEST; }
+    void StartSource() override {
+        m_next = i_NET::POSITION_NEWEST;
+        m_waiting = false;
+    }
 
     // The pullers end with the dispatcher: none outlives a dispatch.
     void EndSource() override {
@@ -186,6 +189,11 @@ protected:
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
         const SuccessCode_e code = Fetch(block);
+        m_waiting = code == eNoData;
+        // The block the server chose stays the one to wait for; asking for
+        // the newest again would chase a block that is never complete.
+        if (code == eNoData && m_next == i_NET::POSITION_NEWEST && block->info.atomCount == 0)
+            m_next = block->info.position;
         if (code != eSuccess) return code;
         const TRAITS& traits = this->GetTraits();
         const std::uint64_t room = std::uint64_t{m_blockSize} * traits.GetAtomSize();
@@ -260,7 +268,9 @@ private:
     }
 
     SuccessCode_e Fetch(i_NET::Block_var& block) {
-        if (m_next == i_NET::POSITION_NEWEST)
+        // A block not produced yet is asked for again, one pull at a time:
+        // pulls ahead of it would only wait as well.
+        if (m_next == i_NET::POSITION_NEWEST || m_waiting)
             return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName());
         const Way way = ChooseWay();
         const SuccessCode_e code = PullBy(way, block);
@@ -308,6 +318,7 @@ private:
     std::vector<i_NET::RemoteSignal_var> m_remotes;  // the signal's own reference first
     std::vector<Way> m_ways;
     std::uint64_t m_next = i_NET::POSITION_NEWEST;
+    bool m_waiting = false;  // the last pull found its block not produced yet
     std::uint32_t m_way = 0;
     std::vector<std::unique_ptr<PullAhead>> m_ahead;  // by remote, made on first use
     PullWayChooser m_chooser;
