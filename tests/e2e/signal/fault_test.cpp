@@ -1,6 +1,7 @@
 // Signal reads whose server goes away, stops answering or is restarted end
 // by themselves within a wide bound, with an error naming the signal and
-// status 1. The runs get a short call deadline.
+// status 1. The runs get a short call deadline, but where a reader's own
+// time-out is to be kept against the contract's.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,11 +12,14 @@
 
 #include "expected.h"
 #include "support/faults.h"
+#include "velnor/wire.h"
 
 namespace signal_test {
 namespace {
 
 using velnor::test::c_faultBound;
+// Two seconds before the contract's call deadline could end a call.
+constexpr std::chrono::milliseconds c_beforeTheCallDeadline = velnor::wire::c_callDeadline - std::chrono::seconds(2);
 using velnor::test::FixturePath;
 using velnor::test::RegistryServer;
 
@@ -67,6 +71,43 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"--mode", "Event", "--size", "4", "--timeout", "1", "slow"},
                                  "Error: Can't read slow signal. Error: -2 (no data yet)\n"}),
     [](const testing::TestParamInfo<DodFaultCase>& info) { return std::string(info.param.name); });
+
+struct StreamFaultCase {
+    const char* name;
+    bool shortDeadline;  // the runs' short call deadline, else the contract's
+    std::vector<std::string> args;
+    std::string err;
+};
+
+void PrintTo(const StreamFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamStopTest : public testing::TestWithParam<StreamFaultCase> {};
+
+// The server is stopped once blocks flow. A reader with a time-out gives up
+// that long after the last block, however long the pull in flight could
+// still wait: well before the contract's call deadline would end it.
+TEST_P(StreamStopTest, TheReadEndsWithItsError) {
+    const StreamFaultCase& c = GetParam();
+    RegistryServer server(FixturePath("signal-modes.yaml"));
+    velnor::test::RunOptions options;
+    if (c.shortDeadline) options.env = velnor::test::FaultEnvironment();
+    auto rove = StartRove(server, c.args, options);
+    ASSERT_TRUE(rove->WaitForOutput("\n", c_faultBound)) << rove->Err();
+    const velnor::test::PausedServer paused(server);
+    const auto bound = c.shortDeadline ? std::chrono::milliseconds(c_faultBound) : c_beforeTheCallDeadline;
+    EXPECT_EQ(rove->Wait(bound), 1);
+    EXPECT_EQ(rove->Err(), c.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, StreamStopTest,
+    testing::Values(StreamFaultCase{"with_timeout", false,
+                                    {"--csv", "--size", "100", "--loop=-1", "--timeout", "1", "ticking"},
+                                    "Error: Interrupted read from ticking signal. Error: -2 (no data yet)\n"},
+                    StreamFaultCase{"without_timeout", true,
+                                    {"--csv", "--size", "100", "--loop=-1", "ticking"},
+                                    "Error: Interrupted read from ticking signal. Error: -6 (remote access failed)\n"}),
+    [](const testing::TestParamInfo<StreamFaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace signal_test

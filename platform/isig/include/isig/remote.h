@@ -27,13 +27,8 @@
 #include "isig/signal_source.h"
 #include "isig/signal_traits.h"
 #include "isig/stream.h"
-#include "velnor/wire.h"
 
 namespace isig {
-
-// How long a call to a remote signal may take unless its source was told
-// otherwise (the deadline set on its reference).
-constexpr std::chrono::milliseconds c_defaultCallDeadline = velnor::wire::c_callDeadline;
 
 // The metadata that travels with a block.
 SignalMeta MetaOf(const i_NET::BlockInfo& info);
@@ -148,7 +143,10 @@ private:
 // the signal's reference or, for blocks of c_bulkBlockBytes and more, over
 // `bulk`, another reference to the same signal by another transport (nil
 // when there is none): whichever of these ways proves fastest
-// (PullWayChooser). A depth of 1 pulls one block at a time.
+// (PullWayChooser). A depth of 1 pulls one block at a time. No pull lasts
+// beyond the time the readers give up waiting (PullTime): once they have,
+// the stream ends their reads with eNoData and stops, so that a reader's
+// time-out is kept whatever the server does.
 template <class TRAITS>
 class RemoteStream : public Stream<TRAITS> {
 public:
@@ -162,7 +160,7 @@ public:
                  std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
                  std::chrono::milliseconds callDeadline = c_defaultCallDeadline)
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
-          m_callDeadline(callDeadline),
+          m_time(callDeadline, [this] { return this->ReadersGiveUpTime(); }),
           m_blockSize(blockSize > 0 ? blockSize : 1),
           m_pullDepth(pullDepth > 0 ? pullDepth : 1),
           m_trialBlocks(TrialBlocks(BlockBytes())),
@@ -189,6 +187,11 @@ protected:
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
         const SuccessCode_e code = Fetch(block);
+        if (code == eNoData && this->ReadersGiveUpTime() <= PullTime::Clock::now()) {
+            ISIG_TRACE(2, this->GetName() << ": No block before the readers' time-out.");
+            this->CancelAllClients(eNoData);
+            return eNoData;
+        }
         m_waiting = code == eNoData;
         // The block the server chose stays the one to wait for; asking for
         // the newest again would chase a block that is never complete.
@@ -271,7 +274,7 @@ private:
         // A block not produced yet is asked for again, one pull at a time:
         // pulls ahead of it would only wait as well.
         if (m_next == i_NET::POSITION_NEWEST || m_waiting)
-            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName());
+            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName(), m_time);
         const Way way = ChooseWay();
         const SuccessCode_e code = PullBy(way, block);
         if (code != eRemoteFailed || way.remote == 0) return code;
@@ -295,9 +298,9 @@ private:
 
     SuccessCode_e PullBy(const Way& way, i_NET::Block_var& block) {
         i_NET::RemoteSignal_ptr remote = m_remotes[way.remote].in();
-        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName());
+        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName(), m_time);
         std::unique_ptr<PullAhead>& ahead = m_ahead[way.remote];
-        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName());
+        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName(), m_time);
         return ahead->Take(m_next, block);
     }
 
@@ -310,7 +313,7 @@ private:
         m_way = 0;
     }
 
-    const std::chrono::milliseconds m_callDeadline;  // set on the references
+    const PullTime m_time;
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
     const std::uint32_t m_trialBlocks;
