@@ -120,10 +120,6 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         m_timeoutMs = milliseconds;
     }
-    std::uint64_t GetTimeout() const {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_timeoutMs;
-    }
 
     std::size_t GetBlockCount() const {
         std::lock_guard<std::mutex> lock(m_lock);
