@@ -170,21 +170,29 @@ void SignalServant::FillBlock(i_NET::Block& block, std::uint64_t start, std::uin
 
 CORBA::Long SignalServant::Pull(CORBA::ULongLong position, CORBA::ULong maxAtoms, i_NET::Block_out b) {
     b = new i_NET::Block;
-    b->info.event = -1;
+    // An answer without atoms still says where: "no data yet" names the
+    // position to ask for next.
+    FillBlock(*b.ptr(), 0, 0, -1);
     const std::uint64_t atoms = std::min<std::uint64_t>(maxAtoms, m_blockAtoms);
     if (IsDod(m_info) || atoms == 0) return i_NET::SIG_FAILED;
     std::uint64_t start = position;
     const std::uint64_t produced = Produced();
-    if (position == i_NET::POSITION_NEWEST)
-        start = m_info.rate > 0 ? (produced + m_blockAtoms - 1) / m_blockAtoms * m_blockAtoms : produced;
+    // The newest: the block in production, the next one to be complete.
+    if (position == i_NET::POSITION_NEWEST) start = m_info.rate > 0 ? produced / m_blockAtoms * m_blockAtoms : produced;
     const std::uint64_t oldest = produced > m_streamBuffer ? produced - m_streamBuffer : 0;
     start = std::max(start, oldest);  // a puller that fell behind sees the gap in the position
     if (start > std::numeric_limits<std::uint64_t>::max() - atoms) return i_NET::SIG_FAILED;
     const std::uint64_t end = start + atoms;
     Demand(end);
     if (Produced() < end) {
+        // A block slower than the wait is asked for again at the same
+        // position, however long it takes: no call waits long.
         std::unique_lock<std::mutex> lock(m_lock);
-        if (!WaitProduced(lock, end, Clock::now() + c_pullWait, nullptr)) return i_NET::SIG_NO_DATA;
+        if (!WaitProduced(lock, end, Clock::now() + c_pullWait, nullptr)) {
+            lock.unlock();
+            FillBlock(*b.ptr(), start, 0, -1);
+            return i_NET::SIG_NO_DATA;
+        }
     }
     // Filled in place: assigning a new block to `b` would leak the one
     // given to it at entry (an out argument does not free what it holds).

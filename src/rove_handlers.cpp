@@ -11,6 +11,7 @@
 #include "rove_format.h"
 #include "rove_params.h"
 #include "rove_values.h"
+#include "velnor-rove-signal-handler.h"
 
 // ---------------------------------------------------------------- info
 
@@ -252,6 +253,18 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
 
 // ---------------------------------------------------------------- bench
 
+namespace {
+
+// A caught signal (Ctrl-C) ends the benchmark before its next call.
+void CheckInterrupt() {
+    if (sigHandler.Signal() != 0) throw istd::Exception("Caught signal during the benchmark", true);
+}
+
+}  // namespace
+
+// A call that fails ends the run with its error (a registry that stops
+// answering: "did not answer in time"), instead of being timed like one
+// that succeeded.
 void Benchmark(mci::Node& node) {
     ISTD_TRACE_FNC("void Benchmark(mci::Node&)", c_traceFile);
     const int c_reads = 20000;
@@ -262,21 +275,30 @@ void Benchmark(mci::Node& node) {
     std::string text;
     istd::StopWatch watch;
     watch.Start();
-    for (int i = 0; i < c_reads; ++i) subject.GetValue(text, 0);
+    for (int i = 0; i < c_reads; ++i) {
+        CheckInterrupt();
+        subject.Get(text, 0);
+    }
     watch.Stop();
     double seconds = istd::Time(watch.GetElapsed()).ToSeconds();
     std::cout << "GetValue(std::string)/s: " << 20000.0 / seconds << std::endl;
 
     subject = node["tracing"]["level"];
     watch.Start();
-    for (int i = 0; i < c_writes; ++i) subject.SetValue(0, 0);
+    const std::vector<int> zero{0};
+    for (int i = 0; i < c_writes; ++i) {
+        CheckInterrupt();
+        subject.Set(zero, 0);
+    }
     watch.Stop();
     seconds = istd::Time(watch.GetElapsed()).ToSeconds();
     std::cout << "SetValue(int32_t)/s: " << 20000.0 / seconds << std::endl;
 
     watch.Start();
-    for (int i = 0; i < c_dumps; ++i)
+    for (int i = 0; i < c_dumps; ++i) {
+        CheckInterrupt();
         node.DumpSubTree(g_params.level, static_cast<unsigned long>(g_params.dumpFlags), g_params.maxLength);
+    }
     watch.Stop();
     seconds = istd::Time(watch.GetElapsed()).ToSeconds();
     std::cout << "DumpSubTree * 200: " << seconds << std::endl;

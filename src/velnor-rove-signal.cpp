@@ -186,6 +186,7 @@ void PrintRemoteDod(isig::SignalSourceSharedPtr& source) {
     const auto size = static_cast<std::uint32_t>(g_params.size);
     auto client = std::make_unique<isig::DodRemoteClient<TRAITS>>(dod->GetSharedPtr(), "dod_client", dod->GetTraits());
     ClientRegistration registration(*client);
+    if (g_params.timeout > 0) client->SetTimeout(TimeoutMilliseconds(g_params.timeout));
     const isig::SuccessCode_e code = client->Open(g_params.accessMode, size, g_params.offset);
     if (code != isig::eSuccess) throw istd::Exception(Text("signal: Can't open DOD. Error: ", code), true);
     ReadDodPasses(*client, *dod, size);

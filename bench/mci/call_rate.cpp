@@ -5,8 +5,10 @@
 //   call_rate raw-write PORT SECONDS         raw setLong on the echo server
 //   call_rate raw-read-unix SOCKET SECONDS   raw getString over the echo
 //   call_rate raw-write-unix SOCKET SECONDS  server's Unix socket
-// Prints the rate as a plain number. The raw client sets no call timeout
-// unless the ORBclientCallTimeOutPeriod environment variable asks for one.
+//   call_rate raw-read-untimed PORT SECONDS  raw getString without a timeout
+// Prints the rate as a plain number. The raw client sets the library's call
+// deadline on its reference, as the library does, so that both pay for the
+// ORB's timeout alike; the -untimed mode shows what that costs.
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -15,6 +17,7 @@
 
 #include "echo.hh"
 #include "mci/mci.h"
+#include "velnor/wire.h"
 
 namespace {
 
@@ -48,12 +51,16 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // `where` is a TCP port on 127.0.0.1, or a socket path for the -unix modes.
 double RawRate(CORBA::ORB_ptr orb, const std::string& mode, const std::string& where, double seconds) {
     const std::string uri =
         EndsWith(mode, "-unix") ? "corbaloc:omniunix:" + where + ":/echo" : "corbaloc::127.0.0.1:" + where + "/echo";
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     velnorbench::Echo_var echo = velnorbench::Echo::_unchecked_narrow(object);
+    if (!Contains(mode, "-untimed"))
+        omniORB::setClientCallTimeout(echo, static_cast<CORBA::ULong>(velnor::wire::c_callDeadline.count()));
     if (mode.rfind("raw-read", 0) == 0) return Rate(seconds, [&](long) { CORBA::String_var s = echo->getString(); });
     return Rate(seconds, [&](long i) { echo->setLong(static_cast<CORBA::Long>(i)); });
 }

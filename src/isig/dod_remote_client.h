@@ -3,13 +3,17 @@
 // The data-on-demand client of a remote signal. It registers its receiver
 // servant with the remote signal on Open and reads block after block:
 // through the remote Read call, or in Event mode from its queue, which the
-// servant fills with the blocks the server pushes.
+// servant fills with the blocks the server pushes. A server that went away
+// pushes nothing, so an Event wait asks the server now and then whether the
+// registration still stands, and ends with eRemoteFailed when it does not.
 //
 // Close may come from another thread (the interrupt handler) at any time.
 // It ends every wait: a remote read through the unregistration, an Event
 // wait through the queue. A client that was closed stays closed, also when
 // Close came before Open.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -99,7 +103,7 @@ public:
             Close();
             return eClosed;
         }
-        if (m_mode == eEvent) return this->m_queue.Pop(buffer, meta);
+        if (m_mode == eEvent) return ReadEvent(buffer, meta, source->GetCallDeadline());
         i_NET::RemoteSignal_var remote = DuplicateRemote();
         if (CORBA::is_nil(remote)) return eClosed;
         const SuccessCode_e code = ReadRemote(remote.in(), buffer, meta, lmt);
@@ -125,11 +129,15 @@ public:
             return;
         }
         lock.unlock();
-        Unregister(remote.in());
+        if (!m_unreachable) Unregister(remote.in());
     }
 
     bool IsOpen() const override { return m_open; }
     AccessMode_e GetMode() const { return m_mode; }
+
+    // How long an Event read waits for a block before it gives eNoData;
+    // 0: as long as the server keeps the registration.
+    void SetTimeout(std::uint64_t milliseconds) { m_timeoutMs = milliseconds; }
 
     void Cancel(SuccessCode_e code) override {
         ISIG_TRACE_FNC();
@@ -150,6 +158,48 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // A wait for a pushed block, in slices of half the call deadline with a
+    // check of the registration after each.
+    SuccessCode_e ReadEvent(Buffer& buffer, SignalMeta& meta, std::chrono::milliseconds callDeadline) {
+        const std::uint64_t timeoutMs = m_timeoutMs;
+        const Clock::time_point giveUp =
+            timeoutMs == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+        const Clock::duration slice = std::max<Clock::duration>(callDeadline / 2, std::chrono::milliseconds(1));
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            const Clock::time_point until = giveUp - now > slice ? now + slice : giveUp;
+            const SuccessCode_e code = this->m_queue.PopUntil(buffer, meta, until);
+            if (code != eNoData || Clock::now() >= giveUp) return code;
+            const SuccessCode_e registered = CheckRegistration();
+            if (registered != eSuccess) return registered;
+        }
+    }
+
+    // eSuccess while the server keeps this client's Event registration. In
+    // that mode the server answers a Read at once, without a block; it
+    // answers SIG_CANCELLED when it no longer knows the receiver (it was
+    // restarted, or dropped the receiver).
+    SuccessCode_e CheckRegistration() {
+        i_NET::RemoteSignal_var remote = DuplicateRemote();
+        if (CORBA::is_nil(remote) || !m_open) return eClosed;
+        CORBA::Long code = i_NET::SIG_CANCELLED;
+        try {
+            i_NET::Block_var block;
+            code = remote->Read(m_receiver.in(), 0, 0, 1, block.out());
+        } catch (const CORBA::Exception& e) {
+            ISIG_TRACE(2, this->m_name << ": Can't access remote signal: " << e._name());
+            // Not asked again to unregister: it would not answer either.
+            m_unreachable = true;
+            return m_open ? eRemoteFailed : eClosed;
+        }
+        if (!m_open) return eClosed;  // closed meanwhile: the unregistration answered
+        if (code != i_NET::SIG_CANCELLED) return eSuccess;
+        ISIG_TRACE(2, this->m_name << ": The server no longer knows this receiver.");
+        return eRemoteFailed;
+    }
+
     i_NET::RemoteSignal_ptr DuplicateRemote() {
         std::lock_guard<std::mutex> lock(m_remoteLock);
         return i_NET::RemoteSignal::_duplicate(m_remote.in());
@@ -198,6 +248,8 @@ private:
     std::atomic<bool> m_closed{false};
     std::atomic<AccessMode_e> m_mode{eNow};
     std::atomic<std::int64_t> m_offset{0};
+    std::atomic<std::uint64_t> m_timeoutMs{0};
+    std::atomic<bool> m_unreachable{false};  // a check of the registration got no answer
     const std::weak_ptr<Source_t> m_source;
 };
 

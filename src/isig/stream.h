@@ -12,6 +12,7 @@
 // dispatcher thread can call ReadBlock on a half-destroyed object.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -115,6 +116,17 @@ public:
     std::size_t GetQueueCount() const {
         std::lock_guard<std::mutex> lock(m_mainLock);
         return m_queues.size();
+    }
+
+    // The latest time at which a reader attached now gives up waiting for a
+    // block: time_point::max() when one waits without a time-out,
+    // time_point::min() when none is attached. A source need not wait for
+    // a block beyond it.
+    std::chrono::steady_clock::time_point ReadersGiveUpTime() const {
+        std::lock_guard<std::mutex> lock(m_mainLock);
+        auto latest = std::chrono::steady_clock::time_point::min();
+        for (const Queue_t* queue : m_queues) latest = std::max(latest, queue->GiveUpTime());
+        return latest;
     }
 
     // One item: the atoms read from the source, and as rejected the atoms

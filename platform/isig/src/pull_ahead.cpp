@@ -1,5 +1,7 @@
 #include "isig/pull_ahead.h"
 
+#include <omniORB4/omniORB.h>
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -7,6 +9,49 @@
 #include "isig/isig_trace.h"
 
 namespace isig {
+
+namespace {
+
+// A reference to the same signal that no other thread calls through.
+i_NET::RemoteSignal_ptr OwnReference(i_NET::RemoteSignal_ptr remote) {
+    try {
+        int argc = 0;
+        CORBA::ORB_var orb = CORBA::ORB_init(argc, nullptr);  // the process's running ORB
+        CORBA::String_var text = orb->object_to_string(remote);
+        CORBA::Object_var object = orb->string_to_object(text.in());
+        return i_NET::RemoteSignal::_unchecked_narrow(object);
+    } catch (const CORBA::Exception&) {
+        // Shared, then: its time-out is set to nearly the same value by each.
+        return i_NET::RemoteSignal::_duplicate(remote);
+    }
+}
+
+i_NET::Block* NoAtomsAt(std::uint64_t position) {
+    auto* block = new i_NET::Block;
+    block->info.atomType = 0;
+    block->info.components = 0;
+    block->info.atomCount = 0;
+    block->info.lmt = 0;
+    block->info.position = position;
+    block->info.event = -1;
+    return block;
+}
+
+}  // namespace
+
+std::chrono::milliseconds PullTime::Limit(Clock::time_point now, bool& cut) const {
+    cut = false;
+    if (!m_readersGiveUp) return m_callDeadline;
+    const Clock::time_point giveUp = m_readersGiveUp();
+    if (giveUp <= now) {
+        cut = true;
+        return std::chrono::milliseconds(0);
+    }
+    if (giveUp - now >= m_callDeadline) return m_callDeadline;
+    cut = true;
+    // Rounded up: a pull never ends before the readers give up.
+    return std::chrono::ceil<std::chrono::milliseconds>(giveUp - now);
+}
 
 PullWayChooser::PullWayChooser(std::uint32_t ways, std::uint32_t trialBlocks, Clock::duration keep,
                                std::vector<std::uint32_t> leadIns)
@@ -57,9 +102,23 @@ std::uint32_t PullWayChooser::Next(Clock::time_point now) {
 }
 
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
-                        i_NET::Block_var& block, const std::string& name) {
+                        i_NET::Block_var& block, const std::string& name, const PullTime& time) {
+    bool cut = false;
+    const std::chrono::milliseconds limit = time.Limit(PullTime::Clock::now(), cut);
+    if (limit.count() <= 0) {
+        block = NoAtomsAt(position);
+        return eNoData;
+    }
     try {
+        omniORB::setClientCallTimeout(remote, static_cast<CORBA::ULong>(limit.count()));
         return ToSuccessCode(remote->Pull(position, atoms, block.out()));
+    } catch (const CORBA::TIMEOUT& e) {
+        if (cut) {
+            ISIG_TRACE(3, name << ": The readers gave up waiting during a pull.");
+            block = NoAtomsAt(position);
+            return eNoData;
+        }
+        ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
     } catch (const CORBA::SystemException& e) {
         ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
     } catch (const CORBA::Exception& e) {
@@ -68,11 +127,13 @@ SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, 
     return eRemoteFailed;
 }
 
-PullAhead::PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name)
+PullAhead::PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name,
+                     PullTime time)
     : m_remote(i_NET::RemoteSignal::_duplicate(remote)),
       m_blockAtoms(blockAtoms > 0 ? blockAtoms : 1),
       m_depth(depth > 0 ? depth : 1),
-      m_name(std::move(name)) {
+      m_name(std::move(name)),
+      m_time(std::move(time)) {
     try {
         for (std::uint32_t i = 1; i < m_depth; ++i) m_pullers.emplace_back([this] { Run(); });
     } catch (...) {
@@ -140,12 +201,13 @@ SuccessCode_e PullAhead::Take(std::uint64_t position, i_NET::Block_var& block) {
     }
     m_changed.notify_all();  // the pullers' turn
     // The reader's own pull needs no hand-over from another thread.
-    if (!slot) return PullBlock(m_remote.in(), own, m_blockAtoms, block, m_name);
+    if (!slot) return PullBlock(m_remote.in(), own, m_blockAtoms, block, m_name, m_time);
     block = slot->block._retn();
     return slot->code;
 }
 
 void PullAhead::Run() {
+    const i_NET::RemoteSignal_var remote = OwnReference(m_remote.in());
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
         m_changed.wait(lock, [this] { return m_stop || MayIssueLocked(); });
@@ -155,7 +217,7 @@ void PullAhead::Run() {
         m_window.push_back(slot);
         lock.unlock();
         i_NET::Block_var block;
-        const SuccessCode_e code = PullBlock(m_remote.in(), slot->position, m_blockAtoms, block, m_name);
+        const SuccessCode_e code = PullBlock(remote.in(), slot->position, m_blockAtoms, block, m_name, m_time);
         lock.lock();
         slot->block = block._retn();
         slot->code = code;

@@ -36,29 +36,29 @@ std::vector<std::string> NamesOf(const i_NET::NameSeq& seq) {
 
 template <class T>
 SignalSourceSharedPtr MakeTyped(i_NET::RemoteSignal_ptr remote, i_NET::RemoteSignal_ptr bulk,
-                                const i_NET::SignalInfo& info) {
+                                const i_NET::SignalInfo& info, std::chrono::milliseconds callDeadline) {
     using Traits = SignalTraits<T, RuntimeDefined, 1>;
     const std::vector<std::string> names = NamesOf(info.components);
     Traits traits(static_cast<std::uint32_t>(names.size()), names);
     if (info.accessType == eAccessStream)
         return std::make_shared<RemoteStream<Traits>>(remote, info.name.in(), traits, info.blockSize,
-                                                      RemoteStream<Traits>::c_defaultPullDepth, bulk);
-    return std::make_shared<DataOnDemandRemoteSource<Traits>>(remote, info.name.in(), traits);
+                                                      RemoteStream<Traits>::c_defaultPullDepth, bulk, callDeadline);
+    return std::make_shared<DataOnDemandRemoteSource<Traits>>(remote, info.name.in(), traits, callDeadline);
 }
 
 SignalSourceSharedPtr MakeForType(i_NET::RemoteSignal_ptr remote, i_NET::RemoteSignal_ptr bulk,
-                                  const i_NET::SignalInfo& info) {
+                                  const i_NET::SignalInfo& info, std::chrono::milliseconds callDeadline) {
     switch (info.atomType) {
-        case eAtomDouble: return MakeTyped<double>(remote, bulk, info);
-        case eAtomFloat: return MakeTyped<float>(remote, bulk, info);
-        case eAtomUInt64: return MakeTyped<unsigned long long>(remote, bulk, info);
-        case eAtomInt64: return MakeTyped<long long>(remote, bulk, info);
-        case eAtomUInt32: return MakeTyped<unsigned int>(remote, bulk, info);
-        case eAtomInt32: return MakeTyped<int>(remote, bulk, info);
-        case eAtomUInt16: return MakeTyped<unsigned short>(remote, bulk, info);
-        case eAtomInt16: return MakeTyped<short>(remote, bulk, info);
-        case eAtomUInt8: return MakeTyped<unsigned char>(remote, bulk, info);
-        case eAtomInt8: return MakeTyped<signed char>(remote, bulk, info);
+        case eAtomDouble: return MakeTyped<double>(remote, bulk, info, callDeadline);
+        case eAtomFloat: return MakeTyped<float>(remote, bulk, info, callDeadline);
+        case eAtomUInt64: return MakeTyped<unsigned long long>(remote, bulk, info, callDeadline);
+        case eAtomInt64: return MakeTyped<long long>(remote, bulk, info, callDeadline);
+        case eAtomUInt32: return MakeTyped<unsigned int>(remote, bulk, info, callDeadline);
+        case eAtomInt32: return MakeTyped<int>(remote, bulk, info, callDeadline);
+        case eAtomUInt16: return MakeTyped<unsigned short>(remote, bulk, info, callDeadline);
+        case eAtomInt16: return MakeTyped<short>(remote, bulk, info, callDeadline);
+        case eAtomUInt8: return MakeTyped<unsigned char>(remote, bulk, info, callDeadline);
+        case eAtomInt8: return MakeTyped<signed char>(remote, bulk, info, callDeadline);
         default: return nullptr;
     }
 }
@@ -223,11 +223,12 @@ void i_SignalReceiver_impl::Cancel(CORBA::Long code) {
     Leave();
 }
 
-SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote, i_NET::RemoteSignal_ptr bulk) {
+SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote, i_NET::RemoteSignal_ptr bulk,
+                                               std::chrono::milliseconds callDeadline) {
     i_NET::SignalInfo_var info = remote->GetInfo();
     const bool readable = info->accessType == eAccessStream || info->accessType == eAccessDod;
     if (readable) {
-        if (SignalSourceSharedPtr source = MakeForType(remote, bulk, info.in())) return source;
+        if (SignalSourceSharedPtr source = MakeForType(remote, bulk, info.in(), callDeadline)) return source;
     }
     const std::int32_t atomType = ElementSize(info->atomType) > 0 || info->atomType == eAtomNone
                                       ? info->atomType

@@ -15,7 +15,12 @@ Connection::Connection(CallTarget target, Root root, std::string reference, CORB
       m_address(m_target.host + ":" + std::to_string(m_target.port)),
       m_reference(std::move(reference)),
       m_orb(CORBA::ORB::_duplicate(orb)),
-      m_registry(registry) {}
+      m_registry(registry) {
+    // The ORB keeps the deadline: a call that gets no answer in time ends
+    // with CORBA::TIMEOUT, and its connection is closed.
+    if (!CORBA::is_nil(m_registry))
+        omniORB::setClientCallTimeout(m_registry, static_cast<CORBA::ULong>(ClientDeadlines().call.count()));
+}
 
 i_NET::Registry_var Connection::QuickRegistry() {
     // Made from the URI again: a timeout set on it must not reach the
@@ -27,7 +32,8 @@ i_NET::Registry_var Connection::QuickRegistry() {
         try {
             CORBA::Object_var object = m_orb->string_to_object(m_reference.c_str());
             m_quickRegistry = i_NET::Registry::_unchecked_narrow(object);
-            omniORB::setClientCallTimeout(m_quickRegistry, QuickMillis);
+            omniORB::setClientCallTimeout(m_quickRegistry,
+                                          static_cast<CORBA::ULong>(ClientDeadlines().quick.count()));
         } catch (const CORBA::Exception& e) {
             throw istd::Exception("Cannot make a reference to the registry at " + m_address + ": " + e._name(), true);
         }
@@ -108,17 +114,8 @@ std::string SystemText(const CORBA::SystemException& e) {
 
 }  // namespace
 
-void RethrowTranslated(const Connection& connection, bool timedOut) {
+void RethrowTranslated(const Connection& connection) {
     const std::string registry = "Registry at " + connection.Address();
-    if (timedOut) {
-        try {
-            throw;
-        } catch (const CORBA::SystemException&) {
-            throw istd::Exception(registry + " did not answer in time", true);
-        } catch (...) {
-            // An answer that came as the deadline passed: translated below.
-        }
-    }
     try {
         throw;
     } catch (const istd::Exception&) {

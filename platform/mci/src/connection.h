@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "call_deadline.h"
+#include "deadlines.h"
 #include "idl/registry.hh"
 #include "istd/exception.h"
+#include "library.h"
 #include "mci/mci.h"
-#include "velnor/wire.h"
 
 namespace mci::detail {
 
@@ -36,6 +36,7 @@ public:
 
 class Connection {
 public:
+    // Calls through `registry` give up after the call deadline.
     Connection(CallTarget target, Root root, std::string reference, CORBA::ORB_ptr orb,
                i_NET::Registry_ptr registry);
 
@@ -49,16 +50,15 @@ public:
         if (m_released) throw istd::Exception("The registry library was shut down", true);
         return call(m_registry.in());
     }
-    // A reference of its own whose calls give up after `QuickMillis`: for
-    // checks and clean-up that must not hold a caller for long.
+    // A reference of its own whose calls give up after the quick deadline:
+    // for checks and clean-up that must not hold a caller for long.
     i_NET::Registry_var QuickRegistry();
-    static constexpr unsigned long QuickMillis = velnor::wire::c_quickDeadline.count();
     // Drops the object references (before the ORB goes away).
     void Release();
 
     const std::string& Host() const { return m_target.host; }
     std::int32_t Port() const { return m_target.port; }
-    // The sockets the calls use, for their deadline.
+    // Where the calls go.
     const CallTarget& Target() const { return m_target; }
     Root GetRoot() const { return m_root; }
     // "HOST:PORT", as messages name the registry.
@@ -104,22 +104,17 @@ private:
 // Turns the exception being handled (CORBA system exceptions, the
 // registry's user exceptions, anything else) into istd::Exception naming
 // the registry. The one place where remote failures get their texts.
-// `timedOut`: the call's deadline ended it, whatever system exception the
-// ORB raised for the closed connection.
-[[noreturn]] void RethrowTranslated(const Connection& connection, bool timedOut = false);
+[[noreturn]] void RethrowTranslated(const Connection& connection);
 
-// The deadline of a call made through Remote.
-constexpr std::chrono::milliseconds c_callDeadline = velnor::wire::c_callDeadline;
-
-// Runs one remote call on the connection's registry within the call
-// deadline; every failure leaves as istd::Exception.
+// Runs one remote call on the connection's registry (within the call
+// deadline, which the ORB keeps on the reference); every failure leaves as
+// istd::Exception.
 template <class F>
 auto Remote(const Connection& connection, F&& call) -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
-    CallDeadline deadline(connection.Target());
     try {
         return connection.WithRegistry(call);
     } catch (...) {
-        RethrowTranslated(connection, deadline.Expired());
+        RethrowTranslated(connection);
     }
 }
 

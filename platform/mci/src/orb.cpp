@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "connection.h"
+#include "deadlines.h"
 #include "istd/exception.h"
 #include "istd/signal_handler.h"
 #include "velnor/wire.h"
@@ -46,13 +47,12 @@ CORBA::ORB_ptr OrbRuntime::OrbIfAlive() {
 
 void OrbRuntime::StartLocked(const std::string& host) {
     const std::string endpoint = CallbackEndpoint(host);
-    const std::string connectTimeout = std::to_string(velnor::wire::c_connectTimeout.count());
+    const std::string connectTimeout = std::to_string(ClientDeadlines().connect.count());
     const std::string maxMessage = std::to_string(velnor::wire::c_maxMessageBytes);
     const char* options[][2] = {
         {"clientConnectTimeOutPeriod", connectTimeout.c_str()},
-        // No clientCallTimeOutPeriod: the ORB would poll the socket before
-        // every send and receive. Registry calls get their deadline from
-        // the call watchdog; other references set theirs on the reference.
+        // No clientCallTimeOutPeriod: each reference the library calls
+        // through gets its deadline set on it.
         // Large arrays travel in one message; the server allows the same.
         {"giopMaxMsgSize", maxMessage.c_str()},
         // Every reference comes from a corbaloc URI and is used at once:
@@ -74,7 +74,6 @@ void OrbRuntime::StartLocked(const std::string& host) {
     } catch (const CORBA::Exception& e) {
         throw istd::Exception(std::string("The CORBA runtime could not start: ") + e._name(), true);
     }
-    StartCallWatchdog(c_callDeadline);
 }
 
 PortableServer::POA_ptr OrbRuntime::SinkPoaLocked() {
@@ -119,7 +118,6 @@ void OrbRuntime::Shutdown() {
     m_shutDown = true;
     ReleaseConnectionsLocked();
     m_sinkPoa = PortableServer::POA::_nil();
-    StopCallWatchdog();
     if (CORBA::is_nil(m_orb)) return;
     try {
         // Waits for deliveries in progress; deletes the sink servants.

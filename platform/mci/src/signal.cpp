@@ -1,5 +1,6 @@
 // Signal sources on signal nodes.
 #include "connection.h"
+#include "deadlines.h"
 #include "istd/exception.h"
 #include "isig/remote.h"
 #include "library.h"
@@ -21,7 +22,7 @@ std::string SignalKey(const Node& node) {
 i_NET::RemoteSignal_ptr SignalAt(CORBA::ORB_ptr orb, const std::string& uri) {
     CORBA::Object_var object = orb->string_to_object(uri.c_str());
     i_NET::RemoteSignal_var remote = i_NET::RemoteSignal::_unchecked_narrow(object);
-    omniORB::setClientCallTimeout(remote, static_cast<CORBA::ULong>(detail::c_callDeadline.count()));
+    omniORB::setClientCallTimeout(remote, static_cast<CORBA::ULong>(detail::ClientDeadlines().call.count()));
     return remote._retn();
 }
 
@@ -32,7 +33,7 @@ isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const
     CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
     i_NET::RemoteSignal_var remote = SignalAt(orb, uri);
     i_NET::RemoteSignal_var bulk = tcpUri.empty() ? i_NET::RemoteSignal::_nil() : SignalAt(orb, tcpUri);
-    return isig::CreateRemoteSignalSource(remote.in(), bulk.in());
+    return isig::CreateRemoteSignalSource(remote.in(), bulk.in(), detail::ClientDeadlines().call);
 }
 
 }  // namespace

@@ -95,9 +95,10 @@ velnor::test::RunResult RunRove(const velnor::test::RegistryServer& server, std:
 }
 
 std::unique_ptr<velnor::test::Child> StartRove(const velnor::test::RegistryServer& server,
-                                               std::vector<std::string> args) {
+                                               std::vector<std::string> args,
+                                               const velnor::test::RunOptions& options) {
     args.insert(args.begin(), {velnor::test::BinPath("velnor-rove"), "signal", "--port", server.PortText()});
-    return std::make_unique<velnor::test::Child>(args);
+    return std::make_unique<velnor::test::Child>(args, options);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

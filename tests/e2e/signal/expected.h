@@ -30,7 +30,8 @@ velnor::test::RunResult RunRove(const velnor::test::RegistryServer& server, std:
 
 // Starts velnor-rove in the background against the server.
 std::unique_ptr<velnor::test::Child> StartRove(const velnor::test::RegistryServer& server,
-                                               std::vector<std::string> args);
+                                               std::vector<std::string> args,
+                                               const velnor::test::RunOptions& options = {});
 
 // The lines of `text` (without their line ends).
 std::vector<std::string> Lines(const std::string& text);

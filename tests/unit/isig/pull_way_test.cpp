@@ -114,5 +114,43 @@ TEST(PullWayChooser, ALeadInIsNotTimedAndOnlyComesBeforeTheFirstTrial) {
     EXPECT_EQ(again.back(), 0u);
 }
 
+// --- how long a pull may take ---
+
+struct LimitCase {
+    const char* name;
+    bool readers;                   // a give-up time is known
+    Clock::duration fromNow;        // the readers give up this long from now
+    bool never;                     // ... or never (no time-out)
+    std::chrono::milliseconds limit;
+    bool cut;
+};
+
+class PullTimeTest : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(PullTimeTest, CutsPullsAtTheReadersGiveUpTime) {
+    const LimitCase& c = GetParam();
+    const Clock::time_point now = Clock::now();
+    const PullTime time(std::chrono::milliseconds(1000),
+                        c.readers ? PullTime::GiveUpTime([&] { return c.never ? Clock::time_point::max() : now + c.fromNow; })
+                                  : PullTime::GiveUpTime());
+    bool cut = !c.cut;
+    EXPECT_EQ(time.Limit(now, cut), c.limit);
+    EXPECT_EQ(cut, c.cut);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, PullTimeTest,
+    ::testing::Values(LimitCase{"NoReaders", false, {}, false, std::chrono::milliseconds(1000), false},
+                      LimitCase{"NeverGiveUp", true, {}, true, std::chrono::milliseconds(1000), false},
+                      LimitCase{"AfterTheDeadline", true, std::chrono::seconds(5), false,
+                                std::chrono::milliseconds(1000), false},
+                      // Rounded up: the pull does not end before they give up.
+                      LimitCase{"BeforeTheDeadline", true, microseconds(300200), false,
+                                std::chrono::milliseconds(301), true},
+                      LimitCase{"GivenUpAlready", true, -std::chrono::milliseconds(1), false,
+                                std::chrono::milliseconds(0), true},
+                      LimitCase{"GivingUpNow", true, {}, false, std::chrono::milliseconds(0), true}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace isig::test

@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,8 +25,35 @@
 
 #include "idl/signal.hh"
 #include "isig/codes.h"
+#include "velnor/wire.h"
 
 namespace isig {
+
+// How long a call to a remote signal may take unless its source was told
+// otherwise (the deadline set on its reference).
+constexpr std::chrono::milliseconds c_defaultCallDeadline = velnor::wire::c_callDeadline;
+
+// How long a pull may take: the signal's call deadline, cut short at the
+// time the stream's readers give up waiting for a block (no one would take
+// a block that came later, and a reader that gives up must not wait for a
+// pull to a server that stopped answering).
+class PullTime {
+public:
+    using Clock = std::chrono::steady_clock;
+    using GiveUpTime = std::function<Clock::time_point()>;
+
+    explicit PullTime(std::chrono::milliseconds callDeadline = c_defaultCallDeadline, GiveUpTime readersGiveUp = {})
+        : m_callDeadline(callDeadline), m_readersGiveUp(std::move(readersGiveUp)) {}
+
+    // The time-out of a pull that starts at `now`: zero when the readers
+    // have given up already. `cut` tells whether it ends at their give-up
+    // time rather than at the call deadline.
+    std::chrono::milliseconds Limit(Clock::time_point now, bool& cut) const;
+
+private:
+    std::chrono::milliseconds m_callDeadline;
+    GiveUpTime m_readersGiveUp;
+};
 
 // Which way of pulling a stream's blocks is fastest, found out by trying.
 // Pulls in flight ahead overlap the server's work with the reader's only
@@ -68,15 +96,20 @@ private:
     std::vector<Clock::duration> m_perBlock;  // of each way's last trial
 };
 
-// One Pull: the server's code, or eRemoteFailed for a CORBA exception
-// (traced with `name`).
+// One Pull within the time `time` gives (set on `remote`, which only the
+// calling thread may use): the server's code; eNoData, with a block of no
+// atoms at `position`, when the readers have given up before or during the
+// pull; eRemoteFailed for a CORBA exception (traced with `name`).
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
-                        i_NET::Block_var& block, const std::string& name);
+                        i_NET::Block_var& block, const std::string& name, const PullTime& time = PullTime());
 
 class PullAhead {
 public:
     // Starts the depth - 1 pullers; they pull nothing until the first Take.
-    PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name);
+    // Every pull keeps within `time`; each puller calls through a reference
+    // of its own to the signal, so that its time-out is its own.
+    PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name,
+              PullTime time = PullTime());
     // Waits for the pulls in flight to return and joins the pullers.
     ~PullAhead();
     PullAhead(const PullAhead&) = delete;
@@ -108,10 +141,11 @@ private:
     // The position of the next pull; counts it.
     std::uint64_t IssueLocked();
 
-    const i_NET::RemoteSignal_var m_remote;
+    const i_NET::RemoteSignal_var m_remote;  // the reader's own pulls
     const std::uint32_t m_blockAtoms;
     const std::uint32_t m_depth;
     const std::string m_name;
+    const PullTime m_time;
 
     mutable std::mutex m_lock;  // guards everything below
     std::condition_variable m_changed;

@@ -6,6 +6,7 @@
 #include <omniORB4/CORBA.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -88,14 +89,16 @@ private:
     PortableServer::ObjectId_var m_id;
 };
 
-// A data-on-demand source. Keeps the remote signal reference and the set
-// of its open clients.
+// A data-on-demand source. Keeps the remote signal reference (whose calls
+// give up after `callDeadline`) and the set of its open clients.
 template <class TRAITS>
 class DataOnDemandRemoteSource : public TypedSignalSource<TRAITS> {
 public:
-    DataOnDemandRemoteSource(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits)
+    DataOnDemandRemoteSource(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits,
+                             std::chrono::milliseconds callDeadline = c_defaultCallDeadline)
         : TypedSignalSource<TRAITS>(std::move(name), std::move(traits)),
-          m_remote(i_NET::RemoteSignal::_duplicate(remote)) {}
+          m_remote(i_NET::RemoteSignal::_duplicate(remote)),
+          m_callDeadline(callDeadline) {}
 
     std::int32_t SignalAccessType() const override { return eAccessDod; }
     SignalStatistics GetStatistics() const override {
@@ -104,6 +107,8 @@ public:
 
     // Borrowed; callers duplicate it to keep it.
     i_NET::RemoteSignal_ptr GetRemote() const { return m_remote.in(); }
+    // How long a call through the reference may take.
+    std::chrono::milliseconds GetCallDeadline() const { return m_callDeadline; }
 
     // A share of this source (throws std::bad_weak_ptr when it is not shared).
     std::shared_ptr<DataOnDemandRemoteSource> GetSharedPtr() {
@@ -126,6 +131,7 @@ public:
 
 private:
     const i_NET::RemoteSignal_var m_remote;
+    const std::chrono::milliseconds m_callDeadline;
     mutable std::mutex m_clientsLock;  // guards m_clients
     std::set<SignalClientBase*> m_clients;
     std::atomic<std::uint64_t> m_atomsRead{0};
@@ -137,7 +143,10 @@ private:
 // the signal's reference or, for blocks of c_bulkBlockBytes and more, over
 // `bulk`, another reference to the same signal by another transport (nil
 // when there is none): whichever of these ways proves fastest
-// (PullWayChooser). A depth of 1 pulls one block at a time.
+// (PullWayChooser). A depth of 1 pulls one block at a time. No pull lasts
+// beyond the time the readers give up waiting (PullTime): once they have,
+// the stream ends their reads with eNoData and stops, so that a reader's
+// time-out is kept whatever the server does.
 template <class TRAITS>
 class RemoteStream : public Stream<TRAITS> {
 public:
@@ -148,8 +157,10 @@ public:
     static constexpr std::uint64_t c_bulkBlockBytes = 1024 * 1024;
 
     RemoteStream(i_NET::RemoteSignal_ptr remote, std::string name, TRAITS traits, std::uint32_t blockSize,
-                 std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil())
+                 std::uint32_t pullDepth = c_defaultPullDepth, i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
+                 std::chrono::milliseconds callDeadline = c_defaultCallDeadline)
         : Stream<TRAITS>(std::move(name), std::move(traits), eDispatcherThread),
+          m_time(callDeadline, [this] { return this->ReadersGiveUpTime(); }),
           m_blockSize(blockSize > 0 ? blockSize : 1),
           m_pullDepth(pullDepth > 0 ? pullDepth : 1),
           m_trialBlocks(TrialBlocks(BlockBytes())),
@@ -163,7 +174,10 @@ public:
     std::uint32_t GetBlockSize() override { return m_blockSize; }
 
 protected:
-    void StartSource() override { m_next = i_NET::POSITION_NEWEST; }
+    void StartSource() override {
+        m_next = i_NET::POSITION_NEWEST;
+        m_waiting = false;
+    }
 
     // The pullers end with the dispatcher: none outlives a dispatch.
     void EndSource() override {
@@ -173,6 +187,16 @@ protected:
     SuccessCode_e ReadBlock(Array<TRAITS>& array, SignalMeta& meta) override {
         i_NET::Block_var block;
         const SuccessCode_e code = Fetch(block);
+        if (code == eNoData && this->ReadersGiveUpTime() <= PullTime::Clock::now()) {
+            ISIG_TRACE(2, this->GetName() << ": No block before the readers' time-out.");
+            this->CancelAllClients(eNoData);
+            return eNoData;
+        }
+        m_waiting = code == eNoData;
+        // The block the server chose stays the one to wait for; asking for
+        // the newest again would chase a block that is never complete.
+        if (code == eNoData && m_next == i_NET::POSITION_NEWEST && block->info.atomCount == 0)
+            m_next = block->info.position;
         if (code != eSuccess) return code;
         const TRAITS& traits = this->GetTraits();
         const std::uint64_t room = std::uint64_t{m_blockSize} * traits.GetAtomSize();
@@ -247,8 +271,10 @@ private:
     }
 
     SuccessCode_e Fetch(i_NET::Block_var& block) {
-        if (m_next == i_NET::POSITION_NEWEST)
-            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName());
+        // A block not produced yet is asked for again, one pull at a time:
+        // pulls ahead of it would only wait as well.
+        if (m_next == i_NET::POSITION_NEWEST || m_waiting)
+            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName(), m_time);
         const Way way = ChooseWay();
         const SuccessCode_e code = PullBy(way, block);
         if (code != eRemoteFailed || way.remote == 0) return code;
@@ -272,9 +298,9 @@ private:
 
     SuccessCode_e PullBy(const Way& way, i_NET::Block_var& block) {
         i_NET::RemoteSignal_ptr remote = m_remotes[way.remote].in();
-        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName());
+        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName(), m_time);
         std::unique_ptr<PullAhead>& ahead = m_ahead[way.remote];
-        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName());
+        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName(), m_time);
         return ahead->Take(m_next, block);
     }
 
@@ -287,6 +313,7 @@ private:
         m_way = 0;
     }
 
+    const PullTime m_time;
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
     const std::uint32_t m_trialBlocks;
@@ -294,6 +321,7 @@ private:
     std::vector<i_NET::RemoteSignal_var> m_remotes;  // the signal's own reference first
     std::vector<Way> m_ways;
     std::uint64_t m_next = i_NET::POSITION_NEWEST;
+    bool m_waiting = false;  // the last pull found its block not produced yet
     std::uint32_t m_way = 0;
     std::vector<std::unique_ptr<PullAhead>> m_ahead;  // by remote, made on first use
     PullWayChooser m_chooser;
@@ -303,8 +331,10 @@ private:
 // stream or data-on-demand source of its atom type. A signal whose atom or
 // access type the library does not read gives a source that only reports
 // those types. A stream may also pull over `bulk`, the same signal by
-// another transport (nil for none). CORBA exceptions are left to the caller.
+// another transport (nil for none). `callDeadline` is the call time-out set
+// on both references. CORBA exceptions are left to the caller.
 SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote,
-                                               i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil());
+                                               i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
+                                               std::chrono::milliseconds callDeadline = c_defaultCallDeadline);
 
 }  // namespace isig

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -53,33 +54,40 @@ public:
         return eSuccess;
     }
 
+    using Clock = std::chrono::steady_clock;
+
     // Takes the oldest block, waiting until one arrives, the queue is
     // closed or the time-out (if set) passes. A closed queue gives its
     // status even when blocks remain; the time-out gives eNoData.
     SuccessCode_e Pop(PairPtr& block) {
         std::unique_lock<std::mutex> lock(m_lock);
-        const auto ready = [this] { return m_status != eSuccess || !m_blocks.empty(); };
-        const std::uint64_t timeoutMs = m_timeoutMs;
-        if (timeoutMs == 0) {
-            m_ready.wait(lock, ready);
-        } else if (!m_ready.wait_until(lock, Deadline(timeoutMs), ready)) {
-            return eNoData;
-        }
-        if (m_status != eSuccess) return m_status;
-        block = std::move(m_blocks.front());
-        m_blocks.pop_front();
-        return eSuccess;
+        return PopLocked(lock, block, m_timeoutMs == 0 ? Clock::time_point::max() : Deadline(m_timeoutMs));
+    }
+
+    // As Pop, waiting until `until` at the most (the queue's time-out
+    // does not apply).
+    SuccessCode_e PopUntil(PairPtr& block, Clock::time_point until) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return PopLocked(lock, block, until);
     }
 
     // As above, copying the block's atoms into `array` and its metadata into `meta`.
     SuccessCode_e Pop(Array<TRAITS>& array, SignalMeta& meta) {
         PairPtr block;
-        const SuccessCode_e code = Pop(block);
-        if (code != eSuccess) return code;
-        const Array<TRAITS>& source = block->GetArray();
-        array = Array<TRAITS>::CopyOf(source.GetTraits(), source.Data(), source.GetAtomCount());
-        meta = block->GetMeta();
-        return eSuccess;
+        return CopyOut(Pop(block), block, array, meta);
+    }
+    SuccessCode_e PopUntil(Array<TRAITS>& array, SignalMeta& meta, Clock::time_point until) {
+        PairPtr block;
+        return CopyOut(PopUntil(block, until), block, array, meta);
+    }
+
+    // When the reader gives up waiting for a block: the end of the wait it
+    // is in, or a time-out from now when it is not waiting;
+    // time_point::max() when it has no time-out.
+    Clock::time_point GiveUpTime() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_waitingUntil) return *m_waitingUntil;
+        return m_timeoutMs == 0 ? Clock::time_point::max() : Deadline(m_timeoutMs);
     }
 
     // Opens the queue again for a new reader: drops held blocks, clears the status.
@@ -126,10 +134,34 @@ public:
 private:
     // Far time-outs are cut to about a century, so that adding them to the
     // clock cannot overflow.
-    static std::chrono::steady_clock::time_point Deadline(std::uint64_t milliseconds) {
+    static Clock::time_point Deadline(std::uint64_t milliseconds) {
         constexpr std::uint64_t c_maxMs = 100ULL * 366 * 24 * 3600 * 1000;
         const auto wait = std::chrono::milliseconds(static_cast<std::int64_t>(std::min(milliseconds, c_maxMs)));
-        return std::chrono::steady_clock::now() + wait;
+        return Clock::now() + wait;
+    }
+
+    SuccessCode_e PopLocked(std::unique_lock<std::mutex>& lock, PairPtr& block, Clock::time_point until) {
+        const auto ready = [this] { return m_status != eSuccess || !m_blocks.empty(); };
+        if (until == Clock::time_point::max()) {
+            m_ready.wait(lock, ready);
+        } else {
+            m_waitingUntil = until;
+            const bool arrived = m_ready.wait_until(lock, until, ready);
+            m_waitingUntil.reset();
+            if (!arrived) return eNoData;
+        }
+        if (m_status != eSuccess) return m_status;
+        block = std::move(m_blocks.front());
+        m_blocks.pop_front();
+        return eSuccess;
+    }
+
+    static SuccessCode_e CopyOut(SuccessCode_e code, const PairPtr& block, Array<TRAITS>& array, SignalMeta& meta) {
+        if (code != eSuccess) return code;
+        const Array<TRAITS>& source = block->GetArray();
+        array = Array<TRAITS>::CopyOf(source.GetTraits(), source.Data(), source.GetAtomCount());
+        meta = block->GetMeta();
+        return eSuccess;
     }
 
     const TRAITS m_traits;
@@ -141,6 +173,7 @@ private:
     std::deque<PairPtr> m_blocks;
     SuccessCode_e m_status = eSuccess;
     std::uint64_t m_timeoutMs = 0;
+    std::optional<Clock::time_point> m_waitingUntil;  // while a Pop with an end waits
     std::uint64_t m_total = 0;
     std::uint64_t m_rejected = 0;
 };

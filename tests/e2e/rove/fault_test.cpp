@@ -1,0 +1,139 @@
+// Runs that meet a registry which stops answering (SIGSTOP) end by
+// themselves within a wide bound, with the registry's time-out error and
+// status 1, over TCP and over the local socket, however the runtime
+// directory is spelled; an interrupt ends the benchmark at once.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "rove_case.h"
+#include "support/faults.h"
+
+namespace {
+
+using velnor::test::FixturePath;
+using velnor::test::RegistryServer;
+
+bool IsSocket(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// Sockets bound to `path`: the listening one, and one per accepted
+// connection (which shows its listener's path).
+int SocketsAt(const std::string& path) {
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string field, last;
+        while (fields >> field) last = field;
+        if (last == path) ++count;
+    }
+    return count;
+}
+
+struct RuntimeDirCase {
+    const char* name;
+    const char* serverSuffix;  // appended to the server's runtime directory
+    const char* clientSuffix;  // appended to the tool's; null: another, empty directory (TCP)
+};
+
+void PrintTo(const RuntimeDirCase& c, std::ostream* os) { *os << c.name; }
+
+class StoppedRegistryTest : public ::testing::TestWithParam<RuntimeDirCase> {};
+
+// The tool connects and looks its nodes up, then waits for the value to
+// write on a pipe; the registry is stopped before the value comes. The
+// write and the read after it each end at the deadline.
+TEST_P(StoppedRegistryTest, WriteAndReadEndWithTheTimeout) {
+    const RuntimeDirCase& c = GetParam();
+    const std::string dir = velnor::test::TempDir();
+    const velnor::test::ScopedEnvironment runtime("VELNOR_RUNTIME_DIR", dir + c.serverSuffix);
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string socket = dir + "/velnor-registryd-" + server.PortText() + ".sock";
+    ASSERT_TRUE(IsSocket(socket)) << socket;
+
+    velnor::test::ValuePipe pipe(velnor::test::TempDir() + "/value");
+    velnor::test::RunOptions options;
+    const std::string clientDir = c.clientSuffix ? dir + c.clientSuffix : velnor::test::TempDir();
+    options.env = velnor::test::FaultEnvironment({{"VELNOR_RUNTIME_DIR", clientDir}});
+    velnor::test::Child rove({velnor::test::BinPath("velnor-rove"), "--port", server.PortText(),
+                              "actions.target=@" + pipe.Path(), "scalars.label"},
+                             options);
+    ASSERT_TRUE(pipe.WaitForReader(velnor::test::c_faultBound)) << rove.Err();
+    // The tool found the server's socket exactly when it looked in the same
+    // directory, whatever the slashes.
+    EXPECT_EQ(SocketsAt(socket) > 1, c.clientSuffix != nullptr);
+    {
+        const velnor::test::PausedServer paused(server);
+        pipe.WriteAndClose("7");
+        ASSERT_EQ(rove.Wait(velnor::test::c_faultBound), 1) << rove.Err();
+    }
+    const std::string timeout = "Error: Registry at 127.0.0.1:" + server.PortText() + " did not answer in time\n";
+    EXPECT_EQ(rove.Err(), timeout + timeout);
+    EXPECT_EQ(rove.Out(), "scalars.label: \n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RuntimeDirectories, StoppedRegistryTest,
+    ::testing::Values(RuntimeDirCase{"Tcp", "", nullptr}, RuntimeDirCase{"LocalSocket", "", ""},
+                      RuntimeDirCase{"ToolWithTrailingSlash", "", "/"},
+                      RuntimeDirCase{"ServerWithTrailingSlash", "/", ""},
+                      RuntimeDirCase{"BothWithSlashes", "//", "/"}),
+    [](const ::testing::TestParamInfo<RuntimeDirCase>& info) { return std::string(info.param.name); });
+
+enum class BenchFault { Stop, Interrupt };
+
+struct BenchCase {
+    const char* name;
+    BenchFault fault;
+    std::string err;  // PORT stands for the server's port
+};
+
+void PrintTo(const BenchCase& c, std::ostream* os) { *os << c.name; }
+
+class BenchFaultTest : public ::testing::TestWithParam<BenchCase> {};
+
+// The fault strikes once the benchmark has begun (its trace scope is open).
+TEST_P(BenchFaultTest, EndsTheRunAtOnce) {
+    const BenchCase& c = GetParam();
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string trace = velnor::test::TempDir() + "/trace";
+    velnor::test::RunOptions options;
+    options.env = velnor::test::FaultEnvironment();
+    velnor::test::Child rove(
+        {velnor::test::BinPath("velnor-rove"), "bench", "--port", server.PortText(), "--debug", trace, "4"}, options);
+    ASSERT_TRUE(velnor::test::WaitForFileText(trace, "void Benchmark(mci::Node&): > enter", velnor::test::c_faultBound))
+        << rove.Err();
+    std::optional<velnor::test::PausedServer> paused;
+    if (c.fault == BenchFault::Stop) paused.emplace(server);
+    if (c.fault == BenchFault::Interrupt) rove.Signal(SIGINT);
+    ASSERT_EQ(rove.Wait(velnor::test::c_faultBound), 1) << rove.Err();
+    std::string err = c.err;
+    if (const auto port = err.find("PORT"); port != std::string::npos) err.replace(port, 4, server.PortText());
+    EXPECT_EQ(rove.Err(), err);
+    // Lines already written stay; none is cut.
+    std::istringstream lines(rove.Out());
+    std::string line;
+    for (const std::string label : {"GetValue(std::string)/s: ", "SetValue(int32_t)/s: ", "DumpSubTree * 200: "}) {
+        if (!std::getline(lines, line)) break;
+        EXPECT_EQ(line.rfind(label, 0), 0u) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BenchFaultTest,
+    ::testing::Values(BenchCase{"StoppedRegistry", BenchFault::Stop,
+                                "Registry at 127.0.0.1:PORT did not answer in time\n"},
+                      BenchCase{"Interrupt", BenchFault::Interrupt, "Caught signal during the benchmark\n"}),
+    [](const ::testing::TestParamInfo<BenchCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
