@@ -144,6 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "WARNING: invalid usage. This command does not support setting value for node. Node path: "
                  "'scalars.count='. Ignoring.\n",
                  0},
+        // A leading "+" is part of a number: +1 is dump (its -l is known), +10 is Now.
+        RoveCase{"signedCommandNumber", {"+1", "-l", "0"}, "", "Node not found: +1\n", 1},
+        RoveCase{"signedModeNumber", {"signal", "--mode", "+10", "scalars.count"}, "",
+                 "signal: not a signal node: rove-host.scalars.count\n", 1},
         RoveCase{"modeNumberTooWide", {"signal", "--mode", "4294967297", "scalars.count"}, "", "Invalid enum value\n",
                  1},
         RoveCase{"modeUnknown", {"signal", "--mode", "Later", "scalars.count"}, "", "Invalid integer value\n", 1},
