@@ -30,12 +30,12 @@ bool IsSocket(const std::string& path) {
 
 // The host goes into a URI: only name and address characters, so that
 // nothing in it can add addresses or change the object key.
-void CheckAddress(const std::string& host, std::int32_t port) {
-    const bool valid = !host.empty() && host.size() <= 255 &&
-                       host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:") ==
-                           std::string::npos;
-    if (!valid) throw istd::Exception("Invalid registry host name: " + host, true);
-    if (port <= 0 || port > 65535) throw istd::Exception("Invalid registry port: " + std::to_string(port), true);
+bool IsValidAddress(const std::string& host, std::int32_t port) {
+    const bool validHost =
+        !host.empty() && host.size() <= 255 &&
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:") ==
+            std::string::npos;
+    return validHost && port > 0 && port <= 65535;
 }
 
 }  // namespace
@@ -163,12 +163,14 @@ void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
     const std::string address = host.empty() ? DefaultHost() : host;
     const std::int32_t number = port == 0 ? DefaultPort() : port;
-    detail::CheckAddress(address, number);
+    // An address no registry can have is a failed connection like any
+    // other: the caller tests IsValid.
+    if (!detail::IsValidAddress(address, number)) return Node();
     const detail::ConnectionKey key{address, number, static_cast<std::int32_t>(root)};
     auto& cache = detail::ConnectionCache::Instance();
-    std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);
-    if (!connection) connection = detail::MakeConnection(address, number, root);
     try {
+        std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);
+        if (!connection) connection = detail::MakeConnection(address, number, root);
         Node rootNode = detail::RootOf(connection);
         if (!fresh) cache.Keep(key, connection);
         return rootNode;

@@ -184,6 +184,35 @@ TEST_F(Frame, ConnectionBroken) {
                             "Connection to 127.0.0.1:1/platform is broken.\n", 1);
 }
 
+// An address no registry can have is a failed connection: the frame's own
+// words and status 1; completion prints nothing and succeeds.
+TEST_F(Frame, UnusableAddressIsABrokenConnection) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* appPort;  // VELNOR_APP_PORT, or null
+        std::string out;
+        std::string err;
+        int status;
+    };
+    const Case cases[] = {
+        {{"vals.one"}, "0xffffffff", "", "Connection to :-1/application is broken.\n", 1},
+        {{"info", "--port", "70000"}, nullptr, "", "Connection to :70000/application is broken.\n", 1},
+        {{"dump", "--host", "127.0.0.1/registry-platform", "--port", "1"}, nullptr, "",
+         "Connection to 127.0.0.1/registry-platform:1/application is broken.\n", 1},
+        {{"dump", "--host", "a,omniunix:/tmp/x"}, nullptr, "", "Connection to a,omniunix:/tmp/x/application is broken.\n",
+         1},
+        {{"--port", "70000", "--complete", ""}, nullptr, "", "", 0},
+        {{"--port", "70000", "--complete", "x", "a.b"}, nullptr, "", "Invalid registry node handle (not connected)\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        RunOptions options;
+        if (c.appPort) options.env["VELNOR_APP_PORT"] = c.appPort;
+        rove_test::ExpectResult(RunRove(c.args, options), c.out, c.err, c.status);
+    }
+}
+
 TEST_F(Frame, AppPortFromEnvironment) {
     RunOptions options;
     options.env["VELNOR_APP_PORT"] = s_server->PortText();
