@@ -6,6 +6,7 @@ add_library(velnorrovecore STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_values.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_params.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_output.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-signal-output.cpp)
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(velnorrovecore PRIVATE ${VELNOR_WARNINGS})

@@ -23,6 +23,7 @@
 #include "istd/verinfo.h"
 #include "rove_commands.h"
 #include "rove_handlers.h"
+#include "rove_output.h"
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor-rove-listener.h"
@@ -40,16 +41,10 @@ bool g_outputFailureReported = false;
 
 // Standard output must hold everything the command wrote: a full disk or a
 // closed pipe is a failure, not a success.
-bool StandardOutputGood() {
-    std::cout.flush();
-    return std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-}
-
 void CheckStandardOutput() {
-    if (StandardOutputGood()) return;
-    const int error = errno;
+    if (rove_output::Good()) return;
     g_outputFailureReported = true;
-    throw istd::Exception(std::string("Can't write to standard output: ") + std::strerror(error), true);
+    throw istd::Exception(rove_output::FailureText(), true);
 }
 
 std::int32_t PortFromText(const std::string& text) {
@@ -311,6 +306,7 @@ int main(int argc, char** argv) {
     // A closed pipe must make writes fail (and the run end with status 1 and
     // a message), not kill the process half-way without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    rove_output::Install();
     bool ok = false;
     try {
         RoveCommandParser::CommandList commands;
@@ -330,9 +326,8 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << std::endl;
     }
     mci::Shutdown();
-    if (!StandardOutputGood()) {
-        if (!g_outputFailureReported)
-            std::cerr << "Can't write to standard output: " << std::strerror(errno) << std::endl;
+    if (!rove_output::Good()) {
+        if (!g_outputFailureReported) std::cerr << rove_output::FailureText() << std::endl;
         ok = false;
     }
     std::exit(ok ? 0 : 1);

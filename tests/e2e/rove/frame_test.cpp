@@ -338,4 +338,32 @@ TEST_F(Frame, StandardOutputFailures) {
         "Can't write to standard output: Broken pipe\n", 1);
 }
 
+// The cause reported is the one of the write that failed (here the first
+// one, the VELNOR_APP_PORT warning), whatever the command did after it.
+TEST_F(Frame, FailedWarningReportsItsOwnCause) {
+    const std::string port = " --port " + s_server->PortText();
+    const std::string full = "Can't write to standard output: No space left on device\n";
+    struct Case {
+        std::string args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"dump" + port, full},
+        {"access scalars.count" + port, full},
+        {"access arrays.one=5" + port, full},
+        {"listen --wait 0 scalars.count" + port, full},
+        {"--complete ''" + port, full},
+        {"info --port 1", "Connection to :1/application is broken.\n" + full},
+        {"help", full},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        RunOptions options;
+        options.env["VELNOR_APP_PORT"] = "12ab";
+        rove_test::ExpectResult(
+            velnor::test::Run({"/bin/sh", "-c", BinPath("velnor-rove") + " " + c.args + " >/dev/full"}, options), "",
+            c.err, 1);
+    }
+}
+
 }  // namespace
