@@ -193,7 +193,8 @@ void RunHandler(Selection& s, std::size_t i) {
 }
 
 // Sleeps the listening time, or pings the connection every ping period until
-// the listening time is over; a handled signal ends the wait at once.
+// the listening time is over; a handled signal, or a notification that could
+// not be written, ends the wait at once.
 void ListeningPhase(const mci::Node& root) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
