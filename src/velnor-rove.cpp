@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/lexical_cast.hpp>
 #include <boost/program_options/parsers.hpp>
 #include <boost/program_options/positional_options.hpp>
@@ -31,6 +34,32 @@
 #include "velnor-rove-signal-handler.h"
 
 namespace po = boost::program_options;
+
+namespace {
+
+// A standard descriptor that is closed at start would be taken by the next
+// file the process opens (the ORB's wake-up pipe, a socket, the trace file):
+// "@-" would then read that pipe for ever, and output would go into it. So
+// each closed one is opened on /dev/null before anything else can open a
+// file, against its use (the input for writing, the outputs for reading):
+// reading a closed input or writing a closed output still fails, with
+// EBADF, as it would have.
+void OccupyClosedStandardDescriptors(int, char**, char**) {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened < 0 || opened == fd) continue;
+        dup2(opened, fd);
+        close(opened);
+    }
+}
+
+}  // namespace
+
+// The executable's pre-initialisation array runs before the initialisers of
+// every library and of the program itself.
+__attribute__((section(".preinit_array"), used)) void (*const g_occupyStandardDescriptors)(int, char**, char**) =
+    OccupyClosedStandardDescriptors;
 
 namespace {
 

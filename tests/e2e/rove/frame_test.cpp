@@ -338,6 +338,37 @@ TEST_F(Frame, StandardOutputFailures) {
         "Can't write to standard output: Broken pipe\n", 1);
 }
 
+// A standard descriptor closed at start stays closed for the command: no
+// file opened later takes its number, so "@-" does not read the ORB's own
+// pipe (for ever) and output does not go into it.
+TEST(FrameClosedDescriptors, BehaveAsClosed) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string rove = BinPath("velnor-rove") + " --port " + server.PortText() + " ";
+    struct Case {
+        std::string command;
+        std::string out;
+        std::string err;
+        int status;
+    };
+    const Case cases[] = {
+        {"scalars.label=@- <&-", "", "Error: Can't read value from file -\n", 1},
+        {"arrays.ints=@- <&-", "", "Error: Can't read value from file -\n", 1},
+        {"scalars.label <&-", "scalars.label: hello world\n", "", 0},
+        {"scalars.label >&-", "", "Can't write to standard output: Bad file descriptor\n", 1},
+        {"nosuch 2>&-", "", "", 1},
+        {"scalars.label=@- <&- 2>&-", "", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        RunOptions options;
+        options.timeout = std::chrono::seconds(30);  // only stops a run that never ends
+        rove_test::ExpectResult(velnor::test::Run({"/bin/sh", "-c", rove + c.command}, options), c.out, c.err,
+                                c.status);
+    }
+    EXPECT_EQ(rove_test::Read(server, "scalars.label"), "scalars.label: hello world\n");
+    EXPECT_EQ(rove_test::Read(server, "arrays.ints"), "arrays.ints: [1,2,3,4]\n");
+}
+
 // The cause reported is the one of the write that failed (here the first
 // one, the VELNOR_APP_PORT warning), whatever the command did after it.
 TEST_F(Frame, FailedWarningReportsItsOwnCause) {
