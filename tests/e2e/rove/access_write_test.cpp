@@ -101,9 +101,24 @@ INSTANTIATE_TEST_SUITE_P(
         Good("stdinNumber", {"scalars.count=@-"}, "scalars.count", "12", "12"),
         Bad("stdinLineEnd", {"scalars.count=@-"}, "Bad cast from 12\n to int", "scalars.count", "-7", "12\n"),
         Good("stdinArray", {"arrays.ints=@-"}, "arrays.ints", "[4,5,6,7]", "4,5,6,7"),
-        // The whole text is split: a NUL byte does not cut the list short.
-        Bad("stdinNul", {"arrays.ints=@-"}, "Bad cast from 8\\0junk to int", "arrays.ints", "[1,2,3,4]",
-            std::string("5,6,7,8\0junk", 12)),
+        // An array's list ends at a NUL byte, whatever the element type.
+        Good("stdinNulEndsList", {"arrays.ints=@-"}, "arrays.ints", "[5,6,7,8]", std::string("5,6,7,8\0junk", 12)),
+        Good("nulEndsTextList", {"arrays.texts=@-"}, "arrays.texts", "[p,p]", std::string("p\0,q", 4)),
+        Good("nulEndsBoolList", {"arrays.bools=@-"}, "arrays.bools", "[false,false,false]",
+             std::string("false\0,true,true", 16)),
+        Bad("nulFirstLeavesNoItem", {"arrays.doubles=@-"}, "Wrong number of values", "arrays.doubles",
+            "[0.5,1.5,2.5]", std::string("\0" "1,2,3", 6)),
+        // A scalar gets the whole text: a text cannot hold a NUL, a number
+        // does not convert.
+        Bad("nulInText", {"scalars.label=@-"}, "Value of scalars.label contains a NUL byte (a text cannot hold one)",
+            "scalars.label", "hello world", std::string("ab\0cd", 5)),
+        Bad("nulInEnum", {"access", "scalars.mode=@-"},
+            "Value of scalars.mode contains a NUL byte (a text cannot hold one)", "scalars.mode", "slow",
+            std::string("fast\0", 5)),
+        Bad("nulInInt", {"scalars.count=@-"}, "Bad cast from 12\\0 to int", "scalars.count", "-7",
+            std::string("12\0", 3)),
+        Bad("nulInBool", {"scalars.flag=@-"}, "Bad cast from false\\0x to bool", "scalars.flag", "true",
+            std::string("false\0x", 7)),
         Bad("missingName", {"scalars.count=@"}, "Missing file name after @.", "scalars.count", "-7"),
         Bad("missingFile", {"scalars.count=@/nonexistent/value"}, "Can't read value from file /nonexistent/value",
             "scalars.count", "-7"),
