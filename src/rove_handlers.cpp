@@ -13,6 +13,7 @@
 #include "rove_format.h"
 #include "rove_params.h"
 #include "rove_values.h"
+#include "velnor/wire.h"
 
 // ---------------------------------------------------------------- info
 
@@ -162,7 +163,11 @@ void CheckRanges(const std::vector<idx_t>& ranges, std::uint32_t size) {
 // The items of a value text: for an array the list, which ends at a NUL
 // byte as a C string would; for a scalar the whole text.
 std::vector<std::string> ValueItems(std::string text, bool isArray) {
-    if (!isArray) return {std::move(text)};
+    if (!isArray) {
+        std::vector<std::string> whole;
+        whole.push_back(std::move(text));  // a list initialiser would copy it
+        return whole;
+    }
     const std::size_t nul = text.find('\0');
     if (nul != std::string::npos) text.resize(nul);
     return istd::TokenizeString(text, c_arrayIdxDelimiter);
@@ -176,12 +181,56 @@ void CheckTextItems(const std::vector<std::string>& items, const std::string& pa
             throw istd::Exception("Value of " + path + " contains a NUL byte (a text cannot hold one)", true);
 }
 
+// The bytes of the elements as they travel: the texts' lengths, or the
+// element count times the element's width.
+template <class T>
+std::uint64_t ElementBytes(const std::vector<T>& values, std::size_t first, std::size_t count) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        std::uint64_t bytes = 0;
+        for (std::size_t i = first; i < first + count; ++i) bytes += values[i].size();
+        return bytes;
+    } else {
+        return static_cast<std::uint64_t>(count) * sizeof(T);
+    }
+}
+
+// Besides its elements a message carries its own headers (well under
+// 1 KiB) and, for each text, its length word, its end and its alignment.
+constexpr std::uint64_t c_messageHeaderBytes = 1024;
+constexpr std::uint64_t c_textFramingBytes = 8;
+
+// Each range is written with one message, which neither side takes past
+// the message limit: a value that cannot fit is refused here, in plain
+// words, before anything is sent.
+template <class T>
+void CheckMessageSize(const std::string& path, const std::vector<T>& values, const std::vector<idx_t>& ranges) {
+    const std::uint64_t whole = ElementBytes(values, 0, values.size());
+    const std::uint64_t one = values.empty() ? 0 : ElementBytes(values, 0, 1);
+    const std::uint64_t framing = std::is_same_v<T, std::string> ? c_textFramingBytes : 0;
+    for (const auto& range : ranges) {
+        // A single value fills every element of a longer range.
+        const std::uint64_t bytes = range.count == values.size() ? whole : one * range.count;
+        if (bytes + framing * range.count + c_messageHeaderBytes > velnor::wire::c_maxMessageBytes)
+            throw istd::Exception("Value of " + path + " too large: " + std::to_string(bytes) + " bytes (the limit is " +
+                                      std::to_string(velnor::wire::c_maxMessageBytes) + ")",
+                                  true);
+    }
+}
+
+template <class T>
+std::vector<T> ConvertedItems(std::vector<std::string> items) {
+    if constexpr (std::is_same_v<T, std::string>)
+        return items;  // no copy of a large text
+    else
+        return ConvertValues<T>(items);
+}
+
 template <class T>
 void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
     const std::uint32_t size = node.GetSize();
-    const std::vector<std::string> items = ValueItems(ValueText(value), node.IsArray());
+    std::vector<std::string> items = ValueItems(ValueText(value), node.IsArray());
     if constexpr (std::is_same_v<T, std::string>) CheckTextItems(items, path);
-    const std::vector<T> values = ConvertValues<T>(items);
+    const std::vector<T> values = ConvertedItems<T>(std::move(items));
     const std::size_t n = values.size();
 
     std::vector<idx_t> ranges = ParseIndexes(index);
@@ -193,6 +242,7 @@ void SetNodeValue(const mci::Node& node, const std::string& path, const std::str
             if (range.count != n && n != 1) throw istd::Exception("Wrong number of values", true);
     }
     CheckRanges(ranges, size);
+    CheckMessageSize(path, values, ranges);
     for (const auto& range : ranges) {
         if (range.count == n)
             node.Set(values, range.start);

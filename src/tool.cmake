@@ -44,7 +44,7 @@ add_executable(velnor-rove
   ${ROVE_VERSION_SOURCE})
 add_dependencies(velnor-rove velnor-rove-version)
 target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnorisig velnoristd)
+target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnorisig velnoristd velnorwire)
 
 if(VELNOR_FUZZ)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")

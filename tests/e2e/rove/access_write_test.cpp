@@ -2,6 +2,8 @@
 // fresh server, so a failed write is seen to leave the node unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -130,6 +132,45 @@ TEST(AccessWriteFile, ValueFromFile) {
     std::ofstream(file) << "9,8,7,6";
     rove_test::ExpectRun(server, RoveCase{"file", {"arrays.ints=@" + file}, "", "", 0});
     EXPECT_EQ(rove_test::Read(server, "arrays.ints"), "arrays.ints: [9,8,7,6]\n");
+}
+
+// A value that cannot fit in one message is refused before it is sent, in
+// plain words, and the node keeps its value.
+TEST(AccessWriteLarge, RefusedBeforeSending) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string dir = velnor::test::TempDir();
+    const auto makeFile = [&](const std::string& name, std::size_t bytes) {
+        const std::string path = dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        const std::string chunk(1 << 20, 'x');
+        for (std::size_t left = bytes; left > 0; left -= std::min(left, chunk.size()))
+            out.write(chunk.data(), static_cast<std::streamsize>(std::min(left, chunk.size())));
+        return path;
+    };
+    const std::string big = makeFile("300MB.txt", 300000000);
+    const std::string half = makeFile("150MB.txt", 150000000);
+    // Twice this is a few hundred bytes under the limit: too little room
+    // for the message's own headers.
+    const std::string edge = makeFile("edge.txt", 134217700);
+    const std::string limit = " (the limit is 268435456)";
+    struct Case {
+        std::string argument;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"scalars.label=@" + big, "Value of scalars.label too large: 300000000 bytes" + limit},
+        {"arrays.texts[1]=@" + big, "Value of arrays.texts too large: 300000000 bytes" + limit},
+        // One item fills both elements: one message with both.
+        {"arrays.texts=@" + half, "Value of arrays.texts too large: 300000000 bytes" + limit},
+        {"arrays.texts=@" + edge, "Value of arrays.texts too large: 268435400 bytes" + limit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        rove_test::ExpectResult(velnor::test::Rove(server, {c.argument}), "", "Error: " + c.error + "\n", 1);
+    }
+    for (const auto& file : {big, half, edge}) std::remove(file.c_str());
+    EXPECT_EQ(rove_test::Read(server, "scalars.label"), "scalars.label: hello world\n");
+    EXPECT_EQ(rove_test::Read(server, "arrays.texts"), "arrays.texts: [a,b,c]\n");
 }
 
 // Every argument is processed; one failure makes the status 1.
