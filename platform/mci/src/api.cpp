@@ -1,8 +1,12 @@
 // Process set-up, connection and the connection check.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -28,6 +32,28 @@ bool IsSocket(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+// A socket in a directory others can write may have been planted there:
+// only a server running as this user or as root (the credentials of the
+// process that listens, as the kernel reports them) is trusted with the
+// calls. One connect, which never waits: a full backlog counts as no.
+bool IsTrustedServerSocket(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool trusted = false;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer)
+            trusted = peer.uid == geteuid() || peer.uid == 0;
+    }
+    close(fd);
+    return trusted;
+}
+
 // The host goes into a URI: only name and address characters, so that
 // nothing in it can add addresses or change the object key.
 bool IsValidAddress(const std::string& host, std::int32_t port) {
@@ -42,13 +68,14 @@ bool IsValidAddress(const std::string& host, std::int32_t port) {
 
 namespace {
 
-// The unix socket when a local server offers one.
+// The unix socket when a local server of this user (or root) offers one.
 CallTarget TargetOf(const std::string& host, std::int32_t port) {
     CallTarget target{host, port, ""};
     if (velnor::wire::IsLoopbackHost(host)) {
         std::string socket = velnor::wire::LocalSocketPath(static_cast<std::uint16_t>(port));
         // The URI syntax ends a socket path at ':' or ','.
-        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket)) target.unixPath = std::move(socket);
+        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket) && IsTrustedServerSocket(socket))
+            target.unixPath = std::move(socket);
     }
     return target;
 }
