@@ -2,6 +2,8 @@
 
 #include <iostream>
 #include <sstream>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "istd/exception.h"
@@ -12,6 +14,7 @@
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor-rove-signal-handler.h"
+#include "velnor/wire.h"
 
 // ---------------------------------------------------------------- info
 
@@ -158,15 +161,77 @@ void CheckRanges(const std::vector<idx_t>& ranges, std::uint32_t size) {
             throw istd::Exception("Array index out of range", true);
 }
 
+// The items of a value text: for an array the list, which ends at a NUL
+// byte as a C string would; for a scalar the whole text.
+std::vector<std::string> ValueItems(std::string text, bool isArray) {
+    if (!isArray) {
+        std::vector<std::string> whole;
+        whole.push_back(std::move(text));  // a list initialiser would copy it
+        return whole;
+    }
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    return istd::TokenizeString(text, c_arrayIdxDelimiter);
+}
+
+// A text travels as a CORBA string, which ends at its first NUL byte: a text
+// holding one would be stored cut short, so it is refused.
+void CheckTextItems(const std::vector<std::string>& items, const std::string& path) {
+    for (const auto& item : items)
+        if (item.find('\0') != std::string::npos)
+            throw istd::Exception("Value of " + path + " contains a NUL byte (a text cannot hold one)", true);
+}
+
+// The bytes of the elements as they travel: the texts' lengths, or the
+// element count times the element's width.
 template <class T>
-void SetNodeValue(const mci::Node& node, const std::string& value, const std::string& index) {
-    const std::string text = ValueText(value);
+std::uint64_t ElementBytes(const std::vector<T>& values, std::size_t first, std::size_t count) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        std::uint64_t bytes = 0;
+        for (std::size_t i = first; i < first + count; ++i) bytes += values[i].size();
+        return bytes;
+    } else {
+        return static_cast<std::uint64_t>(count) * sizeof(T);
+    }
+}
+
+// Besides its elements a message carries its own headers (well under
+// 1 KiB) and, for each text, its length word, its end and its alignment.
+constexpr std::uint64_t c_messageHeaderBytes = 1024;
+constexpr std::uint64_t c_textFramingBytes = 8;
+
+// Each range is written with one message, which neither side takes past
+// the message limit: a value that cannot fit is refused here, in plain
+// words, before anything is sent.
+template <class T>
+void CheckMessageSize(const std::string& path, const std::vector<T>& values, const std::vector<idx_t>& ranges) {
+    const std::uint64_t whole = ElementBytes(values, 0, values.size());
+    const std::uint64_t one = values.empty() ? 0 : ElementBytes(values, 0, 1);
+    const std::uint64_t framing = std::is_same_v<T, std::string> ? c_textFramingBytes : 0;
+    for (const auto& range : ranges) {
+        // A single value fills every element of a longer range.
+        const std::uint64_t bytes = range.count == values.size() ? whole : one * range.count;
+        if (bytes + framing * range.count + c_messageHeaderBytes > velnor::wire::c_maxMessageBytes)
+            throw istd::Exception("Value of " + path + " too large: " + std::to_string(bytes) + " bytes (the limit is " +
+                                      std::to_string(velnor::wire::c_maxMessageBytes) + ")",
+                                  true);
+    }
+}
+
+template <class T>
+std::vector<T> ConvertedItems(std::vector<std::string> items) {
+    if constexpr (std::is_same_v<T, std::string>)
+        return items;  // no copy of a large text
+    else
+        return ConvertValues<T>(items);
+}
+
+template <class T>
+void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
     const std::uint32_t size = node.GetSize();
-    // The whole text is split, NUL bytes included: an item with a NUL in it
-    // fails to convert instead of cutting the list short.
-    const std::vector<std::string> items =
-        node.IsArray() ? istd::TokenizeString(text, c_arrayIdxDelimiter) : std::vector<std::string>{text};
-    const std::vector<T> values = ConvertValues<T>(items);
+    std::vector<std::string> items = ValueItems(ValueText(value), node.IsArray());
+    if constexpr (std::is_same_v<T, std::string>) CheckTextItems(items, path);
+    const std::vector<T> values = ConvertedItems<T>(std::move(items));
     const std::size_t n = values.size();
 
     std::vector<idx_t> ranges = ParseIndexes(index);
@@ -178,6 +243,7 @@ void SetNodeValue(const mci::Node& node, const std::string& value, const std::st
             if (range.count != n && n != 1) throw istd::Exception("Wrong number of values", true);
     }
     CheckRanges(ranges, size);
+    CheckMessageSize(path, values, ranges);
     for (const auto& range : ranges) {
         if (range.count == n)
             node.Set(values, range.start);
@@ -186,39 +252,46 @@ void SetNodeValue(const mci::Node& node, const std::string& value, const std::st
     }
 }
 
+// The value and index texts of one access, with the node's path as given.
+struct AccessTexts {
+    const std::string& path;
+    const std::string& value;
+    const std::string& index;
+};
+
 template <class T>
-void ReadOrWrite(const mci::Node& node, const std::string& value, const std::string& index, bool& wrote) {
-    if (value.empty())
-        GetNodeValue<T>(node, index, wrote);
+void ReadOrWrite(const mci::Node& node, const AccessTexts& texts, bool& wrote) {
+    if (texts.value.empty())
+        GetNodeValue<T>(node, texts.index, wrote);
     else
-        SetNodeValue<T>(node, value, index);
+        SetNodeValue<T>(node, texts.path, texts.value, texts.index);
 }
 
 // False for a value type this tool does not know.
-bool AccessByType(const mci::Node& node, mci::enums::NodeValType_e type, const std::string& value,
-                  const std::string& index, bool& wrote) {
+bool AccessByType(const mci::Node& node, mci::enums::NodeValType_e type, const AccessTexts& texts, bool& wrote) {
     using namespace mci::enums;
     switch (type) {
-        case eBool: ReadOrWrite<bool>(node, value, index, wrote); return true;
-        case eInt32: ReadOrWrite<int>(node, value, index, wrote); return true;
-        case eUInt32: ReadOrWrite<unsigned int>(node, value, index, wrote); return true;
-        case eInt64: ReadOrWrite<long long>(node, value, index, wrote); return true;
-        case eUInt64: ReadOrWrite<unsigned long long>(node, value, index, wrote); return true;
-        case eDouble: ReadOrWrite<double>(node, value, index, wrote); return true;
-        case eFloat: ReadOrWrite<float>(node, value, index, wrote); return true;
+        case eBool: ReadOrWrite<bool>(node, texts, wrote); return true;
+        case eInt32: ReadOrWrite<int>(node, texts, wrote); return true;
+        case eUInt32: ReadOrWrite<unsigned int>(node, texts, wrote); return true;
+        case eInt64: ReadOrWrite<long long>(node, texts, wrote); return true;
+        case eUInt64: ReadOrWrite<unsigned long long>(node, texts, wrote); return true;
+        case eDouble: ReadOrWrite<double>(node, texts, wrote); return true;
+        case eFloat: ReadOrWrite<float>(node, texts, wrote); return true;
         case eString:
-        case eEnum: ReadOrWrite<std::string>(node, value, index, wrote); return true;
+        case eEnum: ReadOrWrite<std::string>(node, texts, wrote); return true;
         default: return false;
     }
 }
 
-void AccessValue(const mci::Node& node, const std::string& value, const std::string& index, bool& wrote) {
+void AccessValue(const mci::Node& node, const AccessTexts& texts, bool& wrote) {
+    const std::string& value = texts.value;
     const auto type = node.GetValueType();
     if (type == mci::enums::eNoValue) {
         if (!value.empty()) throw istd::Exception("Unable to set value for valueless node!", true);
         return;
     }
-    if (!AccessByType(node, type, value, index, wrote) && !value.empty()) {
+    if (!AccessByType(node, type, texts, wrote) && !value.empty()) {
         std::ostringstream message;
         message << "Unable to set value for node of unknown value type " << static_cast<int>(type) << "!";
         throw istd::Exception(message.str(), true);
@@ -242,7 +315,7 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
         if (IsExec(index))
             std::cout << (node.Execute() ? "done" : "failed") << std::endl;
         else
-            AccessValue(node, value, index, wrote);
+            AccessValue(node, AccessTexts{path, value, index}, wrote);
     } catch (...) {
         // The next node's line must not run into this one.
         if (wrote) std::cout << std::endl;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/lexical_cast.hpp>
@@ -127,6 +128,11 @@ std::string ReadFile(const std::string& name) {
         return content;
     }
     FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0 || !ReadAll(file.Get(), content)) ThrowUnreadable(name);
+    if (file.Get() < 0) ThrowUnreadable(name);
+    // A large value is read into its final place, not grown into it.
+    struct stat info {};
+    if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        content.reserve(static_cast<std::size_t>(info.st_size));
+    if (!ReadAll(file.Get(), content)) ThrowUnreadable(name);
     return content;
 }

@@ -6,6 +6,7 @@ add_library(velnorrovecore STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_values.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_params.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/rove_commands.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/rove_output.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/velnor-rove-signal-output.cpp)
 target_include_directories(velnorrovecore PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(velnorrovecore PRIVATE ${VELNOR_WARNINGS})
@@ -43,7 +44,7 @@ add_executable(velnor-rove
   ${ROVE_VERSION_SOURCE})
 add_dependencies(velnor-rove velnor-rove-version)
 target_compile_options(velnor-rove PRIVATE ${VELNOR_WARNINGS})
-target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnorisig velnoristd)
+target_link_libraries(velnor-rove PRIVATE velnorrovecore velnormci velnorisig velnoristd velnorwire)
 
 if(VELNOR_FUZZ)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")

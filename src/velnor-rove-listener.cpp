@@ -6,6 +6,7 @@
 #include "istd/exception.h"
 #include "istd/trace_statement.h"
 #include "rove_params.h"
+#include "velnor-rove-signal-handler.h"
 
 namespace {
 
@@ -91,6 +92,10 @@ void VelnorRoveListener::ReleaseSubscriptions() {
 void VelnorRoveListener::WriteLine(const std::string& line) {
     std::lock_guard<std::mutex> lock(m_outputLock);
     std::cout << line << std::endl;
+    // Nothing can be printed any more (the reader of a pipe has gone, the
+    // disk is full): the listening wait ends now, and the command frame
+    // reports the failure.
+    if (!std::cout.good()) sigHandler.EndWaits();
 }
 
 void Listen(mci::Node& node) {

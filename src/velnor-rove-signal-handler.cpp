@@ -37,6 +37,15 @@ void VelnorRoveSigHandler::Handle(int signal) {
         // its client closed or times out on its own.
     }
     m_signal.store(signal);
+    WakeWaiters();
+}
+
+void VelnorRoveSigHandler::EndWaits() {
+    m_waitsEnded.store(true);
+    WakeWaiters();
+}
+
+void VelnorRoveSigHandler::WakeWaiters() {
     {
         // Taken so that a waiter between its check and its sleep cannot miss
         // the notification.
@@ -59,7 +68,8 @@ int VelnorRoveSigHandler::Signal() const { return m_signal.load(); }
 
 bool VelnorRoveSigHandler::WaitForSignal(std::chrono::seconds timeout) {
     std::unique_lock<std::mutex> lock(m_waitLock);
-    return m_signalArrived.wait_until(lock, DeadlineAfter(timeout), [this] { return m_signal.load() != 0; });
+    return m_signalArrived.wait_until(lock, DeadlineAfter(timeout),
+                                      [this] { return m_signal.load() != 0 || m_waitsEnded.load(); });
 }
 
 void InstallSignalHandler() {

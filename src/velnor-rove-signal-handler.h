@@ -35,14 +35,22 @@ public:
     // The number of the last signal handled; 0 while none has arrived.
     int Signal() const;
 
-    // Sleeps until a signal has been handled or `timeout` has passed; true
-    // when a signal has arrived (also one handled before the call).
+    // Sleeps until a signal has been handled, EndWaits has been called or
+    // `timeout` has passed; true when the wait ended early (also for a
+    // signal or an EndWaits before the call).
     bool WaitForSignal(std::chrono::seconds timeout);
 
+    // Ends the wait in progress and every later one, as a signal would, for
+    // a reason of the command's own (its output is gone). Any thread.
+    void EndWaits();
+
 private:
+    void WakeWaiters();
+
     std::mutex m_clientLock;                        // guards m_client
     isig::SignalClientBase* m_client = nullptr;     // not owned
     std::atomic<int> m_signal{0};
+    std::atomic<bool> m_waitsEnded{false};
     std::mutex m_waitLock;                          // pairs with m_signalArrived
     std::condition_variable m_signalArrived;
 };

@@ -103,6 +103,43 @@ void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDema
     }
 }
 
+// The element type as the compiler spells it in a function's signature.
+template <class T>
+const char* SignatureTypeName();
+template <> const char* SignatureTypeName<double>() { return "double"; }
+template <> const char* SignatureTypeName<float>() { return "float"; }
+template <> const char* SignatureTypeName<unsigned long long>() { return "long long unsigned int"; }
+template <> const char* SignatureTypeName<long long>() { return "long long int"; }
+template <> const char* SignatureTypeName<unsigned int>() { return "unsigned int"; }
+template <> const char* SignatureTypeName<int>() { return "int"; }
+template <> const char* SignatureTypeName<unsigned short>() { return "short unsigned int"; }
+template <> const char* SignatureTypeName<short>() { return "short int"; }
+template <> const char* SignatureTypeName<unsigned char>() { return "unsigned char"; }
+template <> const char* SignatureTypeName<signed char>() { return "signed char"; }
+
+// A reader's signature text with its template argument, as in
+// "void PrintRemoteDod(isig::SignalSourceSharedPtr&) [with TRAITS =
+// isig::SignalTraits<double, isig::RuntimeDefined, 1u>]".
+template <class TRAITS>
+std::string WithTraits(const char* signature) {
+    return std::string(signature) + " [with TRAITS = isig::SignalTraits<" +
+           SignatureTypeName<typename TRAITS::Element_t>() + ", isig::RuntimeDefined, 1u>]";
+}
+
+// One text per atom type, kept for the process: a trace scope holds it.
+template <class TRAITS>
+const char* PrintRemoteDodSignature() {
+    static const std::string signature = WithTraits<TRAITS>("void PrintRemoteDod(isig::SignalSourceSharedPtr&)");
+    return signature.c_str();
+}
+
+template <class TRAITS>
+const char* PrintRemoteStreamSignature() {
+    static const std::string signature = WithTraits<TRAITS>("void PrintRemoteStream(isig::SignalSourceSharedPtr&)");
+    return signature.c_str();
+}
+
+// One pass of PrintRemoteStream; its trace is PrintRemoteStream's.
 template <class TRAITS>
 void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::Stream<TRAITS>& stream) {
     std::uint64_t remaining = g_params.size;
@@ -113,8 +150,7 @@ void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::Stream<TRAIT
             throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code), true);
         const isig::Array<TRAITS>& array = block->GetArray();
         const std::uint32_t atoms = array.GetAtomCount();
-        ISTD_TRACE(2, "void ReadStreamPass(isig::StreamClient<TRAITS>&, const isig::Stream<TRAITS>&)", c_traceFile,
-                   "remaining: " << remaining);
+        ISTD_TRACE(2, PrintRemoteStreamSignature<TRAITS>(), c_traceFile, "remaining: " << remaining);
         PrintBlock(array, static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, atoms)));
         if (atoms >= remaining) return;  // atoms beyond the pass are dropped
         remaining -= atoms;
@@ -173,10 +209,10 @@ int DumpSignalData(const void* buffer, std::uint32_t size, std::uint32_t count) 
 
 template <class TRAITS>
 void PrintRemoteDod(isig::SignalSourceSharedPtr& source) {
-    ISTD_TRACE_FNC("void PrintRemoteDod(isig::SignalSourceSharedPtr&)", c_traceFile);
+    ISTD_TRACE_FNC(PrintRemoteDodSignature<TRAITS>(), c_traceFile);
     const auto dod = std::dynamic_pointer_cast<isig::DataOnDemandRemoteSource<TRAITS>>(source);
     if (!dod) throw istd::Exception("signal: Can't connect to DOD signal.", true);
-    ISTD_TRACE(3, "void PrintRemoteDod(isig::SignalSourceSharedPtr&)", c_traceFile,
+    ISTD_TRACE(3, PrintRemoteDodSignature<TRAITS>(), c_traceFile,
                "Reading DOD: size " << g_params.size << " lmt: " << g_params.lmt << " offset: " << g_params.offset);
     // A block is counted in 32 bits: a larger size is refused, never cut.
     if (g_params.size > c_maxDodAtoms)
@@ -194,11 +230,11 @@ void PrintRemoteDod(isig::SignalSourceSharedPtr& source) {
 
 template <class TRAITS>
 void PrintRemoteStream(isig::SignalSourceSharedPtr& source) {
-    ISTD_TRACE_FNC("void PrintRemoteStream(isig::SignalSourceSharedPtr&)", c_traceFile);
+    ISTD_TRACE_FNC(PrintRemoteStreamSignature<TRAITS>(), c_traceFile);
     const auto stream = std::dynamic_pointer_cast<isig::RemoteStream<TRAITS>>(source);
     if (!stream) throw istd::Exception("signal: Can't connect to stream.", true);
     const std::uint32_t capacity = g_params.queueSize != 0 ? g_params.queueSize : c_defaultQueueAtomGroups;
-    ISTD_TRACE(2, "void PrintRemoteStream(isig::SignalSourceSharedPtr&)", c_traceFile,
+    ISTD_TRACE(2, PrintRemoteStreamSignature<TRAITS>(), c_traceFile,
                "read size: " << g_params.size << ", client queue capacity: " << capacity);
     isig::StreamClient<TRAITS> client(stream, "velnor-rove", capacity);
     ClientRegistration registration(client);

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/lexical_cast.hpp>
 #include <boost/program_options/parsers.hpp>
 #include <boost/program_options/positional_options.hpp>
@@ -23,6 +26,7 @@
 #include "istd/verinfo.h"
 #include "rove_commands.h"
 #include "rove_handlers.h"
+#include "rove_output.h"
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor-rove-listener.h"
@@ -33,6 +37,32 @@ namespace po = boost::program_options;
 
 namespace {
 
+// A standard descriptor that is closed at start would be taken by the next
+// file the process opens (the ORB's wake-up pipe, a socket, the trace file):
+// "@-" would then read that pipe for ever, and output would go into it. So
+// each closed one is opened on /dev/null before anything else can open a
+// file, against its use (the input for writing, the outputs for reading):
+// reading a closed input or writing a closed output still fails, with
+// EBADF, as it would have.
+void OccupyClosedStandardDescriptors(int, char**, char**) {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened < 0 || opened == fd) continue;
+        dup2(opened, fd);
+        close(opened);
+    }
+}
+
+}  // namespace
+
+// The executable's pre-initialisation array runs before the initialisers of
+// every library and of the program itself.
+__attribute__((section(".preinit_array"), used)) void (*const g_occupyStandardDescriptors)(int, char**, char**) =
+    OccupyClosedStandardDescriptors;
+
+namespace {
+
 // Access arguments that failed in this run; any of them makes the exit status 1.
 unsigned g_failedAccesses = 0;
 // A failed write to standard output is reported once.
@@ -40,16 +70,10 @@ bool g_outputFailureReported = false;
 
 // Standard output must hold everything the command wrote: a full disk or a
 // closed pipe is a failure, not a success.
-bool StandardOutputGood() {
-    std::cout.flush();
-    return std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-}
-
 void CheckStandardOutput() {
-    if (StandardOutputGood()) return;
-    const int error = errno;
+    if (rove_output::Good()) return;
     g_outputFailureReported = true;
-    throw istd::Exception(std::string("Can't write to standard output: ") + std::strerror(error), true);
+    throw istd::Exception(rove_output::FailureText(), true);
 }
 
 std::int32_t PortFromText(const std::string& text) {
@@ -198,7 +222,8 @@ void RunHandler(Selection& s, std::size_t i) {
 }
 
 // Sleeps the listening time, or pings the connection every ping period until
-// the listening time is over; a handled signal ends the wait at once.
+// the listening time is over; a handled signal, or a notification that could
+// not be written, ends the wait at once.
 void ListeningPhase(const mci::Node& root) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
@@ -311,6 +336,7 @@ int main(int argc, char** argv) {
     // A closed pipe must make writes fail (and the run end with status 1 and
     // a message), not kill the process half-way without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    rove_output::Install();
     bool ok = false;
     try {
         RoveCommandParser::CommandList commands;
@@ -330,9 +356,8 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << std::endl;
     }
     mci::Shutdown();
-    if (!StandardOutputGood()) {
-        if (!g_outputFailureReported)
-            std::cerr << "Can't write to standard output: " << std::strerror(errno) << std::endl;
+    if (!rove_output::Good()) {
+        if (!g_outputFailureReported) std::cerr << rove_output::FailureText() << std::endl;
         ok = false;
     }
     std::exit(ok ? 0 : 1);

@@ -26,7 +26,7 @@ public:
     DodClientBase(std::string name, const TRAITS& traits)
         : m_name(std::move(name)), m_traits(traits), m_queue(traits, m_name, c_queueCapacity) {
         if (m_traits.GetComponents() == 0)
-            istd::LoggedAssert(__FILE__, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: a_traits.GetComponents() > 0");
+            istd::LoggedAssert(ISIG_TRACE_SOURCE, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: a_traits.GetComponents() > 0");
         ISIG_TRACE(2, "Dod client, atom components: " << m_traits.GetComponents());
     }
 

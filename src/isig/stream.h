@@ -71,7 +71,7 @@ public:
         m_queues.push_back(&queue);
         if (state != eIdle) return eSuccess;
         if (m_queues.size() != 1)
-            istd::LoggedAssert(__FILE__, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: numberOfClients == 1");
+            istd::LoggedAssert(ISIG_TRACE_SOURCE, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: numberOfClients == 1");
         return StartDispatch(lock, queue);
     }
 
@@ -147,9 +147,7 @@ public:
             return;
         }
         if (code != eSuccess) {
-            if (istd::Log::m_enabled)
-                istd::Log::GetInstance().Error(this->GetName() + ": Terminating dispatch thread. Cause: " + ToString(code));
-            ISIG_TRACE(1, this->GetName() << ": Terminating dispatch thread. Cause: " << code);
+            istd::LogError(this->GetName() + ": Terminating dispatch thread. Cause: " + ToString(code));
             CancelAllClients(code);
         }
         Finish();
@@ -220,11 +218,11 @@ private:
              state = GetStreamState()) {
             if (state == eStopping) {
                 if (!m_queues.empty())
-                    istd::LoggedAssert(__FILE__, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: m_queues.size() == 0");
+                    istd::LoggedAssert(ISIG_TRACE_SOURCE, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: m_queues.size() == 0");
                 m_stopped.wait(lock);
             } else {
                 if (m_queues.size() != 1)
-                    istd::LoggedAssert(__FILE__, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: m_queues.size() == 1");
+                    istd::LoggedAssert(ISIG_TRACE_SOURCE, __LINE__, __PRETTY_FUNCTION__, "Assertion condition: m_queues.size() == 1");
                 m_started.wait(lock);
             }
         }

@@ -101,6 +101,8 @@ T FromString(const std::string& text) {
 template <>
 inline bool FromString<bool>(const std::string& text) {
     if (HasHexPrefix(text)) return HexTo<bool>(text);
+    // The message shows a NUL byte as \0 instead of ending there.
+    if (text.find('\0') != std::string::npos) detail::ThrowBadCast<bool>("Bad cast from ", text);
     return ToBool(text);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Levelled trace statements, function trace scopes and the two log routines.
+// Levelled trace statements and function trace scopes; the two log
+// routines (istd::LogCritical, istd::LogError) come with istd/log.h.
 //
 // A trace statement tests the trace file's active flag and the active level
 // before it builds its text, so a statement whose level is off costs one
@@ -43,16 +44,3 @@ inline void TraceWrite(int level, const char* function, const char* file, int li
 // A function trace scope, closed when the enclosing block is left.
 #define ISTD_TRACE_FNC(signature, file) ::istd::TraceFnc istdTraceFnc_((signature), (file), __LINE__)
 
-namespace istd {
-
-inline void LogCritical(const std::string& text) {
-    ISTD_TRACE(1, "void istd::LogCritical(const std::string&)", "core/shared/istd/log", text);
-    if (Log::m_enabled) Log::GetInstance().Critical(text);
-}
-
-inline void LogError(const std::string& text) {
-    ISTD_TRACE(1, "void istd::LogError(const std::string&)", "core/shared/istd/log", text);
-    if (Log::m_enabled) Log::GetInstance().Error(text);
-}
-
-}  // namespace istd

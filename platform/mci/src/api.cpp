@@ -1,8 +1,12 @@
 // Process set-up, connection and the connection check.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -28,27 +32,50 @@ bool IsSocket(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+// A socket in a directory others can write may have been planted there:
+// only a server running as this user or as root (the credentials of the
+// process that listens, as the kernel reports them) is trusted with the
+// calls. One connect, which never waits: a full backlog counts as no.
+bool IsTrustedServerSocket(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    bool trusted = false;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer)
+            trusted = peer.uid == geteuid() || peer.uid == 0;
+    }
+    close(fd);
+    return trusted;
+}
+
 // The host goes into a URI: only name and address characters, so that
 // nothing in it can add addresses or change the object key.
-void CheckAddress(const std::string& host, std::int32_t port) {
-    const bool valid = !host.empty() && host.size() <= 255 &&
-                       host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:") ==
-                           std::string::npos;
-    if (!valid) throw istd::Exception("Invalid registry host name: " + host, true);
-    if (port <= 0 || port > 65535) throw istd::Exception("Invalid registry port: " + std::to_string(port), true);
+bool IsValidAddress(const std::string& host, std::int32_t port) {
+    const bool validHost =
+        !host.empty() && host.size() <= 255 &&
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_:") ==
+            std::string::npos;
+    return validHost && port > 0 && port <= 65535;
 }
 
 }  // namespace
 
 namespace {
 
-// The unix socket when a local server offers one.
+// The unix socket when a local server of this user (or root) offers one.
 CallTarget TargetOf(const std::string& host, std::int32_t port) {
     CallTarget target{host, port, ""};
     if (velnor::wire::IsLoopbackHost(host)) {
         std::string socket = velnor::wire::LocalSocketPath(static_cast<std::uint16_t>(port));
         // The URI syntax ends a socket path at ':' or ','.
-        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket)) target.unixPath = std::move(socket);
+        if (socket.find_first_of(":,#") == std::string::npos && IsSocket(socket) && IsTrustedServerSocket(socket))
+            target.unixPath = std::move(socket);
     }
     return target;
 }
@@ -163,12 +190,14 @@ void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
     const std::string address = host.empty() ? DefaultHost() : host;
     const std::int32_t number = port == 0 ? DefaultPort() : port;
-    detail::CheckAddress(address, number);
+    // An address no registry can have is a failed connection like any
+    // other: the caller tests IsValid.
+    if (!detail::IsValidAddress(address, number)) return Node();
     const detail::ConnectionKey key{address, number, static_cast<std::int32_t>(root)};
     auto& cache = detail::ConnectionCache::Instance();
-    std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);
-    if (!connection) connection = detail::MakeConnection(address, number, root);
     try {
+        std::shared_ptr<detail::Connection> connection = fresh ? nullptr : cache.Find(key);
+        if (!connection) connection = detail::MakeConnection(address, number, root);
         Node rootNode = detail::RootOf(connection);
         if (!fresh) cache.Keep(key, connection);
         return rootNode;

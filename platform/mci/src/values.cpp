@@ -214,6 +214,14 @@ decltype(auto) VisitNodeType(const NodeFacts& node, F&& visit) {
     }
 }
 
+// A text travels as a CORBA string, which ends at its first NUL byte: one
+// with a NUL would be stored cut short, so it is refused before sending.
+void CheckSendable(const Text& text, const NodeFacts& node) {
+    if (text.find('\0') != Text::npos)
+        throw istd::Exception("A text for node " + node.DottedPath() + " contains a NUL byte, which it cannot carry",
+                              true);
+}
+
 // Each sequence is filled inside the union: setting a filled one would
 // copy it.
 template <class E>
@@ -313,7 +321,10 @@ i_NET::Value ValueAs(const T& element, const NodeFacts& node) {
     else if constexpr (std::is_same_v<E, unsigned long long>) value.u64(converted);
     else if constexpr (std::is_same_v<E, double>) value.f64(converted);
     else if constexpr (std::is_same_v<E, float>) value.f32(converted);
-    else value.s(converted.c_str());
+    else {
+        CheckSendable(converted, node);
+        value.s(converted.c_str());
+    }
     return value;
 }
 
@@ -344,6 +355,8 @@ namespace {
 template <class E, class T>
 i_NET::Values WrapAs(const std::vector<T>& elements, const NodeFacts& node) {
     if constexpr (std::is_same_v<E, T>) {
+        if constexpr (std::is_same_v<E, Text>)
+            for (const Text& text : elements) CheckSendable(text, node);
         return Wrap(elements);
     } else {
         return Wrap(ConvertAll<E>(elements, node));

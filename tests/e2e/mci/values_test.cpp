@@ -155,6 +155,12 @@ TEST_F(ValuesTest, RefusedWritesLeaveTheNodeUnchanged) {
         {"past the end", "limits.pair", [](const mci::Node& n) { n.Set(std::vector<int>{8, 9}, 1); }, "[1,2]"},
         {"text to int", "limits.checked", [](const mci::Node& n) { n.Set(std::vector<std::string>{"3x"}, 0); },
          "3"},
+        // A CORBA string would end at the NUL: the text is refused, not cut.
+        {"text with NUL", "scalars.label",
+         [](const mci::Node& n) { n.Set(std::vector<std::string>{std::string("ab\0cd", 5)}, 0); }, "hello world"},
+        {"texts with NUL", "arrays.texts",
+         [](const mci::Node& n) { n.Set(std::vector<std::string>{"x", std::string("y\0", 2)}, 0); },
+         "[alpha,beta,gamma]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

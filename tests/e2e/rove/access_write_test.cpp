@@ -2,6 +2,8 @@
 // fresh server, so a failed write is seen to leave the node unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -101,9 +103,24 @@ INSTANTIATE_TEST_SUITE_P(
         Good("stdinNumber", {"scalars.count=@-"}, "scalars.count", "12", "12"),
         Bad("stdinLineEnd", {"scalars.count=@-"}, "Bad cast from 12\n to int", "scalars.count", "-7", "12\n"),
         Good("stdinArray", {"arrays.ints=@-"}, "arrays.ints", "[4,5,6,7]", "4,5,6,7"),
-        // The whole text is split: a NUL byte does not cut the list short.
-        Bad("stdinNul", {"arrays.ints=@-"}, "Bad cast from 8\\0junk to int", "arrays.ints", "[1,2,3,4]",
-            std::string("5,6,7,8\0junk", 12)),
+        // An array's list ends at a NUL byte, whatever the element type.
+        Good("stdinNulEndsList", {"arrays.ints=@-"}, "arrays.ints", "[5,6,7,8]", std::string("5,6,7,8\0junk", 12)),
+        Good("nulEndsTextList", {"arrays.texts=@-"}, "arrays.texts", "[p,p]", std::string("p\0,q", 4)),
+        Good("nulEndsBoolList", {"arrays.bools=@-"}, "arrays.bools", "[false,false,false]",
+             std::string("false\0,true,true", 16)),
+        Bad("nulFirstLeavesNoItem", {"arrays.doubles=@-"}, "Wrong number of values", "arrays.doubles",
+            "[0.5,1.5,2.5]", std::string("\0" "1,2,3", 6)),
+        // A scalar gets the whole text: a text cannot hold a NUL, a number
+        // does not convert.
+        Bad("nulInText", {"scalars.label=@-"}, "Value of scalars.label contains a NUL byte (a text cannot hold one)",
+            "scalars.label", "hello world", std::string("ab\0cd", 5)),
+        Bad("nulInEnum", {"access", "scalars.mode=@-"},
+            "Value of scalars.mode contains a NUL byte (a text cannot hold one)", "scalars.mode", "slow",
+            std::string("fast\0", 5)),
+        Bad("nulInInt", {"scalars.count=@-"}, "Bad cast from 12\\0 to int", "scalars.count", "-7",
+            std::string("12\0", 3)),
+        Bad("nulInBool", {"scalars.flag=@-"}, "Bad cast from false\\0x to bool", "scalars.flag", "true",
+            std::string("false\0x", 7)),
         Bad("missingName", {"scalars.count=@"}, "Missing file name after @.", "scalars.count", "-7"),
         Bad("missingFile", {"scalars.count=@/nonexistent/value"}, "Can't read value from file /nonexistent/value",
             "scalars.count", "-7"),
@@ -115,6 +132,45 @@ TEST(AccessWriteFile, ValueFromFile) {
     std::ofstream(file) << "9,8,7,6";
     rove_test::ExpectRun(server, RoveCase{"file", {"arrays.ints=@" + file}, "", "", 0});
     EXPECT_EQ(rove_test::Read(server, "arrays.ints"), "arrays.ints: [9,8,7,6]\n");
+}
+
+// A value that cannot fit in one message is refused before it is sent, in
+// plain words, and the node keeps its value.
+TEST(AccessWriteLarge, RefusedBeforeSending) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string dir = velnor::test::TempDir();
+    const auto makeFile = [&](const std::string& name, std::size_t bytes) {
+        const std::string path = dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        const std::string chunk(1 << 20, 'x');
+        for (std::size_t left = bytes; left > 0; left -= std::min(left, chunk.size()))
+            out.write(chunk.data(), static_cast<std::streamsize>(std::min(left, chunk.size())));
+        return path;
+    };
+    const std::string big = makeFile("300MB.txt", 300000000);
+    const std::string half = makeFile("150MB.txt", 150000000);
+    // Twice this is a few hundred bytes under the limit: too little room
+    // for the message's own headers.
+    const std::string edge = makeFile("edge.txt", 134217700);
+    const std::string limit = " (the limit is 268435456)";
+    struct Case {
+        std::string argument;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"scalars.label=@" + big, "Value of scalars.label too large: 300000000 bytes" + limit},
+        {"arrays.texts[1]=@" + big, "Value of arrays.texts too large: 300000000 bytes" + limit},
+        // One item fills both elements: one message with both.
+        {"arrays.texts=@" + half, "Value of arrays.texts too large: 300000000 bytes" + limit},
+        {"arrays.texts=@" + edge, "Value of arrays.texts too large: 268435400 bytes" + limit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        rove_test::ExpectResult(velnor::test::Rove(server, {c.argument}), "", "Error: " + c.error + "\n", 1);
+    }
+    for (const auto& file : {big, half, edge}) std::remove(file.c_str());
+    EXPECT_EQ(rove_test::Read(server, "scalars.label"), "scalars.label: hello world\n");
+    EXPECT_EQ(rove_test::Read(server, "arrays.texts"), "arrays.texts: [a,b,c]\n");
 }
 
 // Every argument is processed; one failure makes the status 1.

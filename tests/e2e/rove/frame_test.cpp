@@ -144,6 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "WARNING: invalid usage. This command does not support setting value for node. Node path: "
                  "'scalars.count='. Ignoring.\n",
                  0},
+        // A leading "+" is part of a number: +1 is dump (its -l is known), +10 is Now.
+        RoveCase{"signedCommandNumber", {"+1", "-l", "0"}, "", "Node not found: +1\n", 1},
+        RoveCase{"signedModeNumber", {"signal", "--mode", "+10", "scalars.count"}, "",
+                 "signal: not a signal node: rove-host.scalars.count\n", 1},
         RoveCase{"modeNumberTooWide", {"signal", "--mode", "4294967297", "scalars.count"}, "", "Invalid enum value\n",
                  1},
         RoveCase{"modeUnknown", {"signal", "--mode", "Later", "scalars.count"}, "", "Invalid integer value\n", 1},
@@ -178,6 +182,35 @@ TEST_F(Frame, ConnectionBroken) {
     rove_test::ExpectResult(RunRove({"info", "--port", "1"}), "", "Connection to :1/application is broken.\n", 1);
     rove_test::ExpectResult(RunRove({"dump", "-h", "127.0.0.1", "-p", "1", "-P"}), "",
                             "Connection to 127.0.0.1:1/platform is broken.\n", 1);
+}
+
+// An address no registry can have is a failed connection: the frame's own
+// words and status 1; completion prints nothing and succeeds.
+TEST_F(Frame, UnusableAddressIsABrokenConnection) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* appPort;  // VELNOR_APP_PORT, or null
+        std::string out;
+        std::string err;
+        int status;
+    };
+    const Case cases[] = {
+        {{"vals.one"}, "0xffffffff", "", "Connection to :-1/application is broken.\n", 1},
+        {{"info", "--port", "70000"}, nullptr, "", "Connection to :70000/application is broken.\n", 1},
+        {{"dump", "--host", "127.0.0.1/registry-platform", "--port", "1"}, nullptr, "",
+         "Connection to 127.0.0.1/registry-platform:1/application is broken.\n", 1},
+        {{"dump", "--host", "a,omniunix:/tmp/x"}, nullptr, "", "Connection to a,omniunix:/tmp/x/application is broken.\n",
+         1},
+        {{"--port", "70000", "--complete", ""}, nullptr, "", "", 0},
+        {{"--port", "70000", "--complete", "x", "a.b"}, nullptr, "", "Invalid registry node handle (not connected)\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        RunOptions options;
+        if (c.appPort) options.env["VELNOR_APP_PORT"] = c.appPort;
+        rove_test::ExpectResult(RunRove(c.args, options), c.out, c.err, c.status);
+    }
 }
 
 TEST_F(Frame, AppPortFromEnvironment) {
@@ -303,6 +336,65 @@ TEST_F(Frame, StandardOutputFailures) {
     rove_test::ExpectResult(
         velnor::test::Run({"/usr/bin/python3", "-c", script, BinPath("velnor-rove"), "dump", "--port", s_server->PortText()}), "",
         "Can't write to standard output: Broken pipe\n", 1);
+}
+
+// A standard descriptor closed at start stays closed for the command: no
+// file opened later takes its number, so "@-" does not read the ORB's own
+// pipe (for ever) and output does not go into it.
+TEST(FrameClosedDescriptors, BehaveAsClosed) {
+    RegistryServer server(FixturePath("rove-values.yaml"));
+    const std::string rove = BinPath("velnor-rove") + " --port " + server.PortText() + " ";
+    struct Case {
+        std::string command;
+        std::string out;
+        std::string err;
+        int status;
+    };
+    const Case cases[] = {
+        {"scalars.label=@- <&-", "", "Error: Can't read value from file -\n", 1},
+        {"arrays.ints=@- <&-", "", "Error: Can't read value from file -\n", 1},
+        {"scalars.label <&-", "scalars.label: hello world\n", "", 0},
+        {"scalars.label >&-", "", "Can't write to standard output: Bad file descriptor\n", 1},
+        {"nosuch 2>&-", "", "", 1},
+        {"scalars.label=@- <&- 2>&-", "", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        RunOptions options;
+        options.timeout = std::chrono::seconds(30);  // only stops a run that never ends
+        rove_test::ExpectResult(velnor::test::Run({"/bin/sh", "-c", rove + c.command}, options), c.out, c.err,
+                                c.status);
+    }
+    EXPECT_EQ(rove_test::Read(server, "scalars.label"), "scalars.label: hello world\n");
+    EXPECT_EQ(rove_test::Read(server, "arrays.ints"), "arrays.ints: [1,2,3,4]\n");
+}
+
+// The cause reported is the one of the write that failed (here the first
+// one, the VELNOR_APP_PORT warning), whatever the command did after it.
+TEST_F(Frame, FailedWarningReportsItsOwnCause) {
+    const std::string port = " --port " + s_server->PortText();
+    const std::string full = "Can't write to standard output: No space left on device\n";
+    struct Case {
+        std::string args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"dump" + port, full},
+        {"access scalars.count" + port, full},
+        {"access arrays.one=5" + port, full},
+        {"listen --wait 0 scalars.count" + port, full},
+        {"--complete ''" + port, full},
+        {"info --port 1", "Connection to :1/application is broken.\n" + full},
+        {"help", full},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        RunOptions options;
+        options.env["VELNOR_APP_PORT"] = "12ab";
+        rove_test::ExpectResult(
+            velnor::test::Run({"/bin/sh", "-c", BinPath("velnor-rove") + " " + c.args + " >/dev/full"}, options), "",
+            c.err, 1);
+    }
 }
 
 }  // namespace

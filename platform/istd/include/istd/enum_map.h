@@ -79,9 +79,9 @@ E EnumCast(const std::string& text) {
     if (text.empty() || text.find('\0') != std::string::npos)
         throw Exception("Invalid integer value", true);
     const char* begin = text.c_str();
-    // strtoll accepts leading blanks and a "+"; a decimal cast of the whole
-    // text does not.
-    if (!(begin[0] == '-' || (begin[0] >= '0' && begin[0] <= '9')))
+    // A sign, then digits: strtoll would also skip leading blanks, which a
+    // decimal read of the whole text does not.
+    if (!(begin[0] == '-' || begin[0] == '+' || (begin[0] >= '0' && begin[0] <= '9')))
         throw Exception("Invalid integer value", true);
     char* end = nullptr;
     errno = 0;

@@ -178,8 +178,11 @@ void ExposeHiddenRegistry();
 void Shutdown();
 
 // A handle on the registry root; invalid (IsValid false) when nothing answers
-// at host:port within about two seconds. Empty host and port 0 select the
-// defaults. `fresh` asks for a new connection rather than a cached one.
+// at host:port within about two seconds, and for a host or port no registry
+// can have (a port outside 1..65535, a host with characters other than
+// letters, digits and ".-_:"). Never throws for an address. Empty host and
+// port 0 select the defaults. `fresh` asks for a new connection rather than
+// a cached one.
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh);
 
 // Checks the connection of a root handle: 0 the same server answers, 3 the
