@@ -384,7 +384,7 @@ private:
         if (node.type == ValueType::Enum && !Contains(*node.domain, text))
             Fail(scalar, "value '" + text + "' is not in the domain (" + istd::StringVecIntoString(*node.domain, ",") + ")");
         if (auto v = NumericElement(*parsed, 0)) {
-            if ((node.min && *v < *node.min) || (node.max && *v > *node.max))
+            if (!InRange(*v, node.min, node.max))
                 Fail(scalar, "value " + text + " is out of range " + RangeText(node.min, node.max));
         }
         return *parsed;

@@ -138,7 +138,7 @@ std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) 
         if (node.type == ValueType::Enum &&
             std::find(node.domain->begin(), node.domain->end(), text) == node.domain->end())
             return "value '" + text + "' is no longer in the domain";
-        if (auto v = NumericElement(*one, 0); v && ((node.min && *v < *node.min) || (node.max && *v > *node.max)))
+        if (auto v = NumericElement(*one, 0); v && !InRange(*v, node.min, node.max))
             return "value " + text + " is out of the node's range";
         std::visit(
             [&one](auto& target) {

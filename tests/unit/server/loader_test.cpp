@@ -148,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"    a: {type: enum, domain: [x, x]}\n", "t.yaml:4: domain value 'x' appears twice"},
         RefusedCase{"    a: {type: int32, type: int64}\n", "t.yaml:4: duplicate key 'type'"},
         RefusedCase{"    a: 5\n", "t.yaml:4: node 'a' must be a mapping of node keys"},
-        RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"}));
+        RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"},
+        RefusedCase{"    a: {type: double, min: 0, value: .nan}\n", "t.yaml:4: value .nan is out of range [0, inf]"}));
 
 TEST(Loader, TopLevelKeysAreChecked) {
     try {
