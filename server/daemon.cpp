@@ -125,10 +125,11 @@ Daemon::Daemon() : m_parts(std::make_unique<Parts>()) {}
 
 Daemon::~Daemon() { Stop(); }
 
-int Daemon::Start(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
+int Daemon::Load(const DaemonOptions& options, std::ostream& err) { return m_parts->Load(options, err); }
+
+int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
     Parts& p = *m_parts;
     p.runId = NewRunId();
-    if (int code = p.Load(options, err); code != c_exitOk) return code;
     const Tree& tree = p.store->GetTree();
     p.applicationNotifier = std::make_unique<Notifier>(tree);
     p.platformNotifier = std::make_unique<Notifier>(tree);

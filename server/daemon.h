@@ -29,9 +29,13 @@ public:
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
-    // Loads, listens and writes the ready line to `out`. Returns an exit
-    // code other than c_exitOk when it could not start (reason on `err`).
-    int Start(const DaemonOptions& options, std::ostream& out, std::ostream& err);
+    // Reads the tree and state files. Returns an exit code other than
+    // c_exitOk when it could not (reason on `err`). Creates nothing, so a
+    // stop request may end the process at any point of it.
+    int Load(const DaemonOptions& options, std::ostream& err);
+    // After Load: listens and writes the ready line to `out`; an exit code
+    // other than c_exitOk when it could not start serving.
+    int Serve(const DaemonOptions& options, std::ostream& out, std::ostream& err);
     // Stops delivery, updates and the ORB, and removes the socket file.
     void Stop();
 

@@ -68,7 +68,7 @@ void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue
     for (const auto& saved : values) {
         const Node& node = tree.nodes[saved.id];
         if (node.root != root) continue;
-        out << YAML::Key << istd::StringVecIntoString(node.relPath, ".") << YAML::Value << YAML::Flow;
+        out << YAML::Key << tree.DottedPath(node) << YAML::Value << YAML::Flow;
         EmitValue(out, node, saved.value);
     }
     out << YAML::EndMap;

@@ -1,4 +1,5 @@
 // Start, refusal of broken tree files and shutdown of the real process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -7,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 
 #include "raw_registry.h"
 #include "support/registry_server.h"
@@ -196,6 +199,113 @@ INSTANTIATE_TEST_SUITE_P(
             if (c == '-') c = '_';
         return name;
     });
+
+// Tree files made to exhaust the server: each is refused quickly, with the
+// file, the line where a limit was passed and the reason, and status 2.
+struct HostileTree {
+    const char* name;
+    // Writes the file into `dir` and gives its path.
+    std::function<std::string(const std::string& dir)> make;
+    // The message after "velnor-registryd: PATH" (":LINE: reason" or ": reason").
+    const char* message;
+};
+
+std::string WriteTree(const std::string& path, const std::string& nodes) {
+    std::ofstream(path) << "host: h\napplication:\n  nodes:\n" << nodes;
+    return path;
+}
+
+// Node vI is a list of two aliases of node vI-1: node 30 repeats 2^33 scalars.
+std::string NestedAliases(const std::string& dir) {
+    std::string nodes = "    v0: {type: int32, value: &a0 [1, 1]}\n";
+    for (int i = 1; i <= 30; ++i) {
+        const std::string n = std::to_string(i), p = std::to_string(i - 1);
+        nodes += "    v" + n + ": {type: int32, value: &a" + n + " [*a" + p + ", *a" + p + "]}\n";
+    }
+    return WriteTree(dir + "/laughs.yaml", nodes);
+}
+
+// A value of `levels` maps inside each other below node n (the document's
+// own maps are three levels).
+std::string NestedMaps(const std::string& dir, int levels) {
+    std::string value;
+    for (int i = 0; i < levels; ++i) value += "{a: ";
+    value += "1";
+    value.append(static_cast<std::size_t>(levels), '}');
+    return WriteTree(dir + "/nested.yaml", "    n: " + value + "\n");
+}
+
+std::string ManyElements(const std::string& dir, int count) {
+    std::string list = "1";
+    for (int i = 1; i < count; ++i) list += ",1";
+    return WriteTree(dir + "/many.yaml", "    big: {type: int32, value: [" + list + "]}\n");
+}
+
+std::string LargeFile(const std::string& dir) {
+    const std::string path = dir + "/large.yaml";
+    WriteTree(path, "    a: {type: int32}\n");
+    // Sparse: 64 MiB and one byte without writing them.
+    if (::truncate(path.c_str(), (64 << 20) + 1) != 0) throw std::runtime_error("truncate failed");
+    return path;
+}
+
+class Hostile : public ::testing::TestWithParam<HostileTree> {};
+
+TEST_P(Hostile, RefusedWithFileLineAndReason) {
+    const std::string path = GetParam().make(TempDir());
+    RunOptions options;
+    options.timeout = 60s;  // a tree that expands is refused at once; this only bounds a failure
+    const RunResult result = velnor::test::Run(ServerArgs(path), options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "velnor-registryd: " + path + GetParam().message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TreeFiles, Hostile,
+    ::testing::Values(
+        HostileTree{"nested_aliases", NestedAliases,
+                    ":19: the tree has more than 250000 nodes (aliases counted as often as they repeat)"},
+        HostileTree{"alias_inside_its_node",
+                    [](const std::string& dir) {
+                        return WriteTree(dir + "/cycle.yaml", "    a: {type: int32, value: &a [1, *a]}\n");
+                    },
+                    ":4: an alias stands inside the node it repeats"},
+        HostileTree{"too_many_elements", [](const std::string& dir) { return ManyElements(dir, 250000); },
+                    ":4: the tree has more than 250000 nodes (aliases counted as often as they repeat)"},
+        // At the limit the loader goes on (and finds the map no node).
+        HostileTree{"nesting_at_the_limit", [](const std::string& dir) { return NestedMaps(dir, 125); },
+                    ":4: unknown key 'a' (did you mean 'max'?)"},
+        HostileTree{"nesting_past_the_limit", [](const std::string& dir) { return NestedMaps(dir, 126); },
+                    ":4: nesting deeper than 128 levels"},
+        HostileTree{"nesting_5000", [](const std::string& dir) { return NestedMaps(dir, 5000); },
+                    ":4: nesting deeper than 128 levels"},
+        HostileTree{"larger_than_64_mib", LargeFile, ": the tree file is larger than 64 MiB"},
+        HostileTree{"endless_device", [](const std::string&) { return std::string("/dev/zero"); },
+                    ": the tree file is larger than 64 MiB"},
+        HostileTree{"directory", [](const std::string& dir) { return dir; },
+                    ": cannot read the tree file: Is a directory"}),
+    [](const ::testing::TestParamInfo<HostileTree>& info) { return std::string(info.param.name); });
+
+// A start blocked in reading the tree (a pipe nobody writes yet) still ends
+// on a stop signal.
+class StopWhileLoading : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopWhileLoading, EndsTheServer) {
+    const std::string fifo = TempDir() + "/tree.yaml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Child server(ServerArgs(fifo));
+    // Opening the pipe for writing waits until the server opened it to read.
+    const int writer = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    server.Signal(GetParam());
+    EXPECT_EQ(server.Wait(10s), 0);
+    ::close(writer);
+    EXPECT_EQ(server.Out(), "");
+    EXPECT_EQ(server.Err(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoading, ::testing::Values(SIGTERM, SIGINT));
 
 }  // namespace
 }  // namespace velnor::test
