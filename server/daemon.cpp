@@ -59,8 +59,9 @@ int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
         return c_exitBadInput;
     }
     if (options.stateFile.empty()) return c_exitOk;
-    auto state = std::make_unique<StateFile>(options.stateFile);
+    std::unique_ptr<StateFile> state;
     try {
+        state = std::make_unique<StateFile>(options.stateFile);
         store->Restore(state->Load(store->GetTree(), err));
     } catch (const std::exception& e) {
         err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;

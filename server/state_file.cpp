@@ -1,6 +1,8 @@
 #include "state_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <yaml-cpp/yaml.h>
 
@@ -9,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -97,6 +98,18 @@ private:
     int m_fd;
 };
 
+std::string ReadAll(int fd, const std::string& path) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Throw("cannot read the state file", path);
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
 void WriteAll(int fd, const std::string& text, const std::string& path) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -113,10 +126,26 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void SyncDirectory(const std::string& directory) {
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() < 0) Throw("cannot open directory", directory);
-    if (::fsync(dir.Get()) != 0) Throw("cannot sync directory", directory);
+std::string NameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name nobody can guess ahead: "NAME.tmp-" and 16 random hex digits.
+std::string TemporaryName(const std::string& name) {
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        random ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&random)) ^
+                  static_cast<std::uint64_t>(::getpid());
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
+    return name + ".tmp-" + suffix;
+}
+
+std::string FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a directory";
+    if (S_ISLNK(mode)) return "is a symbolic link (give the path of the file itself)";
+    return "is not a regular file";
 }
 
 // Why a saved entry no longer fits its node; empty when it fits.
@@ -162,31 +191,79 @@ std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& v
     return std::string(out.c_str()) + "\n";
 }
 
+StateFile::StateFile(std::string path) : m_path(std::move(path)), m_directory(DirectoryOf(m_path)), m_name(NameOf(m_path)) {
+    if (m_name.empty() || m_name == "." || m_name == "..") Refuse("names a directory");
+    m_directoryFd = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_directoryFd < 0) Refuse("cannot open its directory " + m_directory + ": " + std::strerror(errno));
+    struct stat directory {};
+    try {
+        if (::fstat(m_directoryFd, &directory) != 0) Refuse("cannot examine its directory: " + std::string(std::strerror(errno)));
+        if ((directory.st_mode & S_IWOTH) && !(directory.st_mode & S_ISVTX))
+            Refuse("its directory " + m_directory + " is writable by others without the sticky bit, so anyone could replace the file");
+        CheckExisting();
+    } catch (...) {
+        ::close(m_directoryFd);
+        throw;
+    }
+}
+
+StateFile::~StateFile() {
+    if (m_directoryFd >= 0) ::close(m_directoryFd);
+}
+
+void StateFile::Refuse(const std::string& reason) const { throw std::runtime_error(m_path + ": " + reason); }
+
+void StateFile::CheckExisting() const {
+    struct stat file {};
+    if (::fstatat(m_directoryFd, m_name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return;
+        Refuse(std::string("cannot examine it: ") + std::strerror(errno));
+    }
+    if (!S_ISREG(file.st_mode)) Refuse(FileKind(file.st_mode));
+    if (file.st_uid != ::geteuid()) Refuse("is owned by another user (uid " + std::to_string(file.st_uid) + ")");
+}
+
 void StateFile::Save(const Tree& tree, const std::vector<SavedValue>& values) const {
     const std::string text = Render(tree, values);
-    const std::string temp = m_path + ".tmp";
-    {
-        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (fd.Get() < 0) Throw("cannot create", temp);
-        WriteAll(fd.Get(), text, temp);
-        if (::fsync(fd.Get()) != 0) Throw("cannot sync", temp);
-        if (::close(fd.Release()) != 0) Throw("cannot close", temp);
+    std::string temp;
+    int created = -1;
+    // O_EXCL: a name that exists, whoever made it and whatever it points
+    // to, is never opened; O_NOFOLLOW: nor a link planted under it.
+    for (int attempt = 0; created < 0; ++attempt) {
+        temp = TemporaryName(m_name);
+        created = ::openat(m_directoryFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (created < 0 && (errno != EEXIST || attempt == 8)) Throw("cannot create a temporary file in", m_directory);
     }
-    if (::rename(temp.c_str(), m_path.c_str()) != 0) Throw("cannot replace", m_path);
-    SyncDirectory(DirectoryOf(m_path));
+    Fd fd(created);
+    const std::string tempPath = m_directory + "/" + temp;
+    try {
+        WriteAll(fd.Get(), text, tempPath);
+        if (::fsync(fd.Get()) != 0) Throw("cannot sync", tempPath);
+        if (::close(fd.Release()) != 0) Throw("cannot close", tempPath);
+        if (::renameat(m_directoryFd, temp.c_str(), m_directoryFd, m_name.c_str()) != 0) Throw("cannot replace", m_path);
+    } catch (...) {
+        ::unlinkat(m_directoryFd, temp.c_str(), 0);
+        throw;
+    }
+    if (::fsync(m_directoryFd) != 0) Throw("cannot sync directory", m_directory);
 }
 
 std::vector<SavedValue> StateFile::Load(const Tree& tree, std::ostream& warnings) const {
-    std::ifstream in(m_path);
-    if (!in) {
+    Fd fd(::openat(m_directoryFd, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         if (errno == ENOENT) return {};
+        if (errno == ELOOP) Refuse(FileKind(S_IFLNK));
         Throw("cannot read the state file", m_path);
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    // Checked again on what was opened: the name may have changed since.
+    struct stat file {};
+    if (::fstat(fd.Get(), &file) != 0) Throw("cannot read the state file", m_path);
+    if (!S_ISREG(file.st_mode)) Refuse(FileKind(file.st_mode));
+    if (file.st_uid != ::geteuid()) Refuse("is owned by another user (uid " + std::to_string(file.st_uid) + ")");
+    const std::string text = ReadAll(fd.Get(), m_path);
     YAML::Node document;
     try {
-        document = YAML::Load(text.str());
+        document = YAML::Load(text);
     } catch (const YAML::Exception& e) {
         throw std::runtime_error(m_path + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
     }

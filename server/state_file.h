@@ -16,7 +16,16 @@ struct SavedValue {
 
 class StateFile {
 public:
-    explicit StateFile(std::string path) : m_path(std::move(path)) {}
+    // Opens the state file's directory for the server's life, so that every
+    // save goes to the directory checked here. Refuses (std::runtime_error,
+    // "PATH: reason") a path that names a directory, a directory others may
+    // write to without the sticky bit (anyone could replace the file), and
+    // an existing state file that is no regular file of the server's user.
+    explicit StateFile(std::string path);
+    ~StateFile();
+    StateFile(const StateFile&) = delete;
+    StateFile& operator=(const StateFile&) = delete;
+
     const std::string& Path() const { return m_path; }
 
     // The saved values that still fit the tree. Entries for nodes that are
@@ -25,15 +34,22 @@ public:
     // std::runtime_error.
     std::vector<SavedValue> Load(const Tree& tree, std::ostream& warnings) const;
 
-    // Writes `values` (all persistent nodes) to a temporary file beside the
-    // state file, syncs it, renames it over the state file and syncs the
-    // directory. Throws std::runtime_error; the old file stays intact then.
+    // Writes `values` (all persistent nodes) to a temporary file created
+    // fresh beside the state file (never through a name someone else made),
+    // syncs it, renames it over the state file and syncs the directory.
+    // Throws std::runtime_error; the old file stays intact then.
     void Save(const Tree& tree, const std::vector<SavedValue>& values) const;
 
     static std::string Render(const Tree& tree, const std::vector<SavedValue>& values);
 
 private:
+    [[noreturn]] void Refuse(const std::string& reason) const;
+    void CheckExisting() const;
+
     std::string m_path;
+    std::string m_directory;
+    std::string m_name;  // the file's name inside m_directory
+    int m_directoryFd = -1;
 };
 
 }  // namespace velnor::server
