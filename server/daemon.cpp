@@ -63,6 +63,12 @@ int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
     try {
         state = std::make_unique<StateFile>(options.stateFile);
         store->Restore(state->Load(store->GetTree(), err));
+    } catch (const DamagedStateError& e) {
+        if (!options.discardDamagedState) {
+            err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;
+            return c_exitBadInput;
+        }
+        err << "velnor-registryd: warning: discarding the state file: " << e.what() << std::endl;
     } catch (const std::exception& e) {
         err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;
         return c_exitBadInput;

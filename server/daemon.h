@@ -15,6 +15,9 @@ struct DaemonOptions {
     std::string listen = "127.0.0.1";
     std::uint16_t port = 0;  // 0: a free port
     std::string stateFile;   // empty: nothing persists
+    // A damaged state file is set aside with a warning instead of stopping
+    // the start: the tree's values are served, the next save replaces it.
+    bool discardDamagedState = false;
 };
 
 // Exit codes of the program.

@@ -31,7 +31,10 @@ po::options_description Describe(DaemonOptions& options, unsigned& port) {
         ("listen,l", po::value(&options.listen)->value_name("ADDR")->default_value(options.listen),
          "Numeric IP address to listen on.")
         ("state,s", po::value(&options.stateFile)->value_name("FILE"),
-         "Keeps the values of persistent nodes in FILE across restarts.");
+         "Keeps the values of persistent nodes in FILE across restarts.")
+        ("discard-damaged-state", po::bool_switch(&options.discardDamagedState),
+         "When the state file is damaged (cut short, changed), serve the tree's values instead of refusing to "
+         "start; the next saved write replaces the file.");
     return description;
 }
 

@@ -7,10 +7,13 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -22,6 +25,55 @@ namespace velnor::server {
 namespace {
 
 const char* RootKey(Root root) { return root == Root::Application ? "application" : "platform"; }
+
+const std::string c_endLinePrefix = "# end of state, entries: ";
+const std::string c_endLineCrc = ", crc32: ";
+const std::string c_useDefaults = "; --discard-damaged-state starts from the tree's values instead";
+
+struct EndOfState {
+    std::size_t bodyBytes = 0;  // the bytes before the end line
+    std::uint64_t entries = 0;
+    std::uint32_t crc = 0;
+};
+
+bool Digits(const std::string& text, std::size_t from, std::size_t to, int base) {
+    if (from >= to) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (base == 10 ? !std::isdigit(static_cast<unsigned char>(text[i])) : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    return true;
+}
+
+// The end line of `text`, which must be its last line; nullopt when there
+// is none or it is not one.
+std::optional<EndOfState> FindEndLine(const std::string& text) {
+    if (text.empty() || text.back() != '\n') return std::nullopt;
+    const std::size_t previous = text.size() < 2 ? std::string::npos : text.rfind('\n', text.size() - 2);
+    const std::size_t start = previous == std::string::npos ? 0 : previous + 1;
+    const std::size_t end = text.size() - 1;
+    if (text.compare(start, c_endLinePrefix.size(), c_endLinePrefix) != 0) return std::nullopt;
+    const std::size_t count = start + c_endLinePrefix.size();
+    const std::size_t crcText = text.find(c_endLineCrc, count);
+    if (crcText == std::string::npos || crcText > end || !Digits(text, count, crcText, 10) || crcText - count > 18)
+        return std::nullopt;
+    const std::size_t crc = crcText + c_endLineCrc.size();
+    if (end - crc != 8 || !Digits(text, crc, end, 16)) return std::nullopt;
+    EndOfState found;
+    found.bodyBytes = start;
+    found.entries = std::stoull(text.substr(count, crcText - count));
+    found.crc = static_cast<std::uint32_t>(std::stoul(text.substr(crc, 8), nullptr, 16));
+    return found;
+}
+
+[[noreturn]] void Damaged(const std::string& path, const std::string& reason) {
+    throw DamagedStateError(path + reason + c_useDefaults);
+}
+
+// The most YAML nodes a state file of a tree within the tree limits holds:
+// each saved entry takes fewer than its node takes in the tree file.
+std::uint64_t StateNodeLimit() { return TreeLimits().nodes + 16; }
+// The document, a registry, an entry, a list value.
+constexpr int c_stateDepth = 4;
 
 // Texts that read back to the very same value (more digits than the
 // display texts of the client).
@@ -181,6 +233,27 @@ std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) 
 
 }  // namespace
 
+std::uint32_t Crc32(const std::string& text) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : text) crc = table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::string EndLine(std::size_t entries, const std::string& body) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(Crc32(body)));
+    return c_endLinePrefix + std::to_string(entries) + c_endLineCrc + crc + "\n";
+}
+
 std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& values) {
     YAML::Emitter out;
     out << YAML::Comment("velnor-registryd: values of persistent nodes, replaced on every change");
@@ -188,7 +261,8 @@ std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& v
     EmitRoot(out, tree, values, Root::Application);
     EmitRoot(out, tree, values, Root::Platform);
     out << YAML::EndMap;
-    return std::string(out.c_str()) + "\n";
+    const std::string body = std::string(out.c_str()) + "\n";
+    return body + EndLine(values.size(), body);
 }
 
 StateFile::StateFile(std::string path) : m_path(std::move(path)), m_directory(DirectoryOf(m_path)), m_name(NameOf(m_path)) {
@@ -260,27 +334,46 @@ std::vector<SavedValue> StateFile::Load(const Tree& tree, std::ostream& warnings
     if (::fstat(fd.Get(), &file) != 0) Throw("cannot read the state file", m_path);
     if (!S_ISREG(file.st_mode)) Refuse(FileKind(file.st_mode));
     if (file.st_uid != ::geteuid()) Refuse("is owned by another user (uid " + std::to_string(file.st_uid) + ")");
-    const std::string text = ReadAll(fd.Get(), m_path);
+    return Parse(ReadAll(fd.Get(), m_path), m_path, tree, warnings);
+}
+
+std::vector<SavedValue> StateFile::Parse(const std::string& text, const std::string& path, const Tree& tree,
+                                         std::ostream& warnings) {
+    const std::optional<EndOfState> end = FindEndLine(text);
+    if (!end) Damaged(path, ": has no valid end line (it was cut short, or not written by velnor-registryd)");
+    const std::string body = text.substr(0, end->bodyBytes);
+    if (Crc32(body) != end->crc)
+        Damaged(path, ": its content does not match the checksum of its end line (it was changed or damaged)");
     YAML::Node document;
     try {
-        document = YAML::Load(text);
+        CheckYamlLimits(body, path, StateNodeLimit(), c_stateDepth);
+        document = YAML::Load(body);
+    } catch (const LoadError& e) {
+        throw DamagedStateError(e.what() + c_useDefaults);
     } catch (const YAML::Exception& e) {
-        throw std::runtime_error(m_path + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
+        Damaged(path, ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
     }
+    if (!document.IsNull() && !document.IsMap()) Damaged(path, ": not a state file");
+    std::uint64_t held = 0;
+    for (Root root : {Root::Application, Root::Platform}) {
+        const YAML::Node entries = document.IsNull() ? YAML::Node() : document[RootKey(root)];
+        if (entries && entries.IsMap()) held += entries.size();
+    }
+    if (held != end->entries)
+        Damaged(path, ": its end line counts " + std::to_string(end->entries) + " entries, it holds " + std::to_string(held));
     std::vector<SavedValue> result;
     if (document.IsNull()) return result;
-    if (!document.IsMap()) throw std::runtime_error(m_path + ": not a state file");
     for (Root root : {Root::Application, Root::Platform}) {
         const YAML::Node entries = document[RootKey(root)];
         if (!entries || !entries.IsMap()) continue;
         for (const auto& entry : entries) {
-            const std::string path = entry.first.as<std::string>("");
-            const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(path, "."));
+            const std::string dotted = entry.first.as<std::string>("");
+            const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(dotted, "."));
             Elements parsed;
             const std::string why = id == 0 ? "the node no longer exists" : Misfit(tree.nodes[id], entry.second, parsed);
             if (!why.empty()) {
-                warnings << "velnor-registryd: warning: " << m_path << ": ignoring the saved value of " << RootKey(root)
-                         << " node " << path << ": " << why << "\n";
+                warnings << "velnor-registryd: warning: " << path << ": ignoring the saved value of " << RootKey(root)
+                         << " node " << dotted << ": " << why << "\n";
                 continue;
             }
             result.push_back({id, std::move(parsed)});

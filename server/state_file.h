@@ -1,7 +1,9 @@
 #pragma once
 // Values of persistent nodes kept across runs in a small YAML file that is
 // replaced atomically on every change.
+#include <cstdint>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,22 @@ struct SavedValue {
     NodeId id = 0;
     Elements value;
 };
+
+// A state file that is not whole: cut short, changed by hand, or not one
+// the server wrote. The text is "PATH: reason" (or "PATH:LINE: reason").
+class DamagedStateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// CRC-32 as zlib and gzip compute it (reflected polynomial 0xEDB88320).
+std::uint32_t Crc32(const std::string& text);
+
+// A state file is YAML followed by one end line,
+//   # end of state, entries: N, crc32: XXXXXXXX
+// where N counts the saved entries and XXXXXXXX is the CRC-32 of every byte
+// before the end line, in lower-case hexadecimal.
+std::string EndLine(std::size_t entries, const std::string& body);
 
 class StateFile {
 public:
@@ -30,9 +48,13 @@ public:
 
     // The saved values that still fit the tree. Entries for nodes that are
     // gone, no longer persistent, or changed type or size are skipped with a
-    // warning. A missing file gives nothing; an unreadable one throws
-    // std::runtime_error.
+    // warning. A missing file gives nothing; a damaged one (no valid end
+    // line, a content that does not match it, YAML that does not parse)
+    // throws DamagedStateError, an unreadable one std::runtime_error.
     std::vector<SavedValue> Load(const Tree& tree, std::ostream& warnings) const;
+    // The same from the file's text; `path` names it in messages.
+    static std::vector<SavedValue> Parse(const std::string& text, const std::string& path, const Tree& tree,
+                                         std::ostream& warnings);
 
     // Writes `values` (all persistent nodes) to a temporary file created
     // fresh beside the state file (never through a name someone else made),

@@ -25,6 +25,23 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
+// The end line a state file must close with: the entry count and the
+// CRC-32 (zlib's) of every byte before it.
+std::string Sealed(const std::string& body, int entries) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : body) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(crc ^ 0xFFFFFFFFu));
+    return body + "# end of state, entries: " + std::to_string(entries) + ", crc32: " + hex + "\n";
+}
+
+std::vector<std::string> StartArgs(const std::string& state) {
+    return {BinPath("velnor-registryd"), "--tree", FixturePath("server-basic.yaml"), "--port", "0", "--state", state};
+}
+
 TEST(Persistence, AcknowledgedWritesSurviveKill9) {
     const std::string state = TempDir() + "/state.yaml";
     RegistryServer server(FixturePath("server-basic.yaml"), {"--state", state});
@@ -65,26 +82,26 @@ TEST(Persistence, StateFileHoldsEveryPersistentNode) {
     RegistryServer server(FixturePath("server-basic.yaml"), {"--state", state});
     RawRegistry app(server.Port());
     app->set(app.Id("saved.gain"), 0, Doubles({2.5}));
-    EXPECT_EQ(ReadFile(state),
-              "# velnor-registryd: values of persistent nodes, replaced on every change\n"
-              "application:\n"
-              "  saved.gain: {type: double, value: 2.5}\n"
-              "  saved.mode: {type: enum, value: \"off\"}\n"
-              "  saved.table: {type: int32, value: [1, 2, 3]}\n"
-              "platform: {}\n");
+    EXPECT_EQ(ReadFile(state), Sealed("# velnor-registryd: values of persistent nodes, replaced on every change\n"
+                                      "application:\n"
+                                      "  saved.gain: {type: double, value: 2.5}\n"
+                                      "  saved.mode: {type: enum, value: \"off\"}\n"
+                                      "  saved.table: {type: int32, value: [1, 2, 3]}\n"
+                                      "platform: {}\n",
+                                      3));
 }
 
 TEST(Persistence, StaleEntriesAreSkippedWithAWarning) {
     const std::string state = TempDir() + "/state.yaml";
-    WriteFile(state,
-              "application:\n"
-              "  saved.gain: {type: int32, value: 3}\n"
-              "  saved.table: {type: int32, value: [7, 7]}\n"
-              "  saved.mode: {type: enum, value: \"on\"}\n"
-              "  scalars.i32: {type: int32, value: 4}\n"
-              "  gone.away: {type: double, value: 1}\n"
-              "  saved.reset: {type: bool, value: true}\n"
-              "platform: {}\n");
+    WriteFile(state, Sealed("application:\n"
+                            "  saved.gain: {type: int32, value: 3}\n"
+                            "  saved.table: {type: int32, value: [7, 7]}\n"
+                            "  saved.mode: {type: enum, value: \"on\"}\n"
+                            "  scalars.i32: {type: int32, value: 4}\n"
+                            "  gone.away: {type: double, value: 1}\n"
+                            "  saved.reset: {type: bool, value: true}\n"
+                            "platform: {}\n",
+                            6));
     RegistryServer server(FixturePath("server-basic.yaml"), {"--state", state});
     RawRegistry app(server.Port());
     EXPECT_EQ(app.Read("saved.gain"), "f64:1.5");
@@ -101,9 +118,8 @@ TEST(Persistence, StaleEntriesAreSkippedWithAWarning) {
 
 TEST(Persistence, AnUnreadableStateFileStopsTheStart) {
     const std::string state = TempDir() + "/state.yaml";
-    WriteFile(state, "application: [\n");
-    const RunResult result = velnor::test::Run({BinPath("velnor-registryd"), "--tree", FixturePath("server-basic.yaml"), "--port", "0",
-                                  "--state", state});
+    WriteFile(state, Sealed("application: [\n", 0));
+    const RunResult result = velnor::test::Run(StartArgs(state));
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.rfind("velnor-registryd: cannot use the state file: " + state + ":2: ", 0), 0u) << result.err;
@@ -123,6 +139,73 @@ TEST(Persistence, AWriteThatCannotBeSavedIsRefusedAndChangesNothing) {
     // Nodes that do not persist are not affected.
     app->set(app.Id("scalars.i32"), 0, Ints({4}));
     EXPECT_EQ(app.Read("scalars.i32"), "i32:4");
+}
+
+const std::string c_whole = "application:\n"
+                            "  saved.gain: {type: double, value: 2.5}\n"
+                            "  saved.mode: {type: enum, value: \"on\"}\n"
+                            "  saved.table: {type: int32, value: [4, 5, 6]}\n"
+                            "platform: {}\n";
+
+// State files that are not whole stop the start: status 2, the path, why,
+// and the option that starts from the tree's values instead.
+struct DamagedCase {
+    const char* name;
+    std::string content;
+    std::string reason;
+};
+
+class DamagedState : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedState, StopsTheStart) {
+    const std::string state = TempDir() + "/state.yaml";
+    WriteFile(state, GetParam().content);
+    const RunResult result = velnor::test::Run(StartArgs(state));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "velnor-registryd: cannot use the state file: " + state + GetParam().reason +
+                              "; --discard-damaged-state starts from the tree's values instead\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedState,
+    ::testing::Values(
+        DamagedCase{"empty", "", ": has no valid end line (it was cut short, or not written by velnor-registryd)"},
+        // Cut at a line boundary: entries and the end line lost.
+        DamagedCase{"cut_short", c_whole.substr(0, c_whole.find("  saved.table")),
+                    ": has no valid end line (it was cut short, or not written by velnor-registryd)"},
+        DamagedCase{"changed_by_hand",
+                    [] {
+                        std::string text = Sealed(c_whole, 3);
+                        text.replace(text.find("2.5"), 3, "7.5");
+                        return text;
+                    }(),
+                    ": its content does not match the checksum of its end line (it was changed or damaged)"},
+        DamagedCase{"entries_missing", Sealed(c_whole, 4), ": its end line counts 4 entries, it holds 3"},
+        DamagedCase{"end_line_not_last", Sealed(c_whole, 3) + "\n",
+                    ": has no valid end line (it was cut short, or not written by velnor-registryd)"}),
+    [](const ::testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+
+TEST(Persistence, ADamagedStateFileCanBeDiscardedOnRequest) {
+    const std::string state = TempDir() + "/state.yaml";
+    WriteFile(state, c_whole.substr(0, c_whole.find("  saved.table")));
+    RegistryServer server(FixturePath("server-basic.yaml"), {"--state", state, "--discard-damaged-state"});
+    EXPECT_EQ(server.Process().Err(), "velnor-registryd: warning: discarding the state file: " + state +
+                                          ": has no valid end line (it was cut short, or not written by "
+                                          "velnor-registryd); --discard-damaged-state starts from the tree's values "
+                                          "instead\n");
+    {
+        RawRegistry app(server.Port());
+        EXPECT_EQ(app.Read("saved.gain"), "f64:1.5");  // the tree's, not the damaged file's 2.5
+        app->set(app.Id("saved.mode"), 0, Strings({"on"}));
+    }
+    // The next save made the file whole again: a start without the option uses it.
+    server.Kill();
+    const std::vector<std::string> plain = {"--state", state};
+    RegistryServer again(FixturePath("server-basic.yaml"), plain);
+    RawRegistry app(again.Port());
+    EXPECT_EQ(app.Read("saved.mode"), "s:on");
+    EXPECT_EQ(again.Process().Err(), "");
 }
 
 std::set<std::string> Entries(const std::string& dir) {
