@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -306,6 +307,129 @@ TEST_P(StopWhileLoading, EndsTheServer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoading, ::testing::Values(SIGTERM, SIGINT));
+
+// A free TCP port on 127.0.0.1 (nothing listens on it when this returns).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no free port");
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+void BindSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
+    ::close(fd);
+}
+
+// Where the local socket may go. The default per-user directory (in the
+// temporary directory, a name anyone can guess) must be the user's alone;
+// a directory named by VELNOR_RUNTIME_DIR may be shared, and there the
+// socket file itself must be free or a stale one of the user's.
+struct RuntimePlace {
+    const char* name;
+    bool defaultDirectory;  // else VELNOR_RUNTIME_DIR names `base`
+    // Prepares `base` (a fresh directory) for the server on `port`; gives
+    // the message expected on standard error ("" when the server starts).
+    std::function<std::string(const std::string& base, int port)> prepare;
+    bool needsRoot = false;
+};
+
+std::string DefaultDir(const std::string& base) { return base + "/velnor-" + std::to_string(::geteuid()); }
+std::string SocketIn(const std::string& dir, int port) {
+    return dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
+}
+
+class RuntimePlaces : public ::testing::TestWithParam<RuntimePlace> {};
+
+TEST_P(RuntimePlaces, RefusedUnlessTheUsersOwn) {
+    if (GetParam().needsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root to make files of another user";
+    const std::string base = TempDir();
+    const int port = FreePort();
+    const std::string expected = GetParam().prepare(base, port);
+    RunOptions options;
+    options.unsetEnv = {"VELNOR_RUNTIME_DIR", "XDG_RUNTIME_DIR"};
+    if (GetParam().defaultDirectory)
+        options.env["TMPDIR"] = base;
+    else
+        options.env["VELNOR_RUNTIME_DIR"] = base;
+    Child server(ServerArgs(FixturePath("server-basic.yaml"), std::to_string(port)), options);
+    if (expected.empty()) {
+        std::string line;
+        ASSERT_TRUE(server.ReadLine(line, 10s)) << server.Err();
+        const std::string dir = GetParam().defaultDirectory ? DefaultDir(base) : base;
+        struct stat info {};
+        ASSERT_EQ(::lstat(SocketIn(dir, port).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISSOCK(info.st_mode));
+        if (GetParam().defaultDirectory) {
+            ASSERT_EQ(::lstat(dir.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0700u);
+        }
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(10s), 0);
+        EXPECT_EQ(server.Err(), "");
+        return;
+    }
+    EXPECT_EQ(server.Wait(10s), 1);
+    EXPECT_EQ(server.Out(), "");
+    EXPECT_EQ(server.Err(), "velnor-registryd: " + expected + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, RuntimePlaces,
+    ::testing::Values(
+        RuntimePlace{"default_made_private", true,
+                     [](const std::string&, int) { return std::string(); }},
+        RuntimePlace{"default_open_to_others", true,
+                     [](const std::string& base, int) {
+                         ::mkdir(DefaultDir(base).c_str(), 0700);
+                         ::chmod(DefaultDir(base).c_str(), 0755);
+                         return "the runtime directory " + DefaultDir(base) +
+                                " has mode 0755; only its user may have access (0700)";
+                     }},
+        RuntimePlace{"default_a_link", true,
+                     [](const std::string& base, int) {
+                         ::mkdir((base + "/elsewhere").c_str(), 0700);
+                         ::symlink((base + "/elsewhere").c_str(), DefaultDir(base).c_str());
+                         return "the runtime directory " + DefaultDir(base) + " is not a directory";
+                     }},
+        RuntimePlace{"default_of_another_user", true,
+                     [](const std::string& base, int) {
+                         ::mkdir(DefaultDir(base).c_str(), 0700);
+                         if (::chown(DefaultDir(base).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
+                         return "the runtime directory " + DefaultDir(base) + " belongs to another user (uid 65534)";
+                     },
+                     true},
+        // A shared directory is fine as such.
+        RuntimePlace{"named_shared", false,
+                     [](const std::string& base, int) {
+                         ::chmod(base.c_str(), 01777);
+                         return std::string();
+                     }},
+        RuntimePlace{"named_socket_path_a_file", false,
+                     [](const std::string& base, int port) {
+                         std::ofstream(SocketIn(base, port)) << "x";
+                         return SocketIn(base, port) + " exists and is no socket; remove it or choose another port";
+                     }},
+        RuntimePlace{"named_socket_of_another_user", false,
+                     [](const std::string& base, int port) {
+                         ::chmod(base.c_str(), 01777);
+                         BindSocket(SocketIn(base, port));
+                         if (::chown(SocketIn(base, port).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
+                         return SocketIn(base, port) +
+                                " is a socket of another user (uid 65534); remove it or choose another port";
+                     },
+                     true}),
+    [](const ::testing::TestParamInfo<RuntimePlace>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velnor::test
