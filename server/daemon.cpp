@@ -104,6 +104,11 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         {"acceptBiDirectionalGIOP", "1"},
         {"serverTransportRule", "* unix,ssl,tcp,bidir"},
         {"clientConnectTimeOutPeriod", connectTimeout.c_str()},
+        // One request of a connection at a time: a peer that pipelines
+        // requests and never reads the replies holds one reply, not one
+        // per request (omniORB would take up to 100 in parallel). Clients
+        // that call concurrently open a connection per call in progress.
+        {"maxServerThreadPerConnection", "1"},
         {nullptr, nullptr},
     };
     int argc = 1;
