@@ -12,7 +12,6 @@
 #include "notifier.h"
 #include "servant.h"
 #include "signal_servant.h"
-#include "socket_tuning.h"
 #include "updater.h"
 #include "value_store.h"
 #include "velnor/wire.h"
@@ -20,11 +19,6 @@
 namespace velnor::server {
 
 namespace {
-
-// The kernel doubles it for its bookkeeping: room for two signal blocks of
-// 256 KiB. Larger blocks still travel in pieces, which on a shared core
-// keeps them in the processor's cache.
-constexpr int c_unixSendBufferBytes = 256 * 1024;
 
 void Activate(PortableServer::POA_ptr poa, const char* key, PortableServer::ServantBase* servant) {
     PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key);
@@ -116,7 +110,6 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     char* argv[] = {name, nullptr};
     try {
         orb = CORBA::ORB_init(argc, argv, "omniORB4", orbOptions);
-        SetUnixSendBuffer(c_unixSendBufferBytes);
         CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
         Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
