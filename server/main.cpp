@@ -133,7 +133,7 @@ private:
 
 int main(int argc, char** argv) {
     // Blocked before any thread exists, so that every thread (the ORB's
-    // included) inherits the mask and only the sigwait below sees them.
+    // included) inherits the mask and only the stop watch's sigwait sees them.
     const sigset_t stopSignals = StopSignalSet();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     // A shell starts background jobs with SIGINT ignored; an ignored signal
