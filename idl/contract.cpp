@@ -39,6 +39,10 @@ std::string RuntimeDirectory() {
     return (base == "/" ? "" : base) + "/velnor-" + std::to_string(::getuid());
 }
 
+bool RuntimeDirectoryIsDefault() {
+    return !NonEmptyEnvironment("VELNOR_RUNTIME_DIR") && !NonEmptyEnvironment("XDG_RUNTIME_DIR");
+}
+
 std::string LocalSocketPath(std::uint16_t port) {
     const std::string dir = RuntimeDirectory();
     return (dir == "/" ? "" : dir) + "/velnor-registryd-" + std::to_string(port) + ".sock";

@@ -93,14 +93,13 @@ i_NET::NodeInfo InfoOf(const Tree& tree, const Node& node) {
     info.id = node.id;
     info.parent = node.parent;
     info.name = node.name.c_str();
-    info.relPath.length(static_cast<CORBA::ULong>(node.relPath.size()));
-    for (std::size_t i = 0; i < node.relPath.size(); ++i)
-        info.relPath[static_cast<CORBA::ULong>(i)] = node.relPath[i].c_str();
+    const std::vector<std::string> relPath = tree.RelPath(node);
+    info.relPath.length(static_cast<CORBA::ULong>(relPath.size()));
+    for (std::size_t i = 0; i < relPath.size(); ++i) info.relPath[static_cast<CORBA::ULong>(i)] = relPath[i].c_str();
     info.flags = node.flags;
     info.typeCode = static_cast<CORBA::Short>(node.type);
     info.size = node.size;
     info.childCount = static_cast<CORBA::ULong>(node.children.size());
-    (void)tree;
     return info;
 }
 

@@ -12,7 +12,6 @@
 #include "notifier.h"
 #include "servant.h"
 #include "signal_servant.h"
-#include "socket_tuning.h"
 #include "updater.h"
 #include "value_store.h"
 #include "velnor/wire.h"
@@ -20,11 +19,6 @@
 namespace velnor::server {
 
 namespace {
-
-// The kernel doubles it for its bookkeeping: room for two signal blocks of
-// 256 KiB. Larger blocks still travel in pieces, which on a shared core
-// keeps them in the processor's cache.
-constexpr int c_unixSendBufferBytes = 256 * 1024;
 
 void Activate(PortableServer::POA_ptr poa, const char* key, PortableServer::ServantBase* servant) {
     PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key);
@@ -59,9 +53,16 @@ int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
         return c_exitBadInput;
     }
     if (options.stateFile.empty()) return c_exitOk;
-    auto state = std::make_unique<StateFile>(options.stateFile);
+    std::unique_ptr<StateFile> state;
     try {
+        state = std::make_unique<StateFile>(options.stateFile);
         store->Restore(state->Load(store->GetTree(), err));
+    } catch (const DamagedStateError& e) {
+        if (!options.discardDamagedState) {
+            err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;
+            return c_exitBadInput;
+        }
+        err << "velnor-registryd: warning: discarding the state file: " << e.what() << std::endl;
     } catch (const std::exception& e) {
         err << "velnor-registryd: cannot use the state file: " << e.what() << std::endl;
         return c_exitBadInput;
@@ -97,6 +98,11 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         {"acceptBiDirectionalGIOP", "1"},
         {"serverTransportRule", "* unix,ssl,tcp,bidir"},
         {"clientConnectTimeOutPeriod", connectTimeout.c_str()},
+        // One request of a connection at a time: a peer that pipelines
+        // requests and never reads the replies holds one reply, not one
+        // per request (omniORB would take up to 100 in parallel). Clients
+        // that call concurrently open a connection per call in progress.
+        {"maxServerThreadPerConnection", "1"},
         {nullptr, nullptr},
     };
     int argc = 1;
@@ -104,7 +110,6 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     char* argv[] = {name, nullptr};
     try {
         orb = CORBA::ORB_init(argc, argv, "omniORB4", orbOptions);
-        SetUnixSendBuffer(c_unixSendBufferBytes);
         CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
         Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
@@ -125,10 +130,11 @@ Daemon::Daemon() : m_parts(std::make_unique<Parts>()) {}
 
 Daemon::~Daemon() { Stop(); }
 
-int Daemon::Start(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
+int Daemon::Load(const DaemonOptions& options, std::ostream& err) { return m_parts->Load(options, err); }
+
+int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
     Parts& p = *m_parts;
     p.runId = NewRunId();
-    if (int code = p.Load(options, err); code != c_exitOk) return code;
     const Tree& tree = p.store->GetTree();
     p.applicationNotifier = std::make_unique<Notifier>(tree);
     p.platformNotifier = std::make_unique<Notifier>(tree);

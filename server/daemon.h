@@ -15,6 +15,9 @@ struct DaemonOptions {
     std::string listen = "127.0.0.1";
     std::uint16_t port = 0;  // 0: a free port
     std::string stateFile;   // empty: nothing persists
+    // A damaged state file is set aside with a warning instead of stopping
+    // the start: the tree's values are served, the next save replaces it.
+    bool discardDamagedState = false;
 };
 
 // Exit codes of the program.
@@ -29,9 +32,13 @@ public:
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
-    // Loads, listens and writes the ready line to `out`. Returns an exit
-    // code other than c_exitOk when it could not start (reason on `err`).
-    int Start(const DaemonOptions& options, std::ostream& out, std::ostream& err);
+    // Reads the tree and state files. Returns an exit code other than
+    // c_exitOk when it could not (reason on `err`). Creates nothing, so a
+    // stop request may end the process at any point of it.
+    int Load(const DaemonOptions& options, std::ostream& err);
+    // After Load: listens and writes the ready line to `out`; an exit code
+    // other than c_exitOk when it could not start serving.
+    int Serve(const DaemonOptions& options, std::ostream& out, std::ostream& err);
     // Stops delivery, updates and the ORB, and removes the socket file.
     void Stop();
 

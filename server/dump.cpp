@@ -72,7 +72,7 @@ private:
     void WriteLine(const Node& node, int depth) {
         if (Has(DumpFullPath)) {
             m_out += m_tree.host;
-            for (const auto& name : node.relPath) m_out += "." + name;
+            for (const auto& name : m_tree.RelPath(node)) m_out += "." + name;
         } else {
             m_out.append(static_cast<std::size_t>(depth) * 2, ' ');
             m_out += node.name;

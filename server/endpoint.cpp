@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -61,9 +62,24 @@ std::uint16_t PickFreePort(const std::string& address) {
 
 std::string UnixSocketPath(std::uint16_t port) {
     const std::string dir = wire::RuntimeDirectory();
-    // The default per-user directory may not exist yet; others are the
-    // caller's to make.
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) Fail("cannot create the runtime directory " + dir);
+    // The default lives in the shared temporary directory under a name
+    // anyone can guess: it must be this user's alone, or another user could
+    // have made it first and control what appears in it.
+    if (wire::RuntimeDirectoryIsDefault()) {
+        struct stat info {};
+        if (::lstat(dir.c_str(), &info) != 0) Fail("cannot examine the runtime directory " + dir);
+        if (!S_ISDIR(info.st_mode)) throw std::runtime_error("the runtime directory " + dir + " is not a directory");
+        if (info.st_uid != ::geteuid())
+            throw std::runtime_error("the runtime directory " + dir + " belongs to another user (uid " +
+                                     std::to_string(info.st_uid) + ")");
+        if ((info.st_mode & 077) != 0) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+            throw std::runtime_error("the runtime directory " + dir + " has mode " + mode +
+                                     "; only its user may have access (0700)");
+        }
+    }
     return wire::LocalSocketPath(port);
 }
 
@@ -71,6 +87,10 @@ void RemoveStaleSocket(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) return;
     if (!S_ISSOCK(info.st_mode)) throw std::runtime_error(path + " exists and is no socket; remove it or choose another port");
+    // In a shared directory another user's socket is no stale one of ours.
+    if (info.st_uid != ::geteuid())
+        throw std::runtime_error(path + " is a socket of another user (uid " + std::to_string(info.st_uid) +
+                                 "); remove it or choose another port");
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof(address.sun_path)) throw std::runtime_error("socket path too long: " + path);

@@ -1,5 +1,8 @@
 #include "loader.h"
 
+#include <yaml-cpp/anchor.h>
+#include <yaml-cpp/eventhandler.h>
+#include <yaml-cpp/parser.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -8,13 +11,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <cctype>
 #include <limits>
 #include <set>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "bounded_read.h"
 #include "istd/strings.h"
 
 namespace velnor::server {
@@ -207,6 +212,100 @@ bool IsValidNodeName(const std::string& name) {
 
 namespace {
 
+// Counts the nodes and depth of a document as the events of its parse
+// come, aliases expanded: yaml-cpp builds an anchored node once and shares
+// it between its aliases, but every walk over the graph visits it once per
+// alias, so a kilobyte of nested aliases walks like billions of nodes.
+class LimitGuard : public YAML::EventHandler {
+public:
+    LimitGuard(const std::string& file, std::uint64_t maxNodes, int maxDepth)
+        : m_file(file), m_maxNodes(maxNodes), m_maxDepth(maxDepth) {}
+
+    void OnDocumentStart(const YAML::Mark&) override {}
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark& mark, YAML::anchor_t anchor) override { Leaf(mark, anchor); }
+    void OnScalar(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor, const std::string&) override {
+        Leaf(mark, anchor);
+    }
+    void OnSequenceStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
+                         YAML::EmitterStyle::value) override {
+        Open(mark, anchor);
+    }
+    void OnMapStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
+                    YAML::EmitterStyle::value) override {
+        Open(mark, anchor);
+    }
+    void OnSequenceEnd() override { Close(); }
+    void OnMapEnd() override { Close(); }
+
+    void OnAlias(const YAML::Mark& mark, YAML::anchor_t anchor) override {
+        const auto named = m_anchors.find(anchor);
+        // yaml-cpp knows an anchor from its node's start on: an alias inside
+        // the node it names would make the graph a cycle.
+        if (named == m_anchors.end()) Fail(mark, "an alias stands inside the node it repeats");
+        Count(mark, named->second.nodes);
+        Reach(mark, named->second.height);
+    }
+
+private:
+    // What an anchored node brings wherever an alias repeats it.
+    struct Extent {
+        std::uint64_t nodes = 0;
+        int height = 0;  // 0 for a scalar, 1 + the highest child for maps and lists
+    };
+    struct Frame {
+        YAML::anchor_t anchor;
+        std::uint64_t firstNode;
+        int childHeight;
+    };
+
+    [[noreturn]] void Fail(const YAML::Mark& mark, const std::string& message) const {
+        throw LoadError(m_file, mark.line >= 0 ? mark.line + 1 : 0, message);
+    }
+
+    void Count(const YAML::Mark& mark, std::uint64_t nodes) {
+        if (nodes > m_maxNodes - m_nodes)
+            Fail(mark, "the tree has more than " + std::to_string(m_maxNodes) + " nodes (aliases counted as often as they repeat)");
+        m_nodes += nodes;
+    }
+
+    // A node of `height` placed at the current level.
+    void Reach(const YAML::Mark& mark, int height) {
+        if (static_cast<std::int64_t>(m_open.size()) + height > m_maxDepth)
+            Fail(mark, "nesting deeper than " + std::to_string(m_maxDepth) + " levels");
+        if (!m_open.empty()) m_open.back().childHeight = std::max(m_open.back().childHeight, height);
+    }
+
+    void Leaf(const YAML::Mark& mark, YAML::anchor_t anchor) {
+        Count(mark, 1);
+        Reach(mark, 0);
+        if (anchor != YAML::NullAnchor) m_anchors[anchor] = Extent{1, 0};
+    }
+
+    void Open(const YAML::Mark& mark, YAML::anchor_t anchor) {
+        Count(mark, 1);
+        Reach(mark, 1);
+        m_open.push_back(Frame{anchor, m_nodes - 1, 0});
+        // A redefined anchor name gets a new number; the old one stays valid
+        // for the aliases before, so nothing is erased here.
+    }
+
+    void Close() {
+        const Frame frame = m_open.back();
+        m_open.pop_back();
+        const int height = frame.childHeight + 1;
+        if (!m_open.empty()) m_open.back().childHeight = std::max(m_open.back().childHeight, height);
+        if (frame.anchor != YAML::NullAnchor) m_anchors[frame.anchor] = Extent{m_nodes - frame.firstNode, height};
+    }
+
+    const std::string& m_file;
+    const std::uint64_t m_maxNodes;
+    const int m_maxDepth;
+    std::uint64_t m_nodes = 0;
+    std::vector<Frame> m_open;
+    std::unordered_map<YAML::anchor_t, Extent> m_anchors;
+};
+
 void Append(Elements& target, const Elements& one) {
     std::visit(
         [&one](auto& v) {
@@ -293,19 +392,18 @@ private:
     }
 
     NodeId LoadRoot(const YAML::Node& yaml, Root root) {
-        const NodeId id = NewNode(0, m_tree.host, {}, root, yaml ? LineOf(yaml) : 0);
+        const NodeId id = NewNode(0, m_tree.host, root, yaml ? LineOf(yaml) : 0);
         m_tree.nodes[id].parent = id;
         if (yaml && !yaml.IsNull()) LoadNodeBody(yaml, id);
         return id;
     }
 
-    NodeId NewNode(NodeId parent, const std::string& name, std::vector<std::string> relPath, Root root, int line) {
+    NodeId NewNode(NodeId parent, const std::string& name, Root root, int line) {
         Node node;
         node.id = static_cast<NodeId>(m_tree.nodes.size());
         node.parent = parent;
         node.root = root;
         node.name = name;
-        node.relPath = std::move(relPath);
         node.line = line;
         if (parent != 0) node.hiddenPath = m_tree.nodes[parent].hiddenPath;
         m_tree.nodes.push_back(std::move(node));
@@ -384,7 +482,7 @@ private:
         if (node.type == ValueType::Enum && !Contains(*node.domain, text))
             Fail(scalar, "value '" + text + "' is not in the domain (" + istd::StringVecIntoString(*node.domain, ",") + ")");
         if (auto v = NumericElement(*parsed, 0)) {
-            if ((node.min && *v < *node.min) || (node.max && *v > *node.max))
+            if (!InRange(*v, node.min, node.max))
                 Fail(scalar, "value " + text + " is out of range " + RangeText(node.min, node.max));
         }
         return *parsed;
@@ -605,12 +703,11 @@ private:
     void LoadChildren(const YAML::Node& yaml, NodeId id) {
         if (yaml.IsNull()) return;
         if (!yaml.IsMap()) Fail(yaml, "nodes must be a mapping of name to node");
+        std::unordered_set<std::string> names;
         for (const auto& entry : yaml) {
             const std::string name = NameFrom(entry.first, "node name");
-            if (m_tree.Child(id, name) != 0) Fail(entry.first, "duplicate node name '" + name + "'");
-            std::vector<std::string> relPath = At(id).relPath;
-            relPath.push_back(name);
-            const NodeId child = NewNode(id, name, std::move(relPath), At(id).root, LineOf(entry.first));
+            if (!names.insert(name).second) Fail(entry.first, "duplicate node name '" + name + "'");
+            const NodeId child = NewNode(id, name, At(id).root, LineOf(entry.first));
             At(id).children.push_back(child);
             if (!entry.second.IsNull()) LoadNodeBody(entry.second, child);
         }
@@ -640,28 +737,39 @@ private:
     std::vector<PendingSet> m_pendingSets;
 };
 
-Tree LoadDocument(const std::function<YAML::Node()>& parse, const std::string& fileName, const std::string& fallbackHost) {
+}  // namespace
+
+void CheckYamlLimits(const std::string& text, const std::string& fileName, std::uint64_t maxNodes, int maxDepth) {
+    std::istringstream in(text);
+    LimitGuard guard(fileName, maxNodes, maxDepth);
+    try {
+        YAML::Parser parser(in);
+        parser.HandleNextDocument(guard);
+    } catch (const YAML::ParserException& e) {
+        throw LoadError(fileName, e.mark.line + 1, e.msg);
+    }
+}
+
+Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost, const TreeLimits& limits) {
+    std::string text;
+    try {
+        text = ReadBoundedFile(path, limits.fileBytes, "the tree file");
+    } catch (const BoundedReadError& e) {
+        throw LoadError(path, 0, e.what());
+    }
+    return LoadTreeText(text, path, fallbackHost, limits);
+}
+
+Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost,
+                  const TreeLimits& limits) {
+    CheckYamlLimits(text, fileName, limits.nodes, limits.depth);
     YAML::Node document;
     try {
-        document = parse();
+        document = YAML::Load(text);
     } catch (const YAML::ParserException& e) {
         throw LoadError(fileName, e.mark.line + 1, e.msg);
     }
     return TreeLoader(fileName, fallbackHost).Load(document);
-}
-
-}  // namespace
-
-Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost) {
-    std::ifstream in(path);
-    if (!in) throw LoadError(path, 0, std::string("cannot read the tree file: ") + std::strerror(errno));
-    std::stringstream text;
-    text << in.rdbuf();
-    return LoadTreeText(text.str(), path, fallbackHost);
-}
-
-Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost) {
-    return LoadDocument([&text] { return YAML::Load(text); }, fileName, fallbackHost);
 }
 
 }  // namespace velnor::server

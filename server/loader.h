@@ -1,6 +1,8 @@
 #pragma once
 // Reads a tree file (YAML) into a Tree, refusing anything it does not
 // understand with the file, the line and what is wrong.
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -19,10 +21,27 @@ private:
     std::string m_message;
 };
 
+// What a tree file may hold, so that neither a huge file nor a small one
+// that expands (nested aliases) can exhaust the server's memory or stack.
+struct TreeLimits {
+    std::size_t fileBytes = std::size_t{64} << 20;
+    // YAML nodes (maps, lists and scalars, keys included), counted as often
+    // as aliases repeat them.
+    std::uint64_t nodes = 250000;
+    // Maps and lists inside each other; the document's top map is level 1.
+    int depth = 128;
+};
+
 // `fallbackHost` names the registry roots when the file has no `host` key.
-Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost);
+Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost, const TreeLimits& limits = {});
 // The same from text in memory; `fileName` is used in messages.
-Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost);
+Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost,
+                  const TreeLimits& limits = {});
+
+// Refuses a YAML document whose node graph, aliases expanded, passes the
+// limits' node count or depth, before yaml-cpp builds it: LoadError with
+// the line where the limit was passed. Only the first document counts.
+void CheckYamlLimits(const std::string& text, const std::string& fileName, std::uint64_t maxNodes, int maxDepth);
 
 // Parses one scalar text as written in tree and state files into `type`;
 // nullopt when it does not fit. Exposed for the state file.

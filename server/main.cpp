@@ -1,11 +1,15 @@
 // velnor-registryd: serves the node tree of a YAML file as the application
 // and platform registries.
 #include <pthread.h>
+#include <unistd.h>
 
 #include <boost/program_options.hpp>
+#include <condition_variable>
 #include <csignal>
 #include <iostream>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "daemon.h"
 #include "velnor/wire.h"
@@ -27,7 +31,10 @@ po::options_description Describe(DaemonOptions& options, unsigned& port) {
         ("listen,l", po::value(&options.listen)->value_name("ADDR")->default_value(options.listen),
          "Numeric IP address to listen on.")
         ("state,s", po::value(&options.stateFile)->value_name("FILE"),
-         "Keeps the values of persistent nodes in FILE across restarts.");
+         "Keeps the values of persistent nodes in FILE across restarts.")
+        ("discard-damaged-state", po::bool_switch(&options.discardDamagedState),
+         "When the state file is damaged (cut short, changed), serve the tree's values instead of refusing to "
+         "start; the next saved write replaces the file.");
     return description;
 }
 
@@ -60,19 +67,74 @@ std::optional<DaemonOptions> ParseOptions(int argc, char** argv, int& exitCode) 
     return options;
 }
 
-sigset_t StopSignals() {
+sigset_t StopSignalSet() {
     sigset_t set;
     sigemptyset(&set);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal);
     return set;
 }
 
+// Takes the stop signals in a thread of its own from the start on. While
+// the files are read, which may block for good (a pipe nobody writes, a
+// hung file system), a stop signal ends the process at once: nothing has
+// been created yet that would need cleaning up. Later it asks the server
+// to stop in order.
+class StopWatch {
+public:
+    explicit StopWatch(const sigset_t& signals) : m_signals(signals), m_thread([this] { Run(); }) {}
+    ~StopWatch() {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_closing = true;
+        }
+        // Ends the sigwait when no signal came (the start failed).
+        if (!Stopped()) pthread_kill(m_thread.native_handle(), SIGTERM);
+        m_thread.join();
+    }
+    StopWatch(const StopWatch&) = delete;
+    StopWatch& operator=(const StopWatch&) = delete;
+
+    // The files are read: from now on a stop signal stops in order.
+    void Loaded() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_loading = false;
+    }
+    // Until a stop signal came.
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait(lock, [this] { return m_stopped; });
+    }
+
+private:
+    bool Stopped() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_stopped;
+    }
+
+    void Run() {
+        int signal = 0;
+        sigwait(&m_signals, &signal);
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_loading && !m_closing) ::_exit(velnor::server::c_exitOk);
+        m_stopped = true;
+        m_changed.notify_all();
+    }
+
+    const sigset_t m_signals;
+    std::mutex m_lock;  // guards the three flags
+    std::condition_variable m_changed;
+    bool m_loading = true;
+    bool m_stopped = false;
+    bool m_closing = false;
+    std::thread m_thread;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Blocked before any thread exists, so that every thread (the ORB's
-    // included) inherits the mask and only the sigwait below sees them.
-    const sigset_t stopSignals = StopSignals();
+    // included) inherits the mask and only the stop watch's sigwait sees them.
+    const sigset_t stopSignals = StopSignalSet();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     // A shell starts background jobs with SIGINT ignored; an ignored signal
     // is discarded before sigwait could take it.
@@ -84,10 +146,14 @@ int main(int argc, char** argv) {
     if (!options) return exitCode;
 
     velnor::server::Daemon daemon;
-    exitCode = daemon.Start(*options, std::cout, std::cerr);
-    if (exitCode == velnor::server::c_exitOk) {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+    {
+        StopWatch stop(stopSignals);
+        exitCode = daemon.Load(*options, std::cerr);
+        if (exitCode == velnor::server::c_exitOk) {
+            stop.Loaded();
+            exitCode = daemon.Serve(*options, std::cout, std::cerr);
+        }
+        if (exitCode == velnor::server::c_exitOk) stop.Wait();
     }
     daemon.Stop();
     return exitCode;

@@ -71,43 +71,69 @@ T Noise(std::uint64_t k) {
 }
 
 template <class T>
-T Ramp(std::uint64_t position, std::uint32_t j) {
-    const std::uint64_t p = position % c_rampPeriod;
+T Ramp(std::uint64_t phase, std::uint32_t j) {
     if constexpr (std::is_floating_point_v<T>) {
-        return static_cast<T>(static_cast<double>(p) / c_rampPeriod * (j + 1));
+        return static_cast<T>(static_cast<double>(phase) / c_rampPeriod * (j + 1));
     } else {
-        return Wrapped<T>(p * (j + 1));
+        return Wrapped<T>(phase * (j + 1));
     }
 }
 
 template <class T>
-T Sine(std::uint64_t position, std::uint32_t j) {
-    const double phase = 2.0 * c_pi * static_cast<double>(position % c_sinePeriod) / c_sinePeriod + j * c_pi / 2.0;
-    return Scaled<T>(std::sin(phase));
+T Sine(std::uint64_t phase, std::uint32_t j) {
+    const double angle = 2.0 * c_pi * static_cast<double>(phase) / c_sinePeriod + j * c_pi / 2.0;
+    return Scaled<T>(std::sin(angle));
 }
 
-// Element by element; the generator is chosen once per block.
+// Counter elements of floating types hold k itself, which may need more
+// than 64 bits far out in the signal.
+template <class T>
+void FillWideCounter(std::uint32_t components, std::uint64_t position, std::uint64_t count, T* elements) {
+    using Wide = unsigned __int128;
+    Wide k = static_cast<Wide>(position) * components;
+    for (std::uint64_t n = count * components; n > 0; --n) *elements++ = static_cast<T>(k++);
+}
+
+// True when every element number k of the atoms [position, position +
+// count) fits 64 bits.
+bool ElementsFit64(std::uint32_t components, std::uint64_t position, std::uint64_t count) {
+    const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    return position <= max - count && (components == 0 || position + count <= max / components);
+}
+
+// Element by element; the generator is chosen once per block. Positions
+// only advance from `position`, so no product of a position can overflow:
+// element numbers are taken modulo 2^64 (integer counters and noise wrap
+// at their width anyway) and periodic generators step through their phase.
 template <class T>
 void FillAs(GeneratorKind kind, std::uint32_t components, std::uint64_t position, std::uint64_t count,
             unsigned char* out) {
     T* elements = reinterpret_cast<T*>(out);
-    const std::uint64_t end = position + count;
+    const std::uint64_t n = count * components;
     switch (kind) {
         case GeneratorKind::Counter:
-            for (std::uint64_t k = position * components, last = end * components; k < last; ++k)
-                *elements++ = Wrapped<T>(k);
+            if constexpr (std::is_floating_point_v<T>) {
+                if (!ElementsFit64(components, position, count)) {
+                    FillWideCounter(components, position, count, elements);
+                    return;
+                }
+            }
+            for (std::uint64_t k = position * components, i = 0; i < n; ++i) *elements++ = Wrapped<T>(k++);
             return;
         case GeneratorKind::Noise:
-            for (std::uint64_t k = position * components, last = end * components; k < last; ++k)
-                *elements++ = Noise<T>(k);
+            for (std::uint64_t k = position * components, i = 0; i < n; ++i) *elements++ = Noise<T>(k++);
             return;
         case GeneratorKind::Ramp:
-            for (std::uint64_t p = position; p < end; ++p)
-                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Ramp<T>(p, j);
+            for (std::uint64_t phase = position % c_rampPeriod, a = 0; a < count; ++a) {
+                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Ramp<T>(phase, j);
+                if (++phase == c_rampPeriod) phase = 0;
+            }
             return;
         case GeneratorKind::Sine:
-            for (std::uint64_t p = position; p < end; ++p)
-                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Sine<T>(p, j);
+            for (std::uint64_t phase = position % c_sinePeriod, a = 0; a < count; ++a) {
+                for (std::uint32_t j = 0; j < components; ++j) *elements++ = Sine<T>(phase, j);
+                if (++phase == c_sinePeriod) phase = 0;
+            }
             return;
     }
 }

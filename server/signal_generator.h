@@ -5,12 +5,16 @@
 //
 // Element k = position * components + j (component j of the atom at
 // `position`), P the atom's position within the generator's period:
-//   counter  k, wrapped to the element type (floating types: k itself)
+//   counter  k, wrapped to the element type (floating types: k itself,
+//            rounded, also beyond 2^64)
 //   ramp     P * (j + 1) for integers (wrapped), P / 1000 * (j + 1) for
 //            floating types; period 1000 atoms
 //   sine     sin(2 pi P / 500 + j pi / 2), scaled to 80 % of a signed
 //            type's range, or 10 % .. 90 % of an unsigned one; period 500
-//   noise    splitmix64(k) wrapped (integers), uniform in [-1, 1) (floating)
+//   noise    splitmix64(k modulo 2^64) wrapped (integers), uniform in
+//            [-1, 1) (floating)
+// Every position has its atoms: nothing here overflows, whatever the
+// position, and a fill writes every byte it was given.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -149,12 +149,22 @@ bool SignalServant::FitsOneMessage(std::uint64_t atoms) const {
     return atomBytes > 0 && atoms <= (c_maxMessageBytes - c_messageHeadroom) / atomBytes;
 }
 
+bool SignalServant::LmtFits(std::uint64_t start, std::uint64_t atoms) const {
+    const std::uint64_t step = std::max<std::uint64_t>(m_info.lmtStep, 1);
+    const std::uint64_t last = atoms == 0 ? start : start + (atoms - 1);
+    return last >= start && last <= std::numeric_limits<std::uint64_t>::max() / step;
+}
+
 void SignalServant::FillBlock(i_NET::Block& block, std::uint64_t start, std::uint64_t atoms,
                               std::int64_t event) const {
+    // Fill or fail: a block is never sent with bytes or metadata it could
+    // not give (the callers check these already; this is the last guard).
+    if (!FitsOneMessage(atoms)) throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
+    if (!LmtFits(start, atoms)) throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
     block.info.atomType = static_cast<i_NET::AtomTypeCode>(m_generator.Type());
     block.info.components = m_generator.Components();
     block.info.atomCount = atoms;
-    block.info.lmt = start * m_info.lmtStep;
+    block.info.lmt = start * std::max<std::uint64_t>(m_info.lmtStep, 1);
     block.info.position = start;
     block.info.event = event;
     const auto bytes = static_cast<CORBA::ULong>(atoms * m_generator.AtomBytes());
@@ -304,7 +314,8 @@ CORBA::Long SignalServant::ReadLocked(std::unique_lock<std::mutex>& lock, const 
     }
     const std::uint64_t produced = Produced();
     const std::uint64_t oldest = produced > m_info.history ? produced - m_info.history : 0;
-    if (start < oldest || start > std::numeric_limits<std::uint64_t>::max() - atoms) return i_NET::SIG_FAILED;
+    if (start < oldest || start > std::numeric_limits<std::uint64_t>::max() - atoms || !LmtFits(start, atoms))
+        return i_NET::SIG_FAILED;
     const std::uint64_t end = start + atoms;
     Demand(end);
     if (!WaitProduced(lock, end, Clock::now() + c_readWait, registration.get()))
@@ -382,7 +393,8 @@ bool SignalServant::PushEvent(const RegistrationPtr& registration, const EventMa
                               std::unique_lock<std::mutex>& lock) {
     std::uint64_t start = 0;
     const std::uint64_t atoms = registration->size;
-    if (!Offset(mark.trigger, registration->offset, start) || start > std::numeric_limits<std::uint64_t>::max() - atoms)
+    if (!Offset(mark.trigger, registration->offset, start) || start > std::numeric_limits<std::uint64_t>::max() - atoms ||
+        !LmtFits(start, atoms))
         return true;  // this event's block lies outside the signal; the next may not
     const std::uint64_t produced = Produced();
     if (produced > m_info.history && start < produced - m_info.history) return true;

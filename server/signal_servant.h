@@ -74,8 +74,12 @@ private:
     bool WaitProduced(std::unique_lock<std::mutex>& lock, std::uint64_t end, Clock::time_point deadline,
                       const Registration* registration);
     bool Ended(const Registration* registration) const;
+    // True when the LMT of every atom of [start, start + atoms) fits 64 bits.
+    bool LmtFits(std::uint64_t start, std::uint64_t atoms) const;
     // Fills every field of `block`, which comes fresh from `new` (out
     // arguments get theirs at entry, so that each early return has one).
+    // Throws a CORBA system exception instead of sending a block it cannot
+    // fill whole: more than one message, or LMTs past 64 bits.
     void FillBlock(i_NET::Block& block, std::uint64_t start, std::uint64_t atoms, std::int64_t event) const;
     bool FitsOneMessage(std::uint64_t atoms) const;
 

@@ -1,15 +1,19 @@
 #include "state_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,6 +25,55 @@ namespace velnor::server {
 namespace {
 
 const char* RootKey(Root root) { return root == Root::Application ? "application" : "platform"; }
+
+const std::string c_endLinePrefix = "# end of state, entries: ";
+const std::string c_endLineCrc = ", crc32: ";
+const std::string c_useDefaults = "; --discard-damaged-state starts from the tree's values instead";
+
+struct EndOfState {
+    std::size_t bodyBytes = 0;  // the bytes before the end line
+    std::uint64_t entries = 0;
+    std::uint32_t crc = 0;
+};
+
+bool Digits(const std::string& text, std::size_t from, std::size_t to, int base) {
+    if (from >= to) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (base == 10 ? !std::isdigit(static_cast<unsigned char>(text[i])) : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    return true;
+}
+
+// The end line of `text`, which must be its last line; nullopt when there
+// is none or it is not one.
+std::optional<EndOfState> FindEndLine(const std::string& text) {
+    if (text.empty() || text.back() != '\n') return std::nullopt;
+    const std::size_t previous = text.size() < 2 ? std::string::npos : text.rfind('\n', text.size() - 2);
+    const std::size_t start = previous == std::string::npos ? 0 : previous + 1;
+    const std::size_t end = text.size() - 1;
+    if (text.compare(start, c_endLinePrefix.size(), c_endLinePrefix) != 0) return std::nullopt;
+    const std::size_t count = start + c_endLinePrefix.size();
+    const std::size_t crcText = text.find(c_endLineCrc, count);
+    if (crcText == std::string::npos || crcText > end || !Digits(text, count, crcText, 10) || crcText - count > 18)
+        return std::nullopt;
+    const std::size_t crc = crcText + c_endLineCrc.size();
+    if (end - crc != 8 || !Digits(text, crc, end, 16)) return std::nullopt;
+    EndOfState found;
+    found.bodyBytes = start;
+    found.entries = std::stoull(text.substr(count, crcText - count));
+    found.crc = static_cast<std::uint32_t>(std::stoul(text.substr(crc, 8), nullptr, 16));
+    return found;
+}
+
+[[noreturn]] void Damaged(const std::string& path, const std::string& reason) {
+    throw DamagedStateError(path + reason + c_useDefaults);
+}
+
+// The most YAML nodes a state file of a tree within the tree limits holds:
+// each saved entry takes fewer than its node takes in the tree file.
+std::uint64_t StateNodeLimit() { return TreeLimits().nodes + 16; }
+// The document, a registry, an entry, a list value.
+constexpr int c_stateDepth = 4;
 
 // Texts that read back to the very same value (more digits than the
 // display texts of the client).
@@ -68,7 +121,7 @@ void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue
     for (const auto& saved : values) {
         const Node& node = tree.nodes[saved.id];
         if (node.root != root) continue;
-        out << YAML::Key << istd::StringVecIntoString(node.relPath, ".") << YAML::Value << YAML::Flow;
+        out << YAML::Key << tree.DottedPath(node) << YAML::Value << YAML::Flow;
         EmitValue(out, node, saved.value);
     }
     out << YAML::EndMap;
@@ -97,6 +150,18 @@ private:
     int m_fd;
 };
 
+std::string ReadAll(int fd, const std::string& path) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Throw("cannot read the state file", path);
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
 void WriteAll(int fd, const std::string& text, const std::string& path) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -113,10 +178,26 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void SyncDirectory(const std::string& directory) {
-    Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() < 0) Throw("cannot open directory", directory);
-    if (::fsync(dir.Get()) != 0) Throw("cannot sync directory", directory);
+std::string NameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name nobody can guess ahead: "NAME.tmp-" and 16 random hex digits.
+std::string TemporaryName(const std::string& name) {
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        random ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&random)) ^
+                  static_cast<std::uint64_t>(::getpid());
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
+    return name + ".tmp-" + suffix;
+}
+
+std::string FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a directory";
+    if (S_ISLNK(mode)) return "is a symbolic link (give the path of the file itself)";
+    return "is not a regular file";
 }
 
 // Why a saved entry no longer fits its node; empty when it fits.
@@ -138,7 +219,7 @@ std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) 
         if (node.type == ValueType::Enum &&
             std::find(node.domain->begin(), node.domain->end(), text) == node.domain->end())
             return "value '" + text + "' is no longer in the domain";
-        if (auto v = NumericElement(*one, 0); v && ((node.min && *v < *node.min) || (node.max && *v > *node.max)))
+        if (auto v = NumericElement(*one, 0); v && !InRange(*v, node.min, node.max))
             return "value " + text + " is out of the node's range";
         std::visit(
             [&one](auto& target) {
@@ -152,6 +233,27 @@ std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) 
 
 }  // namespace
 
+std::uint32_t Crc32(const std::string& text) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : text) crc = table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::string EndLine(std::size_t entries, const std::string& body) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(Crc32(body)));
+    return c_endLinePrefix + std::to_string(entries) + c_endLineCrc + crc + "\n";
+}
+
 std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& values) {
     YAML::Emitter out;
     out << YAML::Comment("velnor-registryd: values of persistent nodes, replaced on every change");
@@ -159,51 +261,119 @@ std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& v
     EmitRoot(out, tree, values, Root::Application);
     EmitRoot(out, tree, values, Root::Platform);
     out << YAML::EndMap;
-    return std::string(out.c_str()) + "\n";
+    const std::string body = std::string(out.c_str()) + "\n";
+    return body + EndLine(values.size(), body);
+}
+
+StateFile::StateFile(std::string path) : m_path(std::move(path)), m_directory(DirectoryOf(m_path)), m_name(NameOf(m_path)) {
+    if (m_name.empty() || m_name == "." || m_name == "..") Refuse("names a directory");
+    m_directoryFd = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_directoryFd < 0) Refuse("cannot open its directory " + m_directory + ": " + std::strerror(errno));
+    struct stat directory {};
+    try {
+        if (::fstat(m_directoryFd, &directory) != 0) Refuse("cannot examine its directory: " + std::string(std::strerror(errno)));
+        if ((directory.st_mode & S_IWOTH) && !(directory.st_mode & S_ISVTX))
+            Refuse("its directory " + m_directory + " is writable by others without the sticky bit, so anyone could replace the file");
+        CheckExisting();
+    } catch (...) {
+        ::close(m_directoryFd);
+        throw;
+    }
+}
+
+StateFile::~StateFile() {
+    if (m_directoryFd >= 0) ::close(m_directoryFd);
+}
+
+void StateFile::Refuse(const std::string& reason) const { throw std::runtime_error(m_path + ": " + reason); }
+
+void StateFile::CheckExisting() const {
+    struct stat file {};
+    if (::fstatat(m_directoryFd, m_name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return;
+        Refuse(std::string("cannot examine it: ") + std::strerror(errno));
+    }
+    if (!S_ISREG(file.st_mode)) Refuse(FileKind(file.st_mode));
+    if (file.st_uid != ::geteuid()) Refuse("is owned by another user (uid " + std::to_string(file.st_uid) + ")");
 }
 
 void StateFile::Save(const Tree& tree, const std::vector<SavedValue>& values) const {
     const std::string text = Render(tree, values);
-    const std::string temp = m_path + ".tmp";
-    {
-        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (fd.Get() < 0) Throw("cannot create", temp);
-        WriteAll(fd.Get(), text, temp);
-        if (::fsync(fd.Get()) != 0) Throw("cannot sync", temp);
-        if (::close(fd.Release()) != 0) Throw("cannot close", temp);
+    std::string temp;
+    int created = -1;
+    // O_EXCL: a name that exists, whoever made it and whatever it points
+    // to, is never opened; O_NOFOLLOW: nor a link planted under it.
+    for (int attempt = 0; created < 0; ++attempt) {
+        temp = TemporaryName(m_name);
+        created = ::openat(m_directoryFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (created < 0 && (errno != EEXIST || attempt == 8)) Throw("cannot create a temporary file in", m_directory);
     }
-    if (::rename(temp.c_str(), m_path.c_str()) != 0) Throw("cannot replace", m_path);
-    SyncDirectory(DirectoryOf(m_path));
+    Fd fd(created);
+    const std::string tempPath = m_directory + "/" + temp;
+    try {
+        WriteAll(fd.Get(), text, tempPath);
+        if (::fsync(fd.Get()) != 0) Throw("cannot sync", tempPath);
+        if (::close(fd.Release()) != 0) Throw("cannot close", tempPath);
+        if (::renameat(m_directoryFd, temp.c_str(), m_directoryFd, m_name.c_str()) != 0) Throw("cannot replace", m_path);
+    } catch (...) {
+        ::unlinkat(m_directoryFd, temp.c_str(), 0);
+        throw;
+    }
+    if (::fsync(m_directoryFd) != 0) Throw("cannot sync directory", m_directory);
 }
 
 std::vector<SavedValue> StateFile::Load(const Tree& tree, std::ostream& warnings) const {
-    std::ifstream in(m_path);
-    if (!in) {
+    Fd fd(::openat(m_directoryFd, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         if (errno == ENOENT) return {};
+        if (errno == ELOOP) Refuse(FileKind(S_IFLNK));
         Throw("cannot read the state file", m_path);
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    // Checked again on what was opened: the name may have changed since.
+    struct stat file {};
+    if (::fstat(fd.Get(), &file) != 0) Throw("cannot read the state file", m_path);
+    if (!S_ISREG(file.st_mode)) Refuse(FileKind(file.st_mode));
+    if (file.st_uid != ::geteuid()) Refuse("is owned by another user (uid " + std::to_string(file.st_uid) + ")");
+    return Parse(ReadAll(fd.Get(), m_path), m_path, tree, warnings);
+}
+
+std::vector<SavedValue> StateFile::Parse(const std::string& text, const std::string& path, const Tree& tree,
+                                         std::ostream& warnings) {
+    const std::optional<EndOfState> end = FindEndLine(text);
+    if (!end) Damaged(path, ": has no valid end line (it was cut short, or not written by velnor-registryd)");
+    const std::string body = text.substr(0, end->bodyBytes);
+    if (Crc32(body) != end->crc)
+        Damaged(path, ": its content does not match the checksum of its end line (it was changed or damaged)");
     YAML::Node document;
     try {
-        document = YAML::Load(text.str());
+        CheckYamlLimits(body, path, StateNodeLimit(), c_stateDepth);
+        document = YAML::Load(body);
+    } catch (const LoadError& e) {
+        throw DamagedStateError(e.what() + c_useDefaults);
     } catch (const YAML::Exception& e) {
-        throw std::runtime_error(m_path + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
+        Damaged(path, ":" + std::to_string(e.mark.line + 1) + ": " + e.msg);
     }
+    if (!document.IsNull() && !document.IsMap()) Damaged(path, ": not a state file");
+    std::uint64_t held = 0;
+    for (Root root : {Root::Application, Root::Platform}) {
+        const YAML::Node entries = document.IsNull() ? YAML::Node() : document[RootKey(root)];
+        if (entries && entries.IsMap()) held += entries.size();
+    }
+    if (held != end->entries)
+        Damaged(path, ": its end line counts " + std::to_string(end->entries) + " entries, it holds " + std::to_string(held));
     std::vector<SavedValue> result;
     if (document.IsNull()) return result;
-    if (!document.IsMap()) throw std::runtime_error(m_path + ": not a state file");
     for (Root root : {Root::Application, Root::Platform}) {
         const YAML::Node entries = document[RootKey(root)];
         if (!entries || !entries.IsMap()) continue;
         for (const auto& entry : entries) {
-            const std::string path = entry.first.as<std::string>("");
-            const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(path, "."));
+            const std::string dotted = entry.first.as<std::string>("");
+            const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(dotted, "."));
             Elements parsed;
             const std::string why = id == 0 ? "the node no longer exists" : Misfit(tree.nodes[id], entry.second, parsed);
             if (!why.empty()) {
-                warnings << "velnor-registryd: warning: " << m_path << ": ignoring the saved value of " << RootKey(root)
-                         << " node " << path << ": " << why << "\n";
+                warnings << "velnor-registryd: warning: " << path << ": ignoring the saved value of " << RootKey(root)
+                         << " node " << dotted << ": " << why << "\n";
                 continue;
             }
             result.push_back({id, std::move(parsed)});

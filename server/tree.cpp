@@ -37,9 +37,15 @@ NodeId Tree::Resolve(NodeId start, const std::vector<std::string>& names) const 
     return current;
 }
 
+std::vector<std::string> Tree::RelPath(const Node& node) const {
+    std::vector<std::string> names;
+    for (const Node* at = &node; at->parent != at->id; at = &nodes[at->parent]) names.push_back(at->name);
+    return std::vector<std::string>(names.rbegin(), names.rend());
+}
+
 std::string Tree::DottedPath(const Node& node) const {
-    if (node.relPath.empty()) return host;
-    return istd::StringVecIntoString(node.relPath, ".");
+    if (node.parent == node.id) return host;
+    return istd::StringVecIntoString(RelPath(node), ".");
 }
 
 }  // namespace velnor::server

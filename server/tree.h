@@ -70,7 +70,6 @@ struct Node {
     NodeId parent = 0;  // equals id for a root
     Root root = Root::Application;
     std::string name;
-    std::vector<std::string> relPath;  // names below the registry root
     std::uint32_t flags = 0;
     ValueType type = ValueType::None;
     std::uint32_t size = 0;  // element count; fixed for the node's life
@@ -106,6 +105,9 @@ public:
     NodeId Child(NodeId parent, const std::string& name) const;
     // Follows `names` from `start`; 0 when a name is missing.
     NodeId Resolve(NodeId start, const std::vector<std::string>& names) const;
+    // The names from below the registry root down to the node ({} for a
+    // root). Computed, not kept: a copy per node would grow with the depth.
+    std::vector<std::string> RelPath(const Node& node) const;
     // "boards.gain"; the host name for a root.
     std::string DottedPath(const Node& node) const;
 };

@@ -149,6 +149,12 @@ std::optional<long double> NumericElement(const Elements& elements, std::size_t 
         elements);
 }
 
+bool InRange(long double v, const std::optional<long double>& min, const std::optional<long double>& max) {
+    if (!min && !max) return true;
+    if (std::isnan(v)) return false;
+    return (!min || v >= *min) && (!max || v <= *max);
+}
+
 std::string BoundText(long double bound) {
     if (std::isfinite(bound) && std::trunc(bound) == bound && std::fabs(bound) < 1e18L)
         return std::to_string(static_cast<long long>(bound));

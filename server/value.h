@@ -55,6 +55,10 @@ std::string Truncate(const std::string& text, std::uint32_t maxLength);
 // A numeric element widened for range checks; nullopt for texts.
 std::optional<long double> NumericElement(const Elements& elements, std::size_t i);
 
+// False when `v` lies outside the bounds; NaN lies in no range, so it is
+// outside as soon as there is a bound.
+bool InRange(long double v, const std::optional<long double>& min, const std::optional<long double>& max);
+
 // A min/max bound as shown in messages: whole numbers without decimals.
 std::string BoundText(long double bound);
 // "[0, 10]"; a missing side shows as -inf or inf.

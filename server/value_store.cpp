@@ -58,7 +58,7 @@ void ValueStore::CheckValues(const Node& node, const Elements& value) const {
         }
         if (!node.min && !node.max) continue;
         const auto v = NumericElement(value, i);
-        if (v && ((node.min && *v < *node.min) || (node.max && *v > *node.max)))
+        if (v && !InRange(*v, node.min, node.max))
             throw RegistryError("Value " + ElementText(value, i) + " is out of range " + RangeText(node.min, node.max) +
                                 " for node " + PathOf(node));
     }

@@ -38,6 +38,10 @@ bool IsLoopbackHost(const std::string& host);
 // $VELNOR_RUNTIME_DIR when set, else $XDG_RUNTIME_DIR, else
 // velnor-<uid> in $TMPDIR (or /tmp). Trailing slashes are removed.
 std::string RuntimeDirectory();
+// True when RuntimeDirectory() is the velnor-<uid> default: a directory of
+// this user alone (0700, its own), which the server creates and refuses
+// otherwise. A directory named in the environment may be shared (/tmp).
+bool RuntimeDirectoryIsDefault();
 // RuntimeDirectory()/velnor-registryd-<port>.sock
 std::string LocalSocketPath(std::uint16_t port);
 

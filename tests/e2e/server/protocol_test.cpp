@@ -2,6 +2,7 @@
 // checked writes, texts and functions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "raw_registry.h"
@@ -195,6 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
     Accepted, Writes,
     ::testing::Values(WriteCase{"scalars.i32", 0, [] { return Doubles({-7.0}); }, "i32:-7"},
                       WriteCase{"scalars.f64", 0, [] { return Ints({5}); }, "f64:5"},
+                      WriteCase{"scalars.f64", 0, [] { return Doubles({std::nan("")}); }, "f64:nan"},
                       WriteCase{"scalars.u32", 0, [] { return Int64s({42}); }, "u32:42"},
                       WriteCase{"scalars.i64", 0, [] { return UInt64s({9000000000ull}); }, "i64:9000000000"},
                       WriteCase{"scalars.u64", 0, [] { return Int64s({0}); }, "u64:0"},
@@ -231,6 +233,13 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"scalars.f32", 0, [] { return Doubles({1e300}); },
                   "Value 1e+300 does not fit the type float of node scalars.f32"},
         WriteCase{"scalars.flag", 0, [] { return Ints({2}); }, "Value 2 does not fit the type bool of node scalars.flag"},
+        // NaN lies in no range.
+        WriteCase{"saved.gain", 0, [] { return Doubles({std::nan("")}); },
+                  "Value nan is out of range [0, 10] for node saved.gain"},
+        WriteCase{"scalars.f32", 0, [] { return Floats({std::nanf("")}); },
+                  "Value nan is out of range [-1, 1] for node scalars.f32"},
+        WriteCase{"scalars.f32", 0, [] { return Doubles({std::nan("")}); },
+                  "Value nan is out of range [-1, 1] for node scalars.f32"},
         WriteCase{"scalars.f64", 0, [] { return Strings({"1.5"}); },
                   "Value '1.5' does not fit the type double of node scalars.f64"},
         WriteCase{"scalars.text", 0, [] { return Ints({1}); }, "Value 1 does not fit the type string of node scalars.text"},

@@ -1,12 +1,16 @@
 // Start, refusal of broken tree files and shutdown of the real process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 
 #include "raw_registry.h"
 #include "support/registry_server.h"
@@ -196,6 +200,237 @@ INSTANTIATE_TEST_SUITE_P(
             if (c == '-') c = '_';
         return name;
     });
+
+// Tree files made to exhaust the server: each is refused quickly, with the
+// file, the line where a limit was passed and the reason, and status 2.
+struct HostileTree {
+    const char* name;
+    // Writes the file into `dir` and gives its path.
+    std::function<std::string(const std::string& dir)> make;
+    // The message after "velnor-registryd: PATH" (":LINE: reason" or ": reason").
+    const char* message;
+};
+
+std::string WriteTree(const std::string& path, const std::string& nodes) {
+    std::ofstream(path) << "host: h\napplication:\n  nodes:\n" << nodes;
+    return path;
+}
+
+// Node aI has two children that are aliases of node aI-1: a30 stands for
+// 2^31 nodes, in 1.4 KB.
+std::string NestedAliases(const std::string& dir) {
+    std::string nodes = "    a0: &a0 {nodes: {x: {}, y: {}}}\n";
+    for (int i = 1; i <= 30; ++i) {
+        const std::string n = std::to_string(i), p = std::to_string(i - 1);
+        nodes += "    a" + n + ": &a" + n + " {nodes: {x: *a" + p + ", y: *a" + p + "}}\n";
+    }
+    return WriteTree(dir + "/laughs.yaml", nodes);
+}
+
+// A value of `levels` maps inside each other below node n (the document's
+// own maps are three levels).
+std::string NestedMaps(const std::string& dir, int levels) {
+    std::string value;
+    for (int i = 0; i < levels; ++i) value += "{a: ";
+    value += "1";
+    value.append(static_cast<std::size_t>(levels), '}');
+    return WriteTree(dir + "/nested.yaml", "    n: " + value + "\n");
+}
+
+std::string ManyElements(const std::string& dir, int count) {
+    std::string list = "1";
+    for (int i = 1; i < count; ++i) list += ",1";
+    return WriteTree(dir + "/many.yaml", "    big: {type: int32, value: [" + list + "]}\n");
+}
+
+std::string LargeFile(const std::string& dir) {
+    const std::string path = dir + "/large.yaml";
+    WriteTree(path, "    a: {type: int32}\n");
+    // Sparse: 64 MiB and one byte without writing them.
+    if (::truncate(path.c_str(), (64 << 20) + 1) != 0) throw std::runtime_error("truncate failed");
+    return path;
+}
+
+class Hostile : public ::testing::TestWithParam<HostileTree> {};
+
+TEST_P(Hostile, RefusedWithFileLineAndReason) {
+    const std::string path = GetParam().make(TempDir());
+    RunOptions options;
+    options.timeout = 60s;  // a tree that expands is refused at once; this only bounds a failure
+    const RunResult result = velnor::test::Run(ServerArgs(path), options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "velnor-registryd: " + path + GetParam().message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TreeFiles, Hostile,
+    ::testing::Values(
+        HostileTree{"nested_aliases", NestedAliases,
+                    ":18: the tree has more than 250000 nodes (aliases counted as often as they repeat)"},
+        HostileTree{"alias_inside_its_node",
+                    [](const std::string& dir) {
+                        return WriteTree(dir + "/cycle.yaml", "    a: {type: int32, value: &a [1, *a]}\n");
+                    },
+                    ":4: an alias stands inside the node it repeats"},
+        HostileTree{"too_many_elements", [](const std::string& dir) { return ManyElements(dir, 250000); },
+                    ":4: the tree has more than 250000 nodes (aliases counted as often as they repeat)"},
+        // At the limit the loader goes on (and finds the map no node).
+        HostileTree{"nesting_at_the_limit", [](const std::string& dir) { return NestedMaps(dir, 125); },
+                    ":4: unknown key 'a' (did you mean 'max'?)"},
+        HostileTree{"nesting_past_the_limit", [](const std::string& dir) { return NestedMaps(dir, 126); },
+                    ":4: nesting deeper than 128 levels"},
+        HostileTree{"nesting_5000", [](const std::string& dir) { return NestedMaps(dir, 5000); },
+                    ":4: nesting deeper than 128 levels"},
+        HostileTree{"larger_than_64_mib", LargeFile, ": the tree file is larger than 64 MiB"},
+        HostileTree{"endless_device", [](const std::string&) { return std::string("/dev/zero"); },
+                    ": the tree file is larger than 64 MiB"},
+        HostileTree{"directory", [](const std::string& dir) { return dir; },
+                    ": cannot read the tree file: Is a directory"}),
+    [](const ::testing::TestParamInfo<HostileTree>& info) { return std::string(info.param.name); });
+
+// A start blocked in reading the tree (a pipe nobody writes yet) still ends
+// on a stop signal.
+class StopWhileLoading : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopWhileLoading, EndsTheServer) {
+    const std::string fifo = TempDir() + "/tree.yaml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Child server(ServerArgs(fifo));
+    // Opening the pipe for writing waits until the server opened it to read.
+    const int writer = ::open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    server.Signal(GetParam());
+    EXPECT_EQ(server.Wait(10s), 0);
+    ::close(writer);
+    EXPECT_EQ(server.Out(), "");
+    EXPECT_EQ(server.Err(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoading, ::testing::Values(SIGTERM, SIGINT));
+
+// A free TCP port on 127.0.0.1 (nothing listens on it when this returns).
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no free port");
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+void BindSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
+    ::close(fd);
+}
+
+// Where the local socket may go. The default per-user directory (in the
+// temporary directory, a name anyone can guess) must be the user's alone;
+// a directory named by VELNOR_RUNTIME_DIR may be shared, and there the
+// socket file itself must be free or a stale one of the user's.
+struct RuntimePlace {
+    const char* name;
+    bool defaultDirectory;  // else VELNOR_RUNTIME_DIR names `base`
+    // Prepares `base` (a fresh directory) for the server on `port`; gives
+    // the message expected on standard error ("" when the server starts).
+    std::function<std::string(const std::string& base, int port)> prepare;
+    bool needsRoot = false;
+};
+
+std::string DefaultDir(const std::string& base) { return base + "/velnor-" + std::to_string(::geteuid()); }
+std::string SocketIn(const std::string& dir, int port) {
+    return dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
+}
+
+class RuntimePlaces : public ::testing::TestWithParam<RuntimePlace> {};
+
+TEST_P(RuntimePlaces, RefusedUnlessTheUsersOwn) {
+    if (GetParam().needsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root to make files of another user";
+    const std::string base = TempDir();
+    const int port = FreePort();
+    const std::string expected = GetParam().prepare(base, port);
+    RunOptions options;
+    options.unsetEnv = {"VELNOR_RUNTIME_DIR", "XDG_RUNTIME_DIR"};
+    if (GetParam().defaultDirectory)
+        options.env["TMPDIR"] = base;
+    else
+        options.env["VELNOR_RUNTIME_DIR"] = base;
+    Child server(ServerArgs(FixturePath("server-basic.yaml"), std::to_string(port)), options);
+    if (expected.empty()) {
+        std::string line;
+        ASSERT_TRUE(server.ReadLine(line, 10s)) << server.Err();
+        const std::string dir = GetParam().defaultDirectory ? DefaultDir(base) : base;
+        struct stat info {};
+        ASSERT_EQ(::lstat(SocketIn(dir, port).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISSOCK(info.st_mode));
+        if (GetParam().defaultDirectory) {
+            ASSERT_EQ(::lstat(dir.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0700u);
+        }
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(10s), 0);
+        EXPECT_EQ(server.Err(), "");
+        return;
+    }
+    EXPECT_EQ(server.Wait(10s), 1);
+    EXPECT_EQ(server.Out(), "");
+    EXPECT_EQ(server.Err(), "velnor-registryd: " + expected + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, RuntimePlaces,
+    ::testing::Values(
+        RuntimePlace{"default_made_private", true,
+                     [](const std::string&, int) { return std::string(); }},
+        RuntimePlace{"default_open_to_others", true,
+                     [](const std::string& base, int) {
+                         ::mkdir(DefaultDir(base).c_str(), 0700);
+                         ::chmod(DefaultDir(base).c_str(), 0755);
+                         return "the runtime directory " + DefaultDir(base) +
+                                " has mode 0755; only its user may have access (0700)";
+                     }},
+        RuntimePlace{"default_a_link", true,
+                     [](const std::string& base, int) {
+                         ::mkdir((base + "/elsewhere").c_str(), 0700);
+                         ::symlink((base + "/elsewhere").c_str(), DefaultDir(base).c_str());
+                         return "the runtime directory " + DefaultDir(base) + " is not a directory";
+                     }},
+        RuntimePlace{"default_of_another_user", true,
+                     [](const std::string& base, int) {
+                         ::mkdir(DefaultDir(base).c_str(), 0700);
+                         if (::chown(DefaultDir(base).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
+                         return "the runtime directory " + DefaultDir(base) + " belongs to another user (uid 65534)";
+                     },
+                     true},
+        // A shared directory is fine as such.
+        RuntimePlace{"named_shared", false,
+                     [](const std::string& base, int) {
+                         ::chmod(base.c_str(), 01777);
+                         return std::string();
+                     }},
+        RuntimePlace{"named_socket_path_a_file", false,
+                     [](const std::string& base, int port) {
+                         std::ofstream(SocketIn(base, port)) << "x";
+                         return SocketIn(base, port) + " exists and is no socket; remove it or choose another port";
+                     }},
+        RuntimePlace{"named_socket_of_another_user", false,
+                     [](const std::string& base, int port) {
+                         ::chmod(base.c_str(), 01777);
+                         BindSocket(SocketIn(base, port));
+                         if (::chown(SocketIn(base, port).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
+                         return SocketIn(base, port) +
+                                " is a socket of another user (uid 65534); remove it or choose another port";
+                     },
+                     true}),
+    [](const ::testing::TestParamInfo<RuntimePlace>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velnor::test

@@ -81,6 +81,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error: signal: Can't open DOD. Error: -99 (general failure)\n", 1},
         DodCase{"before_the_first_atom", c_modes, {"--mode", "Position", "--offset", "-1", "--size", "2", "live"}, "",
                 "Error: Can't read live signal. Error: -99 (general failure)\n", 1},
+        // Far out, where position times components passes 64 bits: the
+        // counter's elements 2^64 - 2 ... 2^64 + 1, wrapped to int32.
+        DodCase{"position_far_out", c_types,
+                {"--csv", "--mode", "Position", "--offset", "9223372036854775807", "--size", "2", "dod.int32"},
+                "-2,-1\n0,1\n", "", 0},
+        // No atom has an LMT at or after the largest one (10 ticks per atom).
+        DodCase{"lmt_past_the_last_atom", c_modes,
+                {"--csv", "--mode", "Lmt", "--lmt", "18446744073709551615", "--size", "2", "events"}, "",
+                "Error: Can't read events signal. Error: -99 (general failure)\n", 1},
         DodCase{"not_a_signal_node", c_modes, {"value"}, "", "signal: not a signal node: signal-host.value\n", 1},
         // The communication layer's failure is logged as critical and the
         // command goes on with the next node.

@@ -73,7 +73,7 @@ TEST(Loader, ChildrenKeepFileOrderAndRootsTakeTheHostName) {
     EXPECT_EQ(names, (std::vector<std::string>{"zeta", "alpha", "mid"}));
     EXPECT_EQ(tree.nodes[tree.applicationRoot].name, "h");
     EXPECT_EQ(tree.nodes[tree.platformRoot].name, "h");
-    EXPECT_EQ(At(tree, "mid.a").relPath, (std::vector<std::string>{"mid", "a"}));
+    EXPECT_EQ(tree.RelPath(At(tree, "mid.a")), (std::vector<std::string>{"mid", "a"}));
     EXPECT_EQ(LoadTreeText("application: {}\n", "t.yaml", "machine").host, "machine");
 }
 
@@ -148,7 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"    a: {type: enum, domain: [x, x]}\n", "t.yaml:4: domain value 'x' appears twice"},
         RefusedCase{"    a: {type: int32, type: int64}\n", "t.yaml:4: duplicate key 'type'"},
         RefusedCase{"    a: 5\n", "t.yaml:4: node 'a' must be a mapping of node keys"},
-        RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"}));
+        RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"},
+        RefusedCase{"    a: {type: double, min: 0, value: .nan}\n", "t.yaml:4: value .nan is out of range [0, inf]"}));
 
 TEST(Loader, TopLevelKeysAreChecked) {
     try {
@@ -161,6 +162,43 @@ TEST(Loader, TopLevelKeysAreChecked) {
     EXPECT_THROW(LoadTreeText("", "t.yaml", "x"), LoadError);
     EXPECT_THROW(LoadTreeText("- a\n", "t.yaml", "x"), LoadError);
 }
+
+// Nodes and depth counted as a walk over the graph sees them: an alias
+// brings every node of what it repeats, at the place where it stands.
+struct LimitCase {
+    const char* yaml;
+    std::uint64_t nodes;
+    int depth;
+    const char* error;  // "" when within the limits
+};
+
+class YamlLimits : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(YamlLimits, CountAliasesWhereTheyStand) {
+    const LimitCase& c = GetParam();
+    std::string error;
+    try {
+        CheckYamlLimits(c.yaml, "t.yaml", c.nodes, c.depth);
+    } catch (const LoadError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, YamlLimits,
+    ::testing::Values(LimitCase{"[1, 2]", 3, 1, ""},
+                      LimitCase{"[1, 2]", 2, 1, "t.yaml:1: the tree has more than 2 nodes (aliases counted as often as they repeat)"},
+                      LimitCase{"[1, [2]]", 4, 1, "t.yaml:1: nesting deeper than 1 levels"},
+                      // map, a, [, 1, 2, b, and the three the alias repeats
+                      LimitCase{"a: &x [1, 2]\nb: *x\n", 9, 2, ""},
+                      LimitCase{"a: &x [1, 2]\nb: *x\n", 8, 2,
+                                "t.yaml:2: the tree has more than 8 nodes (aliases counted as often as they repeat)"},
+                      LimitCase{"a: &x 1\nb: *x\n", 5, 1, ""},
+                      // The alias of a two-level list inside a list: four levels.
+                      LimitCase{"a: &x [[1]]\nb: [*x]\n", 100, 4, ""},
+                      LimitCase{"a: &x [[1]]\nb: [*x]\n", 100, 3, "t.yaml:2: nesting deeper than 3 levels"},
+                      LimitCase{"a: &x [1, *x]\n", 100, 10, "t.yaml:1: an alias stands inside the node it repeats"}));
 
 }  // namespace
 }  // namespace velnor::server

@@ -61,7 +61,9 @@ TEST(Store, StateFileRoundTripsEveryValueExactly) {
         store.Set(Named(store, Root::Application, "tiny"), 0, Elements(std::vector<float>{1.0f / 3}));
         store.Set(Named(store, Root::Application, "mode"), 0, Elements(std::vector<std::string>{"a b"}));
         store.Set(Named(store, Root::Application, "big"), 1, Elements(std::vector<unsigned long long>{42}));
-        store.Set(Named(store, Root::Platform, "word"), 0, Elements(std::vector<std::string>{"true: \"q\"\n"}));
+        // A text that looks like an end line stays inside its quotes.
+        store.Set(Named(store, Root::Platform, "word"), 0,
+                  Elements(std::vector<std::string>{"true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n"}));
     }
     ValueStore fresh(LoadTreeText(c_tree, "t.yaml", "h"));
     std::ostringstream warnings;
@@ -71,8 +73,14 @@ TEST(Store, StateFileRoundTripsEveryValueExactly) {
     EXPECT_EQ(std::get<std::vector<float>>(fresh.Current(Named(fresh, Root::Application, "tiny")))[0], 1.0f / 3);
     EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Application, "mode")), false, 0), "a b");
     EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Application, "big")), true, 0), "[18446744073709551615,42]");
-    EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Platform, "word")), false, 0), "true: \"q\"\n");
+    EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Platform, "word")), false, 0),
+              "true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n");
     std::filesystem::remove_all(dir);
+}
+
+TEST(StateFileFormat, Crc32IsZlibs) {
+    EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
+    EXPECT_EQ(Crc32(""), 0u);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ SignalInfo Info(const std::string& atom, const std::string& generator, std::uint
 }
 
 std::vector<unsigned char> Filled(const SignalGenerator& generator, std::uint64_t position, std::uint64_t count,
-                                  bool computed) {
-    std::vector<unsigned char> bytes(count * generator.AtomBytes() + 1, 0xA5);
+                                  bool computed, unsigned char poison = 0xA5) {
+    std::vector<unsigned char> bytes(count * generator.AtomBytes() + 1, poison);
     if (computed)
         generator.FillComputed(position, count, bytes.data());
     else
@@ -59,6 +59,25 @@ TEST_P(GeneratorTest, FillEqualsTheElementByElementDefinition) {
             // The guard byte after the block must stay untouched.
             EXPECT_EQ(Filled(generator, position, count, false), Filled(generator, position, count, true));
         }
+    }
+}
+
+// Far out in the signal, where a position times the component count no
+// longer fits 64 bits: every byte is written (two poisons give the same
+// bytes) and the fast paths still match the definition.
+TEST_P(GeneratorTest, FillsEveryByteAtAnyPosition) {
+    const Case& c = GetParam();
+    const SignalGenerator generator(Info(c.atom, c.generator, c.components));
+    constexpr std::uint64_t max = ~std::uint64_t{0};
+    for (const std::uint64_t position : {(std::uint64_t{1} << 63) - 1, max / 3, max / c.components - 5, max - 40}) {
+        SCOPED_TRACE("position " + std::to_string(position));
+        const std::vector<unsigned char> low = Filled(generator, position, 33, false, 0x00);
+        EXPECT_EQ(std::vector<unsigned char>(low.begin(), low.end() - 1),
+                  [&] {
+                      std::vector<unsigned char> high = Filled(generator, position, 33, false, 0xFF);
+                      return std::vector<unsigned char>(high.begin(), high.end() - 1);
+                  }());
+        EXPECT_EQ(low, Filled(generator, position, 33, true, 0x00));
     }
 }
 
@@ -128,6 +147,17 @@ TEST(CounterTest, WrapsAtTheElementWidthInsideAndAcrossBlocks) {
     generator.Fill(32766, 3, reinterpret_cast<unsigned char*>(elements));
     const std::int16_t expected[6] = {-4, -3, -2, -1, 0, 1};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(elements[i], expected[i]) << "element " << i;
+}
+
+TEST(CounterTest, ElementNumbersBeyond64Bits) {
+    // Atom 2^63 - 1 of two int32 components: elements 2^64 - 2 and 2^64 - 1.
+    std::int32_t ints[4];
+    SignalGenerator(Info("int32", "counter", 2)).Fill((std::uint64_t{1} << 63) - 1, 2, reinterpret_cast<unsigned char*>(ints));
+    EXPECT_EQ(std::vector<std::int32_t>(ints, ints + 4), (std::vector<std::int32_t>{-2, -1, 0, 1}));
+    // Floating counters hold k itself: 2^64 + j, not k modulo 2^64.
+    double doubles[4];
+    SignalGenerator(Info("double", "counter", 4)).Fill(std::uint64_t{1} << 62, 1, reinterpret_cast<unsigned char*>(doubles));
+    for (double d : doubles) EXPECT_EQ(d, 18446744073709551616.0);
 }
 
 TEST(GeneratorNameTest, UnknownGeneratorIsRefused) {
