@@ -52,10 +52,6 @@ public:
     CORBA::Long Read(i_NET::SignalReceiver_ptr receiver, CORBA::ULongLong lmt, CORBA::LongLong offset,
                      CORBA::ULongLong size, i_NET::Block_out b) override;
 
-    // Atoms per stream block as served (the tree's block, kept within one
-    // message).
-    std::uint32_t BlockAtoms() const { return m_blockAtoms; }
-
 private:
     using Clock = std::chrono::steady_clock;
     struct Registration;
