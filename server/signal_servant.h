@@ -30,8 +30,8 @@
 
 namespace velnor::server {
 
-// The object key of a signal node: "signal:" and the dotted path for the
-// application registry, "signal-platform:" and the path for the platform's.
+// The object key of a signal node (wire::SignalKey of its registry and its
+// dotted path).
 std::string SignalObjectKey(const Tree& tree, const Node& node);
 
 class SignalServant : public POA_i_NET::RemoteSignal {
