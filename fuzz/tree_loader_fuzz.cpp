@@ -10,6 +10,8 @@
 
 #include "dump.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 #include "state_file.h"
 
 namespace {

@@ -20,6 +20,8 @@
 #include "istd/strings.h"
 #include "istd/unique_fd.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 
 namespace velnor::server {
 

@@ -3,6 +3,8 @@
 
 #include "istd/strings.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 
 namespace velnor::server {
 namespace {
