@@ -2,7 +2,6 @@
 // handler calls of one run.
 #include "rove_frame.h"
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
