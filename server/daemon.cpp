@@ -37,6 +37,7 @@ struct Daemon::Parts {
     std::unique_ptr<Updater> updater;
     std::unique_ptr<SignalServants> signals;
     CORBA::ORB_var orb;
+    PortableServer::POAManager_var manager;
     std::string socketPath;
     std::uint16_t port = 0;
     std::uint64_t runId = 0;
@@ -116,7 +117,7 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
         signals = std::make_unique<SignalServants>();
         signals->Activate(poa, store->GetTree());
-        PortableServer::POAManager_var manager = poa->the_POAManager();
+        manager = poa->the_POAManager();
         manager->activate();
     } catch (const CORBA::Exception& e) {
         err << "velnor-registryd: cannot listen on " << options.listen << ":" << port << " (" << e._name()
@@ -149,6 +150,18 @@ int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream&
 
 void Daemon::Stop() {
     Parts& p = *m_parts;
+    // From here on a request is turned away as by a server that is not
+    // there (TRANSIENT: "not reachable"), not answered by adapters half
+    // taken down (OBJ_ADAPTER). Requests in progress still end: the
+    // servants' stops below wake those that wait.
+    if (!CORBA::is_nil(p.manager)) {
+        try {
+            p.manager->discard_requests(false);
+        } catch (const CORBA::Exception&) {
+            // Already inactive: it takes no request either.
+        }
+        p.manager = PortableServer::POAManager::_nil();
+    }
     if (p.updater) p.updater->Stop();
     if (p.signals) p.signals->Stop();
     if (p.applicationNotifier) p.applicationNotifier->Shutdown();

@@ -106,8 +106,15 @@ public:
         if (m_mode == eEvent) return ReadEvent(buffer, meta, source->GetCallDeadline());
         i_NET::RemoteSignal_var remote = DuplicateRemote();
         if (CORBA::is_nil(remote)) return eClosed;
-        const SuccessCode_e code = ReadRemote(remote.in(), buffer, meta, lmt);
+        SuccessCode_e code = ReadRemote(remote.in(), buffer, meta, lmt);
         if (code == eSuccess) source->CountRead(buffer.GetAtomCount());
+        // The server cancels a registration it does not know (it was
+        // restarted) or drops (it stops). Closed here, it is an interrupt;
+        // otherwise the server was lost, as for an Event read.
+        if (code == eClosed && !m_closed) {
+            ISIG_TRACE(2, this->m_name << ": The server no longer knows this receiver.");
+            code = eRemoteFailed;
+        }
         return code;
     }
 

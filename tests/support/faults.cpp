@@ -1,6 +1,9 @@
 #include "support/faults.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +46,24 @@ PausedServer::PausedServer(RegistryServer& server) : m_server(server) {
 }
 
 PausedServer::~PausedServer() { m_server.Process().Signal(SIGCONT); }
+
+ReservedPort::ReservedPort() {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (m_fd >= 0) ::close(m_fd);
+        throw std::runtime_error("cannot reserve a port");
+    }
+    m_port = ntohs(address.sin_port);
+}
+
+ReservedPort::~ReservedPort() {
+    if (m_fd >= 0) ::close(m_fd);
+}
 
 ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value) : m_name(name) {
     if (const char* old = std::getenv(name.c_str())) {

@@ -32,6 +32,23 @@ private:
     RegistryServer& m_server;
 };
 
+// A TCP port of 127.0.0.1 that no server listens on: bound by this process,
+// without listening, until destroyed, so that no one else can take it and a
+// connection to it is refused.
+class ReservedPort {
+public:
+    ReservedPort();
+    ~ReservedPort();
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    int Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
 // Sets a variable of this process (which servers started from it inherit)
 // until destroyed.
 class ScopedEnvironment {

@@ -57,6 +57,34 @@ std::vector<std::string> BuildEnvironment(const RunOptions& options) {
     return out;
 }
 
+// In the child: puts `pipeEnd`, nothing or /dev/full on descriptor `fd`.
+void Attach(Descriptor_e kind, int pipeEnd, int fd) {
+    switch (kind) {
+        case Descriptor_e::ePipe: dup2(pipeEnd, fd); break;
+        case Descriptor_e::eClosed: close(fd); break;
+        case Descriptor_e::eDevFull: {
+            const int full = open("/dev/full", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (full < 0) _exit(126);
+            dup2(full, fd);
+            close(full);
+            break;
+        }
+    }
+}
+
+// Writes all of `text` (blocking); stops when the reader has gone.
+void WriteAll(int fd, const std::string& text) {
+    signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t w = write(fd, text.data() + written, text.size() - written);
+        if (w > 0)
+            written += static_cast<std::size_t>(w);
+        else if (w < 0 && errno != EINTR)
+            return;
+    }
+}
+
 // Forks and execs; gives the pid and the parent's ends of the three pipes.
 int Spawn(const std::vector<std::string>& argv, const RunOptions& options, int& inFd, int& outFd, int& errFd) {
     Pipe in, out, err;
@@ -75,8 +103,8 @@ int Spawn(const std::vector<std::string>& argv, const RunOptions& options, int& 
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) signal(s, SIG_DFL);
-        dup2(in.fd[0], 0);
-        dup2(out.fd[1], 1);
+        Attach(options.in, in.fd[0], 0);
+        Attach(options.out, out.fd[1], 1);
         dup2(err.fd[1], 2);
         if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
         execve(args[0], args.data(), envp.data());
@@ -160,9 +188,14 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
 }
 
 Child::Child(const std::vector<std::string>& argv, const RunOptions& options) {
-    int inFd;
-    m_pid = Spawn(argv, options, inFd, m_outFd, m_errFd);
-    close(inFd);
+    m_pid = Spawn(argv, options, m_inFd, m_outFd, m_errFd);
+    if (!options.holdInput) CloseInput(options.input);
+}
+
+void Child::CloseInput(const std::string& text) {
+    if (m_inFd < 0) return;
+    WriteAll(m_inFd, text);
+    CloseFd(m_inFd);
 }
 
 Child::~Child() {
@@ -171,6 +204,7 @@ Child::~Child() {
         int raw;
         waitpid(m_pid, &raw, 0);
     }
+    CloseFd(m_inFd);
     CloseFd(m_outFd);
     CloseFd(m_errFd);
 }

@@ -15,8 +15,16 @@ struct RunResult {
     bool timedOut = false;
 };
 
+// Where a child's standard input or output goes: the pipe to this process,
+// nowhere (closed before the program starts), or /dev/full (every write
+// fails with ENOSPC).
+enum class Descriptor_e { ePipe, eClosed, eDevFull };
+
 struct RunOptions {
     std::string input;                              // written to standard input, then closed
+    bool holdInput = false;                         // Child: input stays open until CloseInput
+    Descriptor_e in = Descriptor_e::ePipe;
+    Descriptor_e out = Descriptor_e::ePipe;
     std::map<std::string, std::string> env;         // set (overrides) in the child
     std::vector<std::string> unsetEnv;              // removed in the child
     std::chrono::milliseconds timeout{20000};       // then SIGKILL and timedOut
@@ -34,6 +42,8 @@ public:
     Child& operator=(const Child&) = delete;
 
     int Pid() const { return m_pid; }
+    // Writes `text` to standard input and closes it (with holdInput).
+    void CloseInput(const std::string& text);
     // Reads standard output up to and including the next line end; false on
     // end of file or time-out.
     bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
@@ -50,6 +60,7 @@ public:
 private:
     void Pump(std::chrono::milliseconds timeout);
     int m_pid = -1;
+    int m_inFd = -1;
     int m_outFd = -1;
     int m_errFd = -1;
     int m_status = -1;

@@ -60,11 +60,6 @@ TEST_F(Complete, MissingParentFails) {
     EXPECT_NE(r.err.find("nope"), std::string::npos) << r.err;
 }
 
-TEST(CompleteNoServer, EmptyPathPrintsNothing) {
-    rove_test::ExpectResult(
-        velnor::test::Run({velnor::test::BinPath("velnor-rove"), "--complete", "", "--port", "1"}), "", "", 0);
-}
-
 TEST(Bench, ThreeLinesAndLevelReset) {
     RegistryServer server(FixturePath("rove-values.yaml"));
     const auto r = velnor::test::Rove(server, {"bench"});
