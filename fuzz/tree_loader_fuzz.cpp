@@ -10,6 +10,8 @@
 
 #include "dump.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 #include "state_file.h"
 
 namespace {
@@ -78,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Node& node : tree.nodes) values.push_back(node.initial);
     DumpRequest request;
     request.start = tree.applicationRoot;
-    request.flags = DumpFullPath | DumpFlags;
+    request.flags = velnor::wire::c_dumpFullPath | velnor::wire::c_dumpShowFlags;
     request.exposeHidden = true;
     Check(!RenderDump(tree, values, request).empty());
     CheckStateRoundTrip(tree);

@@ -7,23 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "istd/unique_fd.h"
+
 namespace velnor::server {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 [[noreturn]] void Fail(const std::string& what, int error) {
     throw BoundedReadError("cannot read " + what + ": " + std::strerror(error));
@@ -38,8 +26,8 @@ std::string SizeText(std::size_t bytes) {
 }
 
 std::string ReadBoundedFile(const std::string& path, std::size_t limit, const std::string& what) {
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) Fail(what, errno);
+    const istd::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsValid()) Fail(what, errno);
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0) Fail(what, errno);
     if (S_ISDIR(info.st_mode)) Fail(what, EISDIR);

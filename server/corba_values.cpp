@@ -5,6 +5,14 @@
 
 namespace velnor::server {
 
+// The tree's flag bits are the protocol's: the IDL defines them, the
+// server's CORBA-free core mirrors them.
+static_assert(flags::Readable == i_NET::FLAG_READABLE && flags::Writable == i_NET::FLAG_WRITABLE &&
+                  flags::Constant == i_NET::FLAG_CONSTANT && flags::Executable == i_NET::FLAG_EXECUTABLE &&
+                  flags::Array == i_NET::FLAG_ARRAY && flags::Persistent == i_NET::FLAG_PERSISTENT &&
+                  flags::Hidden == i_NET::FLAG_HIDDEN && flags::Signal == i_NET::FLAG_SIGNAL,
+              "node flag bits differ from the protocol's");
+
 namespace {
 
 template <class Seq, class Vec>

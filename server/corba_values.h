@@ -10,9 +10,9 @@
 
 namespace velnor::server {
 
-// Largest GIOP message the ORB accepts; replies are kept below it.
-constexpr std::uint32_t c_maxMessageBytes = wire::c_maxMessageBytes;
-// Room left for headers and the other fields of a reply.
+// Replies are kept below the message limit of the wire contract
+// (wire::c_maxMessageBytes) by this much: room for headers and the other
+// fields of a reply.
 constexpr std::uint32_t c_messageHeadroom = 64u * 1024u;
 
 void ToCorba(const Elements& elements, i_NET::Values& out);

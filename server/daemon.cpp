@@ -89,7 +89,7 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     }
     const std::string tcp = TcpEndpoint(options.listen, port);
     const std::string unixEndpoint = "giop:unix:" + socketPath;
-    const std::string maxMessage = std::to_string(c_maxMessageBytes);
+    const std::string maxMessage = std::to_string(wire::c_maxMessageBytes);
     const std::string connectTimeout = std::to_string(wire::c_connectTimeout.count());
     const char* orbOptions[][2] = {
         {"endPoint", tcp.c_str()},

@@ -65,12 +65,12 @@ private:
     // Compact full-path dumps leave out plain inner nodes: the paths of their
     // children already name them.
     bool IsRedundant(const Node& node, bool descend) const {
-        return Has(DumpCompact) && Has(DumpFullPath) && descend && !node.HasValue() &&
+        return Has(wire::c_dumpCompact) && Has(wire::c_dumpFullPath) && descend && !node.HasValue() &&
                !node.Has(flags::Executable | flags::Signal);
     }
 
     void WriteLine(const Node& node, int depth) {
-        if (Has(DumpFullPath)) {
+        if (Has(wire::c_dumpFullPath)) {
             m_out += m_tree.host;
             for (const auto& name : m_tree.RelPath(node)) m_out += "." + name;
         } else {
@@ -79,8 +79,8 @@ private:
         }
         const bool plain = !node.HasValue() && !node.Has(flags::Executable | flags::Signal);
         const std::string type = TypeText(node);
-        if (!Has(DumpCompact) && !type.empty()) m_out += " [" + type + "]";
-        if (Has(DumpFlags) && !(Has(DumpCompact) && plain)) {
+        if (!Has(wire::c_dumpCompact) && !type.empty()) m_out += " [" + type + "]";
+        if (Has(wire::c_dumpShowFlags) && !(Has(wire::c_dumpCompact) && plain)) {
             const std::string words = FlagsText(node.flags, ",");
             m_out += " {" + (words.empty() ? std::string("none") : words) + "}";
         }

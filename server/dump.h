@@ -2,18 +2,15 @@
 // Text rendering of a subtree, one line per node:
 //   INDENT NAME [" [" TYPE "]"] [" {" FLAGS "}"] [" = " VALUE] "\n"
 // INDENT is two blanks per level below the dumped node (none with full paths),
-// NAME the node name or, with DumpFullPath, the dotted path from the host.
+// NAME the node name or, with wire::c_dumpFullPath, the dotted path from the host.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "tree.h"
+#include "velnor/wire.h"
 
 namespace velnor::server {
-
-constexpr std::uint32_t DumpFullPath = 0x1;
-constexpr std::uint32_t DumpFlags = 0x2;
-constexpr std::uint32_t DumpCompact = 0x4;
 
 struct DumpRequest {
     NodeId start = 0;

@@ -15,25 +15,12 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "istd/unique_fd.h"
 #include "velnor/wire.h"
 
 namespace velnor::server {
 
 namespace {
-
-class Socket {
-public:
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
@@ -53,8 +40,8 @@ std::uint16_t PickFreePort(const std::string& address) {
     } else {
         throw std::runtime_error("cannot listen on '" + address + "': not a numeric IPv4 or IPv6 address");
     }
-    Socket socket(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (socket.Get() < 0) Fail("cannot create a socket");
+    const istd::UniqueFd socket(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket.IsValid()) Fail("cannot create a socket");
     if (::bind(socket.Get(), reinterpret_cast<sockaddr*>(&storage), length) != 0) Fail("cannot bind to " + address);
     if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&storage), &length) != 0) Fail("cannot read the bound port");
     return ntohs(storage.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
@@ -95,8 +82,8 @@ void RemoveStaleSocket(const std::string& path) {
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof(address.sun_path)) throw std::runtime_error("socket path too long: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    Socket probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (probe.Get() < 0) Fail("cannot create a socket");
+    const istd::UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe.IsValid()) Fail("cannot create a socket");
     if (::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
         throw std::runtime_error("another server listens on " + path);
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail("cannot remove the stale socket " + path);
@@ -109,11 +96,9 @@ std::string TcpEndpoint(const std::string& address, std::uint16_t port) {
 
 std::uint64_t NewRunId() {
     std::uint64_t random = 0;
-    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        if (::read(fd, &random, sizeof random) != static_cast<ssize_t>(sizeof random)) random = 0;
-        ::close(fd);
-    }
+    const istd::UniqueFd source(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+    if (source.IsValid() && ::read(source.Get(), &random, sizeof random) != static_cast<ssize_t>(sizeof random))
+        random = 0;
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto nanos = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
     return random ^ nanos ^ (static_cast<std::uint64_t>(::getpid()) << 48);

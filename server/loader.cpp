@@ -1,26 +1,17 @@
 #include "loader.h"
 
-#include <yaml-cpp/anchor.h>
-#include <yaml-cpp/eventhandler.h>
-#include <yaml-cpp/parser.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <cctype>
-#include <limits>
 #include <set>
-#include <sstream>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "bounded_read.h"
 #include "istd/strings.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 
 namespace velnor::server {
 
@@ -86,225 +77,9 @@ std::string Suggestion(const std::string& word, const std::vector<std::string>& 
 
 bool IsQuoted(const YAML::Node& node) { return node.Tag() == "!"; }
 
-struct ParsedInteger {
-    bool negative = false;
-    unsigned long long magnitude = 0;
-};
-
-// Decimal or 0x-hexadecimal with an optional sign, nothing else.
-std::optional<ParsedInteger> ParseInteger(const std::string& text) {
-    ParsedInteger result;
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        result.negative = text[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= text.size()) return std::nullopt;
-    const char* begin = text.data() + i;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(begin, end, result.magnitude, base);
-    if (ec != std::errc() || ptr != end) return std::nullopt;
-    return result;
-}
-
-template <class T>
-std::optional<T> IntegerAs(const ParsedInteger& v) {
-    if (v.negative) {
-        if constexpr (!std::is_signed_v<T>) {
-            if (v.magnitude == 0) return T(0);
-            return std::nullopt;
-        } else {
-            const unsigned long long limit = static_cast<unsigned long long>(std::numeric_limits<T>::max()) + 1ULL;
-            if (v.magnitude > limit) return std::nullopt;
-            if (v.magnitude == limit) return std::numeric_limits<T>::min();
-            return static_cast<T>(-static_cast<long long>(v.magnitude));
-        }
-    }
-    if (v.magnitude > static_cast<unsigned long long>(std::numeric_limits<T>::max())) return std::nullopt;
-    return static_cast<T>(v.magnitude);
-}
-
-// strtold over the whole text, plus the YAML spellings of infinity and NaN.
-std::optional<long double> ParseFloating(const std::string& text) {
-    static const std::vector<std::pair<std::string, long double>> specials = {
-        {".inf", std::numeric_limits<long double>::infinity()},
-        {"+.inf", std::numeric_limits<long double>::infinity()},
-        {"-.inf", -std::numeric_limits<long double>::infinity()},
-        {".nan", std::numeric_limits<long double>::quiet_NaN()},
-    };
-    for (const auto& special : specials) {
-        std::string lower = text;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (lower == special.first) return special.second;
-    }
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const long double v = std::strtold(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE) return std::nullopt;
-    return v;
-}
-
-std::optional<bool> ParseBool(const std::string& text) {
-    if (text == "true" || text == "True" || text == "TRUE") return true;
-    if (text == "false" || text == "False" || text == "FALSE") return false;
-    return std::nullopt;
-}
-
-template <class T>
-std::optional<T> ParseIntegerAs(const std::string& text) {
-    auto parsed = ParseInteger(text);
-    if (!parsed) return std::nullopt;
-    return IntegerAs<T>(*parsed);
-}
-
 }  // namespace
 
-std::optional<Elements> ParseScalarText(const std::string& text, ValueType type, bool quoted) {
-    if (quoted && type != ValueType::String && type != ValueType::Enum) return std::nullopt;
-    switch (type) {
-        case ValueType::Bool:
-            if (auto b = ParseBool(text)) return Elements(std::vector<bool>{*b});
-            return std::nullopt;
-        case ValueType::Int32:
-            if (auto v = ParseIntegerAs<int>(text)) return Elements(std::vector<int>{*v});
-            return std::nullopt;
-        case ValueType::UInt32:
-            if (auto v = ParseIntegerAs<unsigned int>(text)) return Elements(std::vector<unsigned int>{*v});
-            return std::nullopt;
-        case ValueType::Int64:
-            if (auto v = ParseIntegerAs<long long>(text)) return Elements(std::vector<long long>{*v});
-            return std::nullopt;
-        case ValueType::UInt64:
-            if (auto v = ParseIntegerAs<unsigned long long>(text))
-                return Elements(std::vector<unsigned long long>{*v});
-            return std::nullopt;
-        case ValueType::Double: {
-            auto v = ParseFloating(text);
-            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<double>::max())) return std::nullopt;
-            return Elements(std::vector<double>{static_cast<double>(*v)});
-        }
-        case ValueType::Float: {
-            auto v = ParseFloating(text);
-            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<float>::max())) return std::nullopt;
-            return Elements(std::vector<float>{static_cast<float>(*v)});
-        }
-        case ValueType::String:
-        case ValueType::Enum: return Elements(std::vector<std::string>{text});
-        case ValueType::None: break;
-    }
-    return std::nullopt;
-}
-
-bool IsValidNodeName(const std::string& name) {
-    if (name.empty()) return false;
-    for (unsigned char c : name) {
-        if (c <= ' ' || c == 0x7f) return false;
-        if (std::strchr(".[]{}=", c) != nullptr) return false;
-    }
-    return true;
-}
-
 namespace {
-
-// Counts the nodes and depth of a document as the events of its parse
-// come, aliases expanded: yaml-cpp builds an anchored node once and shares
-// it between its aliases, but every walk over the graph visits it once per
-// alias, so a kilobyte of nested aliases walks like billions of nodes.
-class LimitGuard : public YAML::EventHandler {
-public:
-    LimitGuard(const std::string& file, std::uint64_t maxNodes, int maxDepth)
-        : m_file(file), m_maxNodes(maxNodes), m_maxDepth(maxDepth) {}
-
-    void OnDocumentStart(const YAML::Mark&) override {}
-    void OnDocumentEnd() override {}
-    void OnNull(const YAML::Mark& mark, YAML::anchor_t anchor) override { Leaf(mark, anchor); }
-    void OnScalar(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor, const std::string&) override {
-        Leaf(mark, anchor);
-    }
-    void OnSequenceStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
-                         YAML::EmitterStyle::value) override {
-        Open(mark, anchor);
-    }
-    void OnMapStart(const YAML::Mark& mark, const std::string&, YAML::anchor_t anchor,
-                    YAML::EmitterStyle::value) override {
-        Open(mark, anchor);
-    }
-    void OnSequenceEnd() override { Close(); }
-    void OnMapEnd() override { Close(); }
-
-    void OnAlias(const YAML::Mark& mark, YAML::anchor_t anchor) override {
-        const auto named = m_anchors.find(anchor);
-        // yaml-cpp knows an anchor from its node's start on: an alias inside
-        // the node it names would make the graph a cycle.
-        if (named == m_anchors.end()) Fail(mark, "an alias stands inside the node it repeats");
-        Count(mark, named->second.nodes);
-        Reach(mark, named->second.height);
-    }
-
-private:
-    // What an anchored node brings wherever an alias repeats it.
-    struct Extent {
-        std::uint64_t nodes = 0;
-        int height = 0;  // 0 for a scalar, 1 + the highest child for maps and lists
-    };
-    struct Frame {
-        YAML::anchor_t anchor;
-        std::uint64_t firstNode;
-        int childHeight;
-    };
-
-    [[noreturn]] void Fail(const YAML::Mark& mark, const std::string& message) const {
-        throw LoadError(m_file, mark.line >= 0 ? mark.line + 1 : 0, message);
-    }
-
-    void Count(const YAML::Mark& mark, std::uint64_t nodes) {
-        if (nodes > m_maxNodes - m_nodes)
-            Fail(mark, "the tree has more than " + std::to_string(m_maxNodes) + " nodes (aliases counted as often as they repeat)");
-        m_nodes += nodes;
-    }
-
-    // A node of `height` placed at the current level.
-    void Reach(const YAML::Mark& mark, int height) {
-        if (static_cast<std::int64_t>(m_open.size()) + height > m_maxDepth)
-            Fail(mark, "nesting deeper than " + std::to_string(m_maxDepth) + " levels");
-        if (!m_open.empty()) m_open.back().childHeight = std::max(m_open.back().childHeight, height);
-    }
-
-    void Leaf(const YAML::Mark& mark, YAML::anchor_t anchor) {
-        Count(mark, 1);
-        Reach(mark, 0);
-        if (anchor != YAML::NullAnchor) m_anchors[anchor] = Extent{1, 0};
-    }
-
-    void Open(const YAML::Mark& mark, YAML::anchor_t anchor) {
-        Count(mark, 1);
-        Reach(mark, 1);
-        m_open.push_back(Frame{anchor, m_nodes - 1, 0});
-        // A redefined anchor name gets a new number; the old one stays valid
-        // for the aliases before, so nothing is erased here.
-    }
-
-    void Close() {
-        const Frame frame = m_open.back();
-        m_open.pop_back();
-        const int height = frame.childHeight + 1;
-        if (!m_open.empty()) m_open.back().childHeight = std::max(m_open.back().childHeight, height);
-        if (frame.anchor != YAML::NullAnchor) m_anchors[frame.anchor] = Extent{m_nodes - frame.firstNode, height};
-    }
-
-    const std::string& m_file;
-    const std::uint64_t m_maxNodes;
-    const int m_maxDepth;
-    std::uint64_t m_nodes = 0;
-    std::vector<Frame> m_open;
-    std::unordered_map<YAML::anchor_t, Extent> m_anchors;
-};
 
 void Append(Elements& target, const Elements& one) {
     std::visit(
@@ -379,14 +154,14 @@ private:
 
     double NumberFrom(const YAML::Node& node, const std::string& what) const {
         if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a number");
-        auto v = ParseFloating(node.Scalar());
+        auto v = ParseFloatingText(node.Scalar());
         if (!v || !std::isfinite(*v)) Fail(node, what + " must be a finite number, not '" + node.Scalar() + "'");
         return static_cast<double>(*v);
     }
 
     std::uint64_t CountFrom(const YAML::Node& node, const std::string& what) const {
         if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a whole number");
-        auto v = ParseIntegerAs<std::uint64_t>(node.Scalar());
+        auto v = ParseCountText(node.Scalar());
         if (!v || *v == 0) Fail(node, what + " must be a whole number of at least 1, not '" + node.Scalar() + "'");
         return *v;
     }
@@ -463,7 +238,7 @@ private:
             if (!bound) continue;
             if (!IsNumeric(At(id).type)) Fail(bound, std::string(key) + " needs a numeric type");
             if (!bound.IsScalar() || IsQuoted(bound)) Fail(bound, std::string(key) + " must be a number");
-            auto v = ParseFloating(bound.Scalar());
+            auto v = ParseFloatingText(bound.Scalar());
             if (!v || std::isnan(*v)) Fail(bound, std::string(key) + " must be a number, not '" + bound.Scalar() + "'");
             (std::strcmp(key, "min") == 0 ? At(id).min : At(id).max) = *v;
         }
@@ -579,7 +354,7 @@ private:
         CheckKeys(yaml, c_functionKeys, "function key");
         FunctionInfo info;
         if (const YAML::Node result = yaml["result"]) {
-            auto b = result.IsScalar() && !IsQuoted(result) ? ParseBool(result.Scalar()) : std::nullopt;
+            auto b = result.IsScalar() && !IsQuoted(result) ? ParseBoolText(result.Scalar()) : std::nullopt;
             if (!b) Fail(result, "result must be true or false");
             info.result = *b;
         }
@@ -738,17 +513,6 @@ private:
 };
 
 }  // namespace
-
-void CheckYamlLimits(const std::string& text, const std::string& fileName, std::uint64_t maxNodes, int maxDepth) {
-    std::istringstream in(text);
-    LimitGuard guard(fileName, maxNodes, maxDepth);
-    try {
-        YAML::Parser parser(in);
-        parser.HandleNextDocument(guard);
-    } catch (const YAML::ParserException& e) {
-        throw LoadError(fileName, e.mark.line + 1, e.msg);
-    }
-}
 
 Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost, const TreeLimits& limits) {
     std::string text;

@@ -38,16 +38,4 @@ Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost, cons
 Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost,
                   const TreeLimits& limits = {});
 
-// Refuses a YAML document whose node graph, aliases expanded, passes the
-// limits' node count or depth, before yaml-cpp builds it: LoadError with
-// the line where the limit was passed. Only the first document counts.
-void CheckYamlLimits(const std::string& text, const std::string& fileName, std::uint64_t maxNodes, int maxDepth);
-
-// Parses one scalar text as written in tree and state files into `type`;
-// nullopt when it does not fit. Exposed for the state file.
-std::optional<Elements> ParseScalarText(const std::string& text, ValueType type, bool quoted);
-
-// A name a node may carry: not empty, no dots, blanks or path syntax.
-bool IsValidNodeName(const std::string& name);
-
 }  // namespace velnor::server

@@ -32,7 +32,7 @@ std::vector<std::string> Names(const i_NET::StringSeq& seq) {
 // Texts cannot raise RegistryError in the protocol; a text too large for
 // one message is reported as the ORB's implementation limit.
 void CheckTextSize(const std::string& text) {
-    if (text.size() > c_maxMessageBytes - c_messageHeadroom) throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
+    if (text.size() > wire::c_maxMessageBytes - c_messageHeadroom) throw CORBA::IMP_LIMIT(0, CORBA::COMPLETED_NO);
 }
 
 }  // namespace
@@ -47,10 +47,10 @@ const Node& RegistryServant::ById(i_NET::NodeId id) const {
 }
 
 void RegistryServant::CheckReplySize(const Node& node, std::uint64_t bytes, const char* what) const {
-    if (bytes > c_maxMessageBytes - c_messageHeadroom)
+    if (bytes > wire::c_maxMessageBytes - c_messageHeadroom)
         throw RegistryError(std::string(what) + " of node " + m_store.GetTree().DottedPath(node) + " takes " +
                             std::to_string(bytes) + " bytes, more than the message limit of " +
-                            std::to_string(c_maxMessageBytes) + " bytes; read it in smaller ranges");
+                            std::to_string(wire::c_maxMessageBytes) + " bytes; read it in smaller ranges");
 }
 
 i_NET::ServerIdentity* RegistryServant::identity() {

@@ -29,7 +29,7 @@ bool IsDod(const SignalInfo& info) { return info.access == SignalInfo::Access::D
 
 std::uint32_t ServedBlockAtoms(const SignalInfo& info, std::uint32_t atomBytes) {
     if (IsDod(info) || atomBytes == 0) return 0;
-    const std::uint64_t fit = (c_maxMessageBytes - c_messageHeadroom) / atomBytes;
+    const std::uint64_t fit = (wire::c_maxMessageBytes - c_messageHeadroom) / atomBytes;
     return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(info.block, fit)));
 }
 
@@ -146,7 +146,7 @@ bool SignalServant::WaitProduced(std::unique_lock<std::mutex>& lock, std::uint64
 
 bool SignalServant::FitsOneMessage(std::uint64_t atoms) const {
     const std::uint64_t atomBytes = m_generator.AtomBytes();
-    return atomBytes > 0 && atoms <= (c_maxMessageBytes - c_messageHeadroom) / atomBytes;
+    return atomBytes > 0 && atoms <= (wire::c_maxMessageBytes - c_messageHeadroom) / atomBytes;
 }
 
 bool SignalServant::LmtFits(std::uint64_t start, std::uint64_t atoms) const {

@@ -30,8 +30,8 @@
 
 namespace velnor::server {
 
-// The object key of a signal node: "signal:" and the dotted path for the
-// application registry, "signal-platform:" and the path for the platform's.
+// The object key of a signal node (wire::SignalKey of its registry and its
+// dotted path).
 std::string SignalObjectKey(const Tree& tree, const Node& node);
 
 class SignalServant : public POA_i_NET::RemoteSignal {
@@ -51,10 +51,6 @@ public:
     void UnregisterReceiver(i_NET::SignalReceiver_ptr receiver) override;
     CORBA::Long Read(i_NET::SignalReceiver_ptr receiver, CORBA::ULongLong lmt, CORBA::LongLong offset,
                      CORBA::ULongLong size, i_NET::Block_out b) override;
-
-    // Atoms per stream block as served (the tree's block, kept within one
-    // message).
-    std::uint32_t BlockAtoms() const { return m_blockAtoms; }
 
 private:
     using Clock = std::chrono::steady_clock;

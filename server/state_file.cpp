@@ -18,7 +18,10 @@
 #include <stdexcept>
 
 #include "istd/strings.h"
+#include "istd/unique_fd.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "yaml_limits.h"
 
 namespace velnor::server {
 
@@ -130,25 +133,6 @@ void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue
 [[noreturn]] void Throw(const std::string& what, const std::string& path) {
     throw std::runtime_error(what + " " + path + ": " + std::strerror(errno));
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 std::string ReadAll(int fd, const std::string& path) {
     std::string text;
@@ -267,29 +251,20 @@ std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& v
 
 StateFile::StateFile(std::string path) : m_path(std::move(path)), m_directory(DirectoryOf(m_path)), m_name(NameOf(m_path)) {
     if (m_name.empty() || m_name == "." || m_name == "..") Refuse("names a directory");
-    m_directoryFd = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_directoryFd < 0) Refuse("cannot open its directory " + m_directory + ": " + std::strerror(errno));
+    m_directoryFd.Reset(::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_directoryFd.IsValid()) Refuse("cannot open its directory " + m_directory + ": " + std::strerror(errno));
     struct stat directory {};
-    try {
-        if (::fstat(m_directoryFd, &directory) != 0) Refuse("cannot examine its directory: " + std::string(std::strerror(errno)));
-        if ((directory.st_mode & S_IWOTH) && !(directory.st_mode & S_ISVTX))
-            Refuse("its directory " + m_directory + " is writable by others without the sticky bit, so anyone could replace the file");
-        CheckExisting();
-    } catch (...) {
-        ::close(m_directoryFd);
-        throw;
-    }
-}
-
-StateFile::~StateFile() {
-    if (m_directoryFd >= 0) ::close(m_directoryFd);
+    if (::fstat(m_directoryFd.Get(), &directory) != 0) Refuse("cannot examine its directory: " + std::string(std::strerror(errno)));
+    if ((directory.st_mode & S_IWOTH) && !(directory.st_mode & S_ISVTX))
+        Refuse("its directory " + m_directory + " is writable by others without the sticky bit, so anyone could replace the file");
+    CheckExisting();
 }
 
 void StateFile::Refuse(const std::string& reason) const { throw std::runtime_error(m_path + ": " + reason); }
 
 void StateFile::CheckExisting() const {
     struct stat file {};
-    if (::fstatat(m_directoryFd, m_name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(m_directoryFd.Get(), m_name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return;
         Refuse(std::string("cannot examine it: ") + std::strerror(errno));
     }
@@ -305,26 +280,26 @@ void StateFile::Save(const Tree& tree, const std::vector<SavedValue>& values) co
     // to, is never opened; O_NOFOLLOW: nor a link planted under it.
     for (int attempt = 0; created < 0; ++attempt) {
         temp = TemporaryName(m_name);
-        created = ::openat(m_directoryFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        created = ::openat(m_directoryFd.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (created < 0 && (errno != EEXIST || attempt == 8)) Throw("cannot create a temporary file in", m_directory);
     }
-    Fd fd(created);
+    istd::UniqueFd fd(created);
     const std::string tempPath = m_directory + "/" + temp;
     try {
         WriteAll(fd.Get(), text, tempPath);
         if (::fsync(fd.Get()) != 0) Throw("cannot sync", tempPath);
         if (::close(fd.Release()) != 0) Throw("cannot close", tempPath);
-        if (::renameat(m_directoryFd, temp.c_str(), m_directoryFd, m_name.c_str()) != 0) Throw("cannot replace", m_path);
+        if (::renameat(m_directoryFd.Get(), temp.c_str(), m_directoryFd.Get(), m_name.c_str()) != 0) Throw("cannot replace", m_path);
     } catch (...) {
-        ::unlinkat(m_directoryFd, temp.c_str(), 0);
+        ::unlinkat(m_directoryFd.Get(), temp.c_str(), 0);
         throw;
     }
-    if (::fsync(m_directoryFd) != 0) Throw("cannot sync directory", m_directory);
+    if (::fsync(m_directoryFd.Get()) != 0) Throw("cannot sync directory", m_directory);
 }
 
 std::vector<SavedValue> StateFile::Load(const Tree& tree, std::ostream& warnings) const {
-    Fd fd(::openat(m_directoryFd, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    const istd::UniqueFd fd(::openat(m_directoryFd.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.IsValid()) {
         if (errno == ENOENT) return {};
         if (errno == ELOOP) Refuse(FileKind(S_IFLNK));
         Throw("cannot read the state file", m_path);

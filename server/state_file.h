@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "istd/unique_fd.h"
 #include "tree.h"
 
 namespace velnor::server {
@@ -40,7 +41,6 @@ public:
     // write to without the sticky bit (anyone could replace the file), and
     // an existing state file that is no regular file of the server's user.
     explicit StateFile(std::string path);
-    ~StateFile();
     StateFile(const StateFile&) = delete;
     StateFile& operator=(const StateFile&) = delete;
 
@@ -71,7 +71,7 @@ private:
     std::string m_path;
     std::string m_directory;
     std::string m_name;  // the file's name inside m_directory
-    int m_directoryFd = -1;
+    istd::UniqueFd m_directoryFd;
 };
 
 }  // namespace velnor::server

@@ -1,16 +1,34 @@
 #pragma once
-// The handlers of the registry commands: one call per selected node.
+// The command handlers: the command frame calls one of them once per
+// selected node, in command-line order. Each lives in the file named after
+// its command (rove_info.cpp, rove_dump.cpp, rove_access.cpp, rove_listen.cpp,
+// rove_signal.cpp, rove_bench.cpp); AutoComplete, which answers --complete
+// instead of running a command, in rove_complete.cpp.
 #include <string>
 
 #include "mci/mci.h"
 
+// info
 void PrintNodeInfo(const mci::Node& node);
+// Only forwards to PrintNodeInfo.
 void GetInfo(const mci::Node& node);
-void Dump(const mci::Node& node);
-void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index);
-void Benchmark(mci::Node& node);
-void AutoComplete(const std::string& text, bool longFlag);
 
-// Not available yet: they throw istd::Exception once their options are parsed.
+// dump
+void Dump(const mci::Node& node);
+
+// access (the default command)
+void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index);
+
+// listen: Listen subscribes each node; the listening phase follows the last
+// of them and waits for notifications, pinging `root` when asked to.
 void Listen(mci::Node& node);
+void ListeningPhase(const mci::Node& root);
+
+// signal
 void Signal(const mci::Node& node);
+
+// bench
+void Benchmark(mci::Node& node);
+
+// --complete: prints the completion candidates for a partial node path.
+void AutoComplete(const std::string& text, bool longFlag);

@@ -11,6 +11,7 @@ namespace rove_output {
 namespace {
 
 std::atomic<int> g_firstFailure{0};
+std::atomic<bool> g_failureReported{false};
 
 // No buffer of its own: every character goes to stdout's FILE in order with
 // what other code writes there, and a failing putc, fwrite or fflush keeps
@@ -61,6 +62,10 @@ bool Good() {
     if (!std::cout.good() || std::ferror(stdout)) NoteFailure(EIO);  // a failure no errno told of
     return FirstFailure() == 0;
 }
+
+void NoteFailureReported() { g_failureReported.store(true); }
+
+bool FailureReported() { return g_failureReported.load(); }
 
 std::string FailureText() { return std::string("Can't write to standard output: ") + std::strerror(FirstFailure()); }
 

@@ -22,4 +22,9 @@ bool Good();
 // "Can't write to standard output: " and the reason of the first failure.
 std::string FailureText();
 
+// The failure is reported once: by the command's error, when it ended the
+// command, else at exit.
+void NoteFailureReported();
+bool FailureReported();
+
 }  // namespace rove_output

@@ -22,17 +22,33 @@ template <>
 const BiMap<Command_e> EnumMap<Command_e>::items;
 }
 
+// The values of Parameters::format: how the signal command writes atoms.
+enum SignalFormat_e : std::int32_t {
+    eFormatText = 0,
+    eFormatCsv = 1,
+    eFormatBinary = 2,
+    eFormatStat = 3,  // statistics only
+};
+
+// The bits of Parameters::dumpFlags, as the registry library's DumpSubTree
+// takes them.
+enum DumpFlag_e : std::int32_t {
+    eDumpFullPath = 1,
+    eDumpShowFlags = 2,
+    eDumpCompact = 4,
+};
+
 struct Parameters {
     Command_e command = eAccess;
     std::string host;
     mci::Root root = mci::eApplicationRoot;
     std::int32_t port = 0;
     std::int32_t level = -1;
-    std::int32_t dumpFlags = 0;
+    std::int32_t dumpFlags = 0;  // DumpFlag_e bits
     std::vector<std::string> paths;
     std::int32_t waitTime = -1;
     std::int32_t pingPeriod = 0;
-    std::int32_t format = 0;
+    std::int32_t format = eFormatText;  // a SignalFormat_e
     std::int64_t offset = 0;
     std::uint64_t size = 1;
     std::uint32_t queueSize = 0;

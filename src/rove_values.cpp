@@ -11,6 +11,7 @@
 #include "istd/exception.h"
 #include "istd/strings.h"
 #include "istd/trace_statement.h"
+#include "istd/unique_fd.h"
 #include "rove_params.h"
 
 const std::string c_arrayIdxDelimiter = ",";
@@ -103,20 +104,6 @@ bool ReadAll(int fd, std::string& content) {
     }
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 }  // namespace
 
 std::string ReadFile(const std::string& name) {
@@ -127,8 +114,8 @@ std::string ReadFile(const std::string& name) {
         if (!ReadAll(STDIN_FILENO, content)) ThrowUnreadable(name);
         return content;
     }
-    FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) ThrowUnreadable(name);
+    const istd::UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsValid()) ThrowUnreadable(name);
     // A large value is read into its final place, not grown into it.
     struct stat info {};
     if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)

@@ -5,7 +5,6 @@
 
 #include "istd/exception.h"
 #include "istd/trace_statement.h"
-#include "rove_params.h"
 #include "velnor-rove-signal-handler.h"
 
 namespace {
@@ -96,9 +95,4 @@ void VelnorRoveListener::WriteLine(const std::string& line) {
     // disk is full): the listening wait ends now, and the command frame
     // reports the failure.
     if (!std::cout.good()) sigHandler.EndWaits();
-}
-
-void Listen(mci::Node& node) {
-    ISTD_TRACE_FNC("void Listen(mci::Node&)", c_traceFile);
-    VelnorRoveListener::Instance()->Register(node);
 }

@@ -43,9 +43,6 @@ private:
     static std::atomic<VelnorRoveListener*> s_instance;
 };
 
-// The listen handler: one call per selected node.
-void Listen(mci::Node& node);
-
 // Formats one notification line (without the line end): the full path, the
 // element range when the value is not the whole array, "=" and the value.
 // `format` gives the number formatting of standard output.

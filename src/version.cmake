@@ -1,10 +1,13 @@
 # Writes the version source of velnor-rove: the version record registered
 # before main and the six version marker texts, all from the same values.
-# Run at build time: cmake -DOUT=<file> -DCOMPILER=<banner> -P version.cmake
-set(MAJOR 2)
-set(MINOR 8)
-set(BUILD 167)
-set(REVISION 20437)
+# Run at build time:
+#   cmake -DOUT=<file> -DCOMPILER=<banner> -DMAJOR=.. -DMINOR=.. -DBUILD=.. -DREVISION=.. -P version.cmake
+# with the numbers of the project() version (major.minor.build.revision).
+foreach(part MAJOR MINOR BUILD REVISION)
+  if(NOT DEFINED ${part} OR "${${part}}" STREQUAL "")
+    message(FATAL_ERROR "version.cmake: -D${part}= is missing")
+  endif()
+endforeach()
 set(EXTRA "")
 
 string(TIMESTAMP BUILD_TIME "%Y/%m/%d %H:%M:%S")

@@ -12,7 +12,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "velnor-rove-signal.h"
+#include "rove_signal.h"
+#include "rove_signal_output.h"
 
 namespace {
 

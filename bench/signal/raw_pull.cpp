@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pull.hh"
+#include "velnor/wire.h"
 
 namespace {
 
@@ -46,13 +47,15 @@ void PinTo(int cpu) {
     if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("raw_pull: sched_setaffinity");
 }
 
-const char* c_options[][2] = {{"giopMaxMsgSize", "268435456"}, {nullptr, nullptr}};
+// The same message limit as the registry's ORBs.
+const std::string c_maxMessage = std::to_string(velnor::wire::c_maxMessageBytes);
+const char* c_options[][2] = {{"giopMaxMsgSize", c_maxMessage.c_str()}, {nullptr, nullptr}};
 
 [[noreturn]] void Serve(int fd) {
     int argc = 1;
     char name[] = "raw_pull";
     char* argv[] = {name, nullptr};
-    const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"}, {"giopMaxMsgSize", "268435456"},
+    const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"}, {"giopMaxMsgSize", c_maxMessage.c_str()},
                                 {nullptr, nullptr}};
     CORBA::ORB_var orb = CORBA::ORB_init(argc, argv, "omniORB4", options);
     CORBA::Object_var object = orb->resolve_initial_references("RootPOA");

@@ -140,7 +140,6 @@ public:
     }
 
     bool IsOpen() const override { return m_open; }
-    AccessMode_e GetMode() const { return m_mode; }
 
     // How long an Event read waits for a block before it gives eNoData;
     // 0: as long as the server keeps the registration.

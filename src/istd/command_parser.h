@@ -75,9 +75,6 @@ public:
         return std::string();
     }
 
-protected:
-    const CommandList& Commands() const { return m_commands; }
-
 private:
     bool IsListed(E id) const {
         for (const auto& c : m_commands)

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -258,6 +259,18 @@ int Child::Wait(std::chrono::milliseconds timeout) {
 
 std::string BinPath(const std::string& name) { return std::string(VELNOR_BIN_DIR) + "/" + name; }
 std::string FixturePath(const std::string& name) { return std::string(VELNOR_FIXTURE_DIR) + "/" + name; }
+
+bool WaitUntilStopped(int pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("State:", 0) == 0 && line.find('T') != std::string::npos) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 std::string TempDir() {
     static std::mutex mutex;

@@ -74,4 +74,8 @@ std::string BinPath(const std::string& name);        // build/bin/<name>
 std::string FixturePath(const std::string& name);    // tests/fixtures/<name>
 std::string TempDir();                               // a fresh directory, removed at exit
 
+// SIGSTOP takes effect asynchronously: waits until the process `pid` is
+// stopped; false when it is not within `limit`.
+bool WaitUntilStopped(int pid, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
 }  // namespace velnor::test

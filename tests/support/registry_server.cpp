@@ -46,4 +46,8 @@ RunResult Rove(const RegistryServer& server, std::vector<std::string> args, cons
     return Run(args, options);
 }
 
+std::string SocketPathIn(const std::string& dir, int port) {
+    return dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
+}
+
 }  // namespace velnor::test

@@ -34,6 +34,11 @@ private:
     std::unique_ptr<Child> m_child;
 };
 
+// The local socket a server on `port` makes in the runtime directory `dir`:
+// DIR/velnor-registryd-PORT.sock, as the README documents it (spelled here
+// on its own, so that the tests check the rule rather than repeat it).
+std::string SocketPathIn(const std::string& dir, int port);
+
 // Runs build/bin/velnor-rove with `args` against the server's port.
 RunResult Rove(const RegistryServer& server, std::vector<std::string> args, const RunOptions& options = {});
 

@@ -21,6 +21,11 @@ const char* RegistryKey(bool platform);
 // A signal node's key: a prefix by registry and its dotted path below the root.
 std::string SignalKey(bool platform, const std::string& dottedPath);
 
+// The flag bits of a subtree rendering (Registry::dumpSubTree).
+constexpr std::uint32_t c_dumpFullPath = 0x1;  // dotted paths from the host, no indentation
+constexpr std::uint32_t c_dumpShowFlags = 0x2;  // the node flags in braces
+constexpr std::uint32_t c_dumpCompact = 0x4;    // no types, no flags or lines of plain nodes
+
 // The largest GIOP message either side sends or accepts.
 constexpr std::uint32_t c_maxMessageBytes = 256u * 1024u * 1024u;
 

@@ -12,6 +12,7 @@
 
 #include "connection.h"
 #include "istd/exception.h"
+#include "istd/unique_fd.h"
 #include "library.h"
 #include "mci/mci.h"
 #include "node_facts.h"
@@ -41,17 +42,13 @@ bool IsTrustedServerSocket(const std::string& path) {
     if (path.size() >= sizeof address.sun_path) return false;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    bool trusted = false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer)
-            trusted = peer.uid == geteuid() || peer.uid == 0;
-    }
-    close(fd);
-    return trusted;
+    const istd::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.IsValid() || connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof peer) return false;
+    return peer.uid == geteuid() || peer.uid == 0;
 }
 
 // The host goes into a URI: only name and address characters, so that

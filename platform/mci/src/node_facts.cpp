@@ -2,6 +2,14 @@
 
 namespace mci::detail {
 
+// GetFlags passes the protocol's flag bits on unchanged: the public enum
+// must name them as the IDL defines them.
+static_assert(eReadable == i_NET::FLAG_READABLE && eWritable == i_NET::FLAG_WRITABLE &&
+                  eConstant == i_NET::FLAG_CONSTANT && eExecutable == i_NET::FLAG_EXECUTABLE &&
+                  eArray == i_NET::FLAG_ARRAY && ePersistent == i_NET::FLAG_PERSISTENT &&
+                  eHidden == i_NET::FLAG_HIDDEN && eSignal == i_NET::FLAG_SIGNAL,
+              "node flag bits differ from the protocol's");
+
 std::shared_ptr<const NodeFacts> FactsFrom(const i_NET::NodeInfo& info) {
     auto facts = std::make_shared<NodeFacts>();
     facts->id = info.id;

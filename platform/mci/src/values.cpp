@@ -6,6 +6,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "istd/exact_conversion.h"
 #include "istd/exception.h"
 #include "istd/strings.h"
 
@@ -19,39 +20,10 @@ template <class T>
 constexpr bool IsInteger = std::is_integral_v<T> && !std::is_same_v<T, bool>;
 
 // --- one element from one type to another; false when it does not fit ---
-
-template <class To, class From>
-bool IntegerFits(From from) {
-    if constexpr (std::is_signed_v<From> && !std::is_signed_v<To>) {
-        if (from < 0) return false;
-        return static_cast<std::make_unsigned_t<From>>(from) <= std::numeric_limits<To>::max();
-    } else if constexpr (!std::is_signed_v<From> && std::is_signed_v<To>) {
-        return from <= static_cast<std::make_unsigned_t<To>>(std::numeric_limits<To>::max());
-    } else {
-        return from >= std::numeric_limits<To>::min() && from <= std::numeric_limits<To>::max();
-    }
-}
-
-template <class To>
-bool FromFloating(long double from, To& to) {
-    if constexpr (std::is_same_v<To, bool>) {
-        if (from != 0 && from != 1) return false;
-        to = from == 1;
-        return true;
-    } else if constexpr (IsInteger<To>) {
-        if (!std::isfinite(from) || std::trunc(from) != from) return false;
-        if (from < static_cast<long double>(std::numeric_limits<To>::min()) ||
-            from > static_cast<long double>(std::numeric_limits<To>::max()))
-            return false;
-        to = static_cast<To>(from);
-        return true;
-    } else {
-        if (std::isfinite(from) && std::fabs(from) > static_cast<long double>(std::numeric_limits<To>::max()))
-            return false;
-        to = static_cast<To>(from);
-        return true;
-    }
-}
+//
+// Between bool, integers and floating values the shared exactness rules
+// apply (istd/exact_conversion.h); texts are the library's own addition:
+// a text is read as one whole number, and any element reads as its text.
 
 template <class To>
 bool FromText(const Text& from, To& to) {
@@ -70,19 +42,18 @@ bool FromText(const Text& from, To& to) {
         if constexpr (IsInteger<To>) {
             if constexpr (std::is_signed_v<To>) {
                 const long long number = std::strtoll(from.c_str(), &end, 10);
-                if (errno == ERANGE || *end != '\0' || !IntegerFits<To>(number)) return false;
-                to = static_cast<To>(number);
+                if (errno == ERANGE || *end != '\0') return false;
+                return istd::ConvertExactly(number, to);
             } else {
                 if (from[0] == '-') return false;
                 const unsigned long long number = std::strtoull(from.c_str(), &end, 10);
-                if (errno == ERANGE || *end != '\0' || !IntegerFits<To>(number)) return false;
-                to = static_cast<To>(number);
+                if (errno == ERANGE || *end != '\0') return false;
+                return istd::ConvertExactly(number, to);
             }
-            return true;
         } else {
             const long double number = std::strtold(from.c_str(), &end);
             if (*end != '\0') return false;
-            return FromFloating(number, to);
+            return istd::ConvertExactly(number, to);
         }
     }
 }
@@ -97,22 +68,8 @@ bool ConvertElement(const From& from, To& to) {
     } else if constexpr (std::is_same_v<To, Text>) {
         to = istd::FormatElement(from);
         return true;
-    } else if constexpr (std::is_same_v<From, bool>) {
-        to = static_cast<To>(from ? 1 : 0);
-        return true;
-    } else if constexpr (std::is_floating_point_v<From>) {
-        return FromFloating(static_cast<long double>(from), to);
-    } else if constexpr (std::is_same_v<To, bool>) {
-        if (from != 0 && from != 1) return false;
-        to = from == 1;
-        return true;
-    } else if constexpr (IsInteger<To>) {
-        if (!IntegerFits<To>(from)) return false;
-        to = static_cast<To>(from);
-        return true;
     } else {
-        to = static_cast<To>(from);
-        return true;
+        return istd::ConvertExactly(from, to);
     }
 }
 

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/registry_server.h"
+#include "support/server_per_suite.h"
 
 using velnor::test::BinPath;
 using velnor::test::FixturePath;
@@ -30,11 +32,11 @@ std::string Quote(const std::string& word) {
     return out + "'";
 }
 
-class Completion : public ::testing::TestWithParam<CompletionCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-info.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
+class Completion : public velnor::test::ServerPerSuite<Completion, ::testing::TestWithParam<CompletionCase>> {
+public:
+    static constexpr const char* c_tree = "rove-info.yaml";
 
+protected:
     // Words may hold "@PORT@", replaced by the server's port.
     static velnor::test::RunResult Complete(const std::vector<std::string>& words, const std::string& breaks) {
         std::string array = Quote(BinPath("velnor-rove"));
@@ -49,9 +51,7 @@ protected:
                                    "_velnor_rove\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
         return velnor::test::Run({"/bin/bash", "--norc", "--noprofile", "-c", script});
     }
-    static std::unique_ptr<RegistryServer> s_server;
 };
-std::unique_ptr<RegistryServer> Completion::s_server;
 
 TEST_P(Completion, Candidates) {
     const auto r = Complete(GetParam().words, " \t\n\"'><;|&(:");
@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"globalOption", {"info", "--h"}, "--host"},
         CompletionCase{"commandOption", {"dump", "--f"}, "--full-path"},
         CompletionCase{"signalModes", {"signal", "--mode", "S"}, "SingleEvent"},
-        CompletionCase{"helpTopic", {"help", "li"}, "listen"}));
+        CompletionCase{"helpTopic", {"help", "li"}, "listen"}),
+    velnor::test::NameOfCase());
 
 TEST_F(Completion, NoServerNoCandidates) {
     const auto r = Complete({"info", "--port", "1", "b"}, " \t\n");

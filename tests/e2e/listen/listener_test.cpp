@@ -11,6 +11,7 @@
 
 #include "listen_session.h"
 #include "mci/mci.h"
+#include "support/server_per_suite.h"
 #include "velnor-rove-listener.h"
 
 namespace listen_test {
@@ -19,11 +20,11 @@ namespace {
 using velnor::test::FixturePath;
 using velnor::test::RegistryServer;
 
-class ListenerTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("listen-values.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
+class ListenerTest : public velnor::test::ServerPerSuite<ListenerTest> {
+public:
+    static constexpr const char* c_tree = "listen-values.yaml";
 
+protected:
     static mci::Node At(const std::string& path) {
         const mci::Node root = mci::Connect("", mci::eApplicationRoot, s_server->Port(), false);
         return root.GetNode(mci::Tokenize(path));
@@ -35,8 +36,6 @@ protected:
         data.first = first;
         return data;
     }
-
-    static inline std::unique_ptr<RegistryServer> s_server;
 };
 
 // A text buffer that may be read while another thread writes to it.

@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "listen_session.h"
+#include "support/server_per_suite.h"
 
 namespace listen_test {
 namespace {
@@ -22,17 +23,10 @@ struct LinesCase {
 
 std::ostream& operator<<(std::ostream& os, const LinesCase& c) { return os << c.name; }
 
-class NotificationLines : public ::testing::TestWithParam<LinesCase> {
-protected:
-    static void SetUpTestSuite() { s_server = new RegistryServer(FixturePath("listen-values.yaml")); }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-    static RegistryServer* s_server;
+class NotificationLines : public velnor::test::ServerPerSuite<NotificationLines, ::testing::TestWithParam<LinesCase>> {
+public:
+    static constexpr const char* c_tree = "listen-values.yaml";
 };
-
-RegistryServer* NotificationLines::s_server = nullptr;
 
 TEST_P(NotificationLines, PrintsEachNotificationAsOneLine) {
     const LinesCase& c = GetParam();

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
@@ -58,18 +57,6 @@ TEST(DeadlineSetting, AShorterCallDeadlineShortensTheOthers) {
 
 // --- deadlines of real registry calls ---
 
-// SIGSTOP takes effect asynchronously; waits until the process is stopped.
-bool WaitUntilStopped(int pid) {
-    for (int i = 0; i < 500; ++i) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("State:", 0) == 0 && line.find('T') != std::string::npos) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
-
 std::string ErrorOf(const std::function<void()>& call) {
     try {
         call();
@@ -119,7 +106,7 @@ TEST_P(CallDeadlineTest, AStoppedRegistryTimesOutWhileAnotherKeepsAnswering) {
     const mci::Node otherTarget = otherRoot.GetNode(mci::Tokenize("actions.target"));
 
     stopped.Process().Signal(SIGSTOP);
-    ASSERT_TRUE(WaitUntilStopped(stopped.Process().Pid()));
+    ASSERT_TRUE(velnor::test::WaitUntilStopped(stopped.Process().Pid()));
     auto write = std::async(std::launch::async, [&] {
         const auto start = std::chrono::steady_clock::now();
         const std::string message = ErrorOf([&] { target.Set(std::vector<int>{7}, 0); });

@@ -121,7 +121,7 @@ TEST_F(NavigationTest, NothingListeningGivesAnInvalidHandle) {
 // A socket file nobody listens on: the connection falls back to TCP.
 TEST_F(NavigationTest, StaleLocalSocketFallsBackToTcp) {
     const std::string dir = velnor::test::TempDir();
-    const std::string path = dir + "/velnor-registryd-" + std::to_string(Port()) + ".sock";
+    const std::string path = velnor::test::SocketPathIn(dir, Port());
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -170,7 +170,7 @@ TEST_F(NavigationTest, ForeignLocalSocketIsNotUsed) {
     std::string line;
     ASSERT_TRUE(listener.ReadLine(line, std::chrono::seconds(10)) && line == "ready") << listener.Err();
     const std::string dir = velnor::test::TempDir();
-    const std::string path = dir + "/velnor-registryd-" + std::to_string(Port()) + ".sock";
+    const std::string path = velnor::test::SocketPathIn(dir, Port());
     ASSERT_EQ(rename((own + "/s.sock").c_str(), path.c_str()), 0);
 
     setenv("VELNOR_RUNTIME_DIR", dir.c_str(), 1);

@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "registry_fixture.h"
@@ -142,18 +141,6 @@ TEST_F(RestartTest, PingOfAStoppedServerIsOne) {
     EXPECT_EQ(message, "Registry at 127.0.0.1:" + std::to_string(Port()) + " is not reachable");
 }
 
-// SIGSTOP takes effect asynchronously; waits until the process is stopped.
-bool WaitUntilStopped(int pid) {
-    for (int i = 0; i < 200; ++i) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("State:", 0) == 0 && line.find('T') != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 // A server that takes the connection but never answers: calls end at
 // their deadline instead of hanging.
 TEST_F(RestartTest, AStoppedServerProcessTimesOut) {
@@ -161,7 +148,7 @@ TEST_F(RestartTest, AStoppedServerProcessTimesOut) {
     const mci::Node root = Root(mci::eApplicationRoot, true);
     EXPECT_EQ(mci::Ping(root), 0);
     s_server->Process().Signal(SIGSTOP);
-    ASSERT_TRUE(WaitUntilStopped(s_server->Process().Pid()));
+    ASSERT_TRUE(velnor::test::WaitUntilStopped(s_server->Process().Pid()));
     EXPECT_EQ(mci::Ping(root), 1);
     // Connect gives up within its own short deadline.
     EXPECT_FALSE(mci::Connect("", mci::eApplicationRoot, Port(), true).IsValid());

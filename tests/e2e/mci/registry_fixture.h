@@ -13,15 +13,13 @@
 
 #include "mci/mci.h"
 #include "support/registry_server.h"
+#include "support/server_per_suite.h"
 
 namespace mcitest {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public velnor::test::ServerPerSuite<RegistryTest> {
 public:
-    static void SetUpTestSuite() {
-        s_server = std::make_unique<velnor::test::RegistryServer>(velnor::test::FixturePath("mci-values.yaml"));
-    }
-    static void TearDownTestSuite() { s_server.reset(); }
+    static constexpr const char* c_tree = "mci-values.yaml";
 
     static int Port() { return s_server->Port(); }
     static mci::Node Root(mci::Root root = mci::eApplicationRoot, bool fresh = false) {
@@ -30,8 +28,6 @@ public:
         return node;
     }
     static mci::Node At(const std::string& path) { return Root().GetNode(mci::Tokenize(path)); }
-
-    static inline std::unique_ptr<velnor::test::RegistryServer> s_server;
 };
 
 // What a notification said, copied out of the delivery thread.

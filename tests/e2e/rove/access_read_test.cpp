@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "rove_case.h"
+#include "support/case_name.h"
+#include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
 using velnor::test::FixturePath;
@@ -12,13 +14,10 @@ using velnor::test::RegistryServer;
 
 namespace {
 
-class AccessRead : public ::testing::TestWithParam<RoveCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-values.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class AccessRead : public velnor::test::ServerPerSuite<AccessRead, ::testing::TestWithParam<RoveCase>> {
+public:
+    static constexpr const char* c_tree = "rove-values.yaml";
 };
-std::unique_ptr<RegistryServer> AccessRead::s_server;
 
 TEST_P(AccessRead, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
 
@@ -48,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoveCase{"hidden", {"access", "secret"}, "secret: under the hood\n"},
         RoveCase{"platform", {"--platform", "firmware"}, "firmware: 4.2.0\n"},
         RoveCase{"platformWinsOverApplication", {"access", "--platform", "--application", "firmware"},
-                 "firmware: 4.2.0\n"}));
+                 "firmware: 4.2.0\n"}),
+    velnor::test::NameOfCase());
 
 INSTANTIATE_TEST_SUITE_P(
     Arrays, AccessRead,
@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoveCase{"int64s", {"access", "arrays.bigs"}, "arrays.bigs: [-5000000000,0,5000000000]\n"},
         RoveCase{"doubles", {"access", "arrays.doubles"}, "arrays.doubles: [0.5,1.5,2.5]\n"},
         RoveCase{"floats", {"access", "arrays.floats"}, "arrays.floats: [0.25,0.75]\n"},
-        RoveCase{"textsWithCommas", {"access", "arrays.texts"}, "arrays.texts: [a,b,c]\n"}));
+        RoveCase{"textsWithCommas", {"access", "arrays.texts"}, "arrays.texts: [a,b,c]\n"}),
+    velnor::test::NameOfCase());
 
 // A failed read still ends its line; later arguments are still read and the
 // run ends with status 1.
@@ -89,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"access", "arrays.ints[ 1]", "scalars.count"},
                  "arrays.ints[ 1]: \n",
                  "bad lexical cast: source type value could not be interpreted as target\n",
-                 1}));
+                 1}),
+    velnor::test::NameOfCase());
 
 INSTANTIATE_TEST_SUITE_P(
     Execute, AccessRead,
@@ -100,6 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "",
                                "WARNING: invalid usage. Function nodes could not be set with a a new value. Node path: "
                                "'actions.bump{}=3'. Ignoring.\n",
-                               0}));
+                               0}),
+    velnor::test::NameOfCase());
 
 }  // namespace

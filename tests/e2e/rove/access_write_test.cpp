@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "rove_case.h"
+#include "support/case_name.h"
 
 using rove_test::RoveCase;
 using velnor::test::FixturePath;
@@ -22,6 +23,10 @@ struct WriteCase {
 };
 
 std::ostream& operator<<(std::ostream& os, const WriteCase& c) { return os << c.run; }
+
+std::string WriteCaseName(const ::testing::TestParamInfo<WriteCase>& info) {
+    return velnor::test::CaseName(info.param.run.name);
+}
 
 class AccessWrite : public ::testing::TestWithParam<WriteCase> {};
 
@@ -62,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         // All ranges are checked before the first is written.
         Bad("rangeOutside", {"arrays.ints[3:4]=1"}, "Array index out of range", "arrays.ints", "[1,2,3,4]"),
         Bad("laterRangeOutside", {"arrays.ints[0,9]=1"}, "Array index out of range", "arrays.ints", "[1,2,3,4]"),
-        Bad("hugeRange", {"arrays.ints[0:4294967294]=1"}, "Array index out of range", "arrays.ints", "[1,2,3,4]")));
+        Bad("hugeRange", {"arrays.ints[0:4294967294]=1"}, "Array index out of range", "arrays.ints", "[1,2,3,4]")),
+    WriteCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Scalars, AccessWrite,
@@ -94,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         Good("textWithEquals", {"scalars.label=b=c"}, "scalars.label", "b=c"),
         Good("enumByName", {"scalars.mode=fast"}, "scalars.mode", "fast"),
         Bad("valueless", {"plain=5"}, "Unable to set value for valueless node!", "plain.only", "1"),
-        WriteCase{RoveCase{"executeSets", {"actions.bump{}"}, "actions.bump{}: done\n\n"}, "actions.target", "42"}));
+        WriteCase{RoveCase{"executeSets", {"actions.bump{}"}, "actions.bump{}: done\n\n"}, "actions.target", "42"}),
+    WriteCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Files, AccessWrite,
@@ -124,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
         Bad("missingName", {"scalars.count=@"}, "Missing file name after @.", "scalars.count", "-7"),
         Bad("missingFile", {"scalars.count=@/nonexistent/value"}, "Can't read value from file /nonexistent/value",
             "scalars.count", "-7"),
-        Bad("directory", {"scalars.label=@/"}, "Can't read value from file /", "scalars.label", "hello world")));
+        Bad("directory", {"scalars.label=@/"}, "Can't read value from file /", "scalars.label", "hello world")),
+    WriteCaseName);
 
 TEST(AccessWriteFile, ValueFromFile) {
     RegistryServer server(FixturePath("rove-values.yaml"));

@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "rove_case.h"
+#include "support/case_name.h"
+#include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
 using velnor::test::FixturePath;
@@ -12,13 +14,10 @@ using velnor::test::RegistryServer;
 
 namespace {
 
-class Complete : public ::testing::TestWithParam<RoveCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-info.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class Complete : public velnor::test::ServerPerSuite<Complete, ::testing::TestWithParam<RoveCase>> {
+public:
+    static constexpr const char* c_tree = "rove-info.yaml";
 };
-std::unique_ptr<RegistryServer> Complete::s_server;
 
 TEST_P(Complete, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
 
@@ -51,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoveCase{"badLong", {"access", "--complete", "", "--long", "maybe"}, "",
                  "the argument ('maybe') for option '--long' is invalid. Valid choices are 'on|off', 'yes|no', '1|0' and "
                  "'true|false'\n",
-                 1}));
+                 1}),
+    velnor::test::NameOfCase());
 
 TEST_F(Complete, MissingParentFails) {
     const auto r = velnor::test::Rove(*s_server, {"access", "nope.deeper", "--complete", "nope.deeper"});

@@ -57,7 +57,7 @@ TEST_P(StoppedRegistryTest, WriteAndReadEndWithTheTimeout) {
     const std::string dir = velnor::test::TempDir();
     const velnor::test::ScopedEnvironment runtime("VELNOR_RUNTIME_DIR", dir + c.serverSuffix);
     RegistryServer server(FixturePath("rove-values.yaml"));
-    const std::string socket = dir + "/velnor-registryd-" + server.PortText() + ".sock";
+    const std::string socket = velnor::test::SocketPathIn(dir, server.Port());
     ASSERT_TRUE(IsSocket(socket)) << socket;
 
     velnor::test::ValuePipe pipe(velnor::test::TempDir() + "/value");

@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "rove_case.h"
+#include "support/case_name.h"
+#include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
 using velnor::test::BinPath;
@@ -44,13 +46,10 @@ RunResult RunRove(std::vector<std::string> args, const RunOptions& options = {})
     return velnor::test::Run(args, options);
 }
 
-class Frame : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-values.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class Frame : public velnor::test::ServerPerSuite<Frame> {
+public:
+    static constexpr const char* c_tree = "rove-values.yaml";
 };
-std::unique_ptr<RegistryServer> Frame::s_server;
 
 TEST_F(Frame, NoArguments) {
     rove_test::ExpectResult(RunRove({}), "Type 'velnor-rove help' for usage.\n", "", 1);
@@ -127,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"info", "--debug", "/dev/null", "high"},
                  "",
                  "bad lexical cast: source type value could not be interpreted as target\n",
-                 1}));
+                 1}),
+    velnor::test::NameOfCase());
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, FrameRun,
@@ -163,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "Listen following nodes: \n\tcount\n",
                  "",
                  0},
-        RoveCase{"commandNumberStaysPath", {"2", "scalars.count"}, "", "Node not found: 2\n", 1}));
+        RoveCase{"commandNumberStaysPath", {"2", "scalars.count"}, "", "Node not found: 2\n", 1}),
+    velnor::test::NameOfCase());
 
 TEST_F(Frame, WideNumberFallsBackToAccess) {
     // 4294967297 is no command: it is the path of an access read.

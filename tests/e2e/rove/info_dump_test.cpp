@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "rove_case.h"
+#include "support/case_name.h"
+#include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
 using velnor::test::FixturePath;
@@ -11,13 +13,10 @@ using velnor::test::RegistryServer;
 
 namespace {
 
-class InfoDump : public ::testing::TestWithParam<RoveCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("rove-info.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class InfoDump : public velnor::test::ServerPerSuite<InfoDump, ::testing::TestWithParam<RoveCase>> {
+public:
+    static constexpr const char* c_tree = "rove-info.yaml";
 };
-std::unique_ptr<RegistryServer> InfoDump::s_server;
 
 TEST_P(InfoDump, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
 
@@ -82,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RoveCase{"inOrder", {"info", "boards.gain", "--path", "single", "boards.mode"},
                                kGain + kSingle + kMode},
                       RoveCase{"missingNode", {"info", "boards.gain", "boards.nope"}, "",
-                               "Node not found: boards.nope\n", 1}));
+                               "Node not found: boards.nope\n", 1}),
+    velnor::test::NameOfCase());
 
 const std::string kWholeTree =
     "info-host\n"
@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoveCase{"unlimited", {"dump", "--max-length", "0", "boards.long-text"},
                  "long-text [string] = " + kLongText + "\n"},
         RoveCase{"platform", {"dump", "--platform"}, "info-host\n  firmware [string] = 4.2.0\n"},
-        RoveCase{"missingNodeBeforeOutput", {"dump", "leaf", "nope"}, "", "Node not found: nope\n", 1}));
+        RoveCase{"missingNodeBeforeOutput", {"dump", "leaf", "nope"}, "", "Node not found: nope\n", 1}),
+    velnor::test::NameOfCase());
 
 }  // namespace

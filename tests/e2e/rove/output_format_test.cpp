@@ -8,6 +8,8 @@
 #include <string>
 
 #include "rove_case.h"
+#include "support/case_name.h"
+#include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
 using velnor::test::FixturePath;
@@ -15,13 +17,10 @@ using velnor::test::RegistryServer;
 
 namespace {
 
-class OutputFormat : public ::testing::TestWithParam<RoveCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("signal-types.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class OutputFormat : public velnor::test::ServerPerSuite<OutputFormat, ::testing::TestWithParam<RoveCase>> {
+public:
+    static constexpr const char* c_tree = "signal-types.yaml";
 };
-std::unique_ptr<RegistryServer> OutputFormat::s_server;
 
 TEST_P(OutputFormat, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
 
@@ -50,6 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Case("csvWinsOverStat", {"--stat", "--csv"}, kCsv),
                       Case("statAloneIsVerbose", {"--stat"}, "", kVerbose),
                       Case("verboseAddsHeader", {"--csv", "-v"}, "a,b\n" + kCsv, kVerbose)),
-    [](const ::testing::TestParamInfo<RoveCase>& info) { return rove_test::CaseName(info.param.name); });
+    velnor::test::NameOfCase());
 
 }  // namespace

@@ -33,12 +33,6 @@ std::string Read(const velnor::test::RegistryServer& server, const std::string& 
     return r.out;
 }
 
-std::string CaseName(const std::string& name) {
-    std::string out;
-    for (char c : name) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return out;
-}
-
 bool MatchesShape(const std::string& text, const std::string& pattern) {
     if (text.size() != pattern.size()) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -33,8 +33,6 @@ void ExpectResult(const velnor::test::RunResult& r, const std::string& out, cons
 // The access read line of one node, as "path: value".
 std::string Read(const velnor::test::RegistryServer& server, const std::string& path);
 
-std::string CaseName(const std::string& name);
-
 // True when `text` has the shape of `pattern`, where '9' stands for any
 // digit and every other character for itself.
 bool MatchesShape(const std::string& text, const std::string& pattern);

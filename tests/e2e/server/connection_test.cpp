@@ -14,6 +14,7 @@
 
 #include "raw_registry.h"
 #include "support/registry_server.h"
+#include "velnor/wire.h"
 
 namespace velnor::test {
 namespace {
@@ -68,7 +69,7 @@ std::string DumpRequest(std::uint32_t requestId, std::uint32_t node) {
     m.Octet(0);
     m.Octet(0);
     m.Short(0);  // target by object key
-    m.OctetSequence("registry-app");
+    m.OctetSequence(velnor::wire::c_applicationKey);
     m.String("dumpSubTree");
     m.ULong(0);  // no service contexts
     m.Align(8);

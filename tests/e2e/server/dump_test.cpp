@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "raw_registry.h"
+#include "support/case_name.h"
 #include "support/registry_server.h"
+#include "support/server_per_suite.h"
 
 namespace velnor::test {
 namespace {
@@ -17,14 +19,10 @@ struct DumpCase {
     const char* text;
 };
 
-class Dump : public ::testing::TestWithParam<DumpCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("server-basic.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class Dump : public ServerPerSuite<Dump, ::testing::TestWithParam<DumpCase>> {
+public:
+    static constexpr const char* c_tree = "server-basic.yaml";
 };
-
-std::unique_ptr<RegistryServer> Dump::s_server;
 
 TEST_P(Dump, Layout) {
     const DumpCase& c = GetParam();
@@ -105,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "  wide [string] = äöü€xyz\n"
                  "  lines [string] = one\\ntwo\n"
                  "  third [double] = 0.333333333333333\n"}),
-    [](const ::testing::TestParamInfo<DumpCase>& info) { return std::string(info.param.name); });
+    NameOfCase());
 
 }  // namespace
 }  // namespace velnor::test

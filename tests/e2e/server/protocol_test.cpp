@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "raw_registry.h"
+#include "support/case_name.h"
 #include "support/registry_server.h"
 
 namespace velnor::test {
@@ -84,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Tree, NodeInfos,
                                            InfoCase{"saved.gain", R | W | P, 6, 1, 0},
                                            InfoCase{"saved.reset", X, 0, 0, 0}, InfoCase{"secret", H, 0, 0, 1},
                                            InfoCase{"secret.key", R, 8, 1, 0}, InfoCase{"pin", R | W | H, 2, 1, 0},
-                                           InfoCase{"adc", S, 0, 0, 0}));
+                                           InfoCase{"adc", S, 0, 0, 0}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.path); });
 
 TEST_F(Protocol, ChildrenInFileOrderWithoutHiddenOnes) {
     const i_NET::NodeInfo root = app.Lookup("", false);
@@ -157,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"arrays.coeffs", 0, 4294967295u,
                                "Position 0 and count 4294967295 exceed the size 4 of node arrays.coeffs"},
                       ReadCase{"scalars.writeonly", 0, 1, "Node scalars.writeonly is not readable"},
-                      ReadCase{"saved.reset", 0, 1, "Node saved.reset has no value"}));
+                      ReadCase{"saved.reset", 0, 1, "Node saved.reset has no value"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.path, info.index); });
 
 struct WriteCase {
     const char* path;
@@ -210,7 +213,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"arrays.coeffs", 1, [] { return Ints({7, 8}); }, "i32:0,7,8,3"},
                       WriteCase{"arrays.coeffs", 4, [] { return Ints({}); }, "i32:0,1,2,3"},
                       WriteCase{"arrays.bits", 0, [] { return Bools({false, true, false}); }, "b:false,true,false"},
-                      WriteCase{"pin", 0, [] { return Ints({4321}); }, "i32:4321"}));
+                      WriteCase{"pin", 0, [] { return Ints({4321}); }, "i32:4321"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.path, info.index); });
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, Writes,
@@ -258,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(
                       none._default();
                       return none;
                   },
-                  "The value written to node scalars.i32 has no element type"}));
+                  "The value written to node scalars.i32 has no element type"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.path, info.index); });
 
 struct TextCase {
     const char* path;
@@ -282,7 +287,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"texts.long", 25, "abcdefghijklmnopqrstuvwxy..."},
                       TextCase{"texts.wide", 4, "äöü€..."}, TextCase{"texts.wide", 7, "äöü€xyz"},
                       TextCase{"arrays.coeffs", 4, "[0,1..."}, TextCase{"scalars.writeonly", 0, ""},
-                      TextCase{"saved.reset", 0, ""}, TextCase{"adc", 0, ""}));
+                      TextCase{"saved.reset", 0, ""}, TextCase{"adc", 0, ""}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.path, info.index); });
 
 TEST_F(Protocol, DomainAndValidatorOnlyWhereGiven) {
     i_NET::StringSeq_var domain;

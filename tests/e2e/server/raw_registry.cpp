@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "velnor/wire.h"
+
 namespace velnor::test {
 
 namespace {
@@ -80,17 +82,18 @@ const ::testing::Environment* const c_orbEnvironment = ::testing::AddGlobalTestE
 
 CORBA::ORB_ptr TestOrb() {
     static CORBA::ORB_ptr orb = [] {
+        const std::string maxMessage = std::to_string(velnor::wire::c_maxMessageBytes);
         const char* options[][2] = {{"offerBiDirectionalGIOP", "1"},
                                     {"clientTransportRule", "* bidir,unix,tcp"},
                                     {"serverTransportRule", "* bidir,unix,tcp"},
-                                    {"giopMaxMsgSize", "268435456"},
+                                    {"giopMaxMsgSize", maxMessage.c_str()},
                                     {nullptr, nullptr}};
         int argc = 1;
         char name[] = "e2e_server";
         char* argv[] = {name, nullptr};
         CORBA::ORB_var o = CORBA::ORB_init(argc, argv, "omniORB4", options);
-        omniORB::setClientCallTimeout(10000);
-        omniORB::setClientConnectTimeout(2000);
+        omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(velnor::wire::c_callDeadline.count()));
+        omniORB::setClientConnectTimeout(static_cast<CORBA::ULong>(velnor::wire::c_connectTimeout.count()));
         OrbHolder() = o;
         return OrbHolder().in();
     }();
@@ -101,7 +104,7 @@ RawRegistry::RawRegistry(int port, int root) {
     // A client that offers bidirectional GIOP needs its bidirectional POA
     // before the first call, or the ORB refuses to use the connection.
     SinkPoa();
-    const std::string key = root == 1 ? "registry-app" : "registry-platform";
+    const std::string key = velnor::wire::RegistryKey(root != 1);
     const std::string address = "corbaloc::127.0.0.1:" + std::to_string(port) + "/" + key;
     // After a server restart on the same port the ORB may still hold the
     // old TCP connection; the first request on it fails and drops it, the

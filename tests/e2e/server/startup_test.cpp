@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "raw_registry.h"
+#include "support/case_name.h"
 #include "support/registry_server.h"
 
 namespace velnor::test {
@@ -44,7 +45,7 @@ TEST_P(StopSignal, ReadyLineThenCleanExitRemovingTheSocket) {
     ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
     const std::string port = line.substr(prefix.size());
     EXPECT_TRUE(!port.empty() && port[0] != '0' && port.find_first_not_of("0123456789") == std::string::npos) << line;
-    const std::string socket = dir + "/velnor-registryd-" + std::to_string(PortOf(line)) + ".sock";
+    const std::string socket = SocketPathIn(dir, PortOf(line));
     EXPECT_TRUE(Exists(socket));
 
     server.Signal(GetParam());
@@ -54,7 +55,8 @@ TEST_P(StopSignal, ReadyLineThenCleanExitRemovingTheSocket) {
     EXPECT_EQ(server.Err(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGTERM, SIGINT),
+    SignalOfCase());
 
 TEST(Startup, ServesOverTheUnixSocketPathDerivedFromThePort) {
     const std::string dir = TempDir();
@@ -63,7 +65,7 @@ TEST(Startup, ServesOverTheUnixSocketPathDerivedFromThePort) {
     Child server(ServerArgs(FixturePath("server-basic.yaml")), options);
     std::string line;
     ASSERT_TRUE(server.ReadLine(line, 10s));
-    const std::string socket = dir + "/velnor-registryd-" + std::to_string(PortOf(line)) + ".sock";
+    const std::string socket = SocketPathIn(dir, PortOf(line));
     RawRegistry tcp(PortOf(line));  // sets the process's client up
     CORBA::Object_var object = TestOrb()->string_to_object(("corbaloc:omniunix:" + socket + ":/registry-app").c_str());
     try {
@@ -85,7 +87,7 @@ TEST(Startup, ReplacesAStaleSocketFile) {
         probe.Stop();
         return p;
     }();
-    const std::string path = dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
+    const std::string path = SocketPathIn(dir, port);
     {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
@@ -116,7 +118,8 @@ TEST(Startup, RefusesAPortAnotherServerHolds) {
     const RunResult second = velnor::test::Run(ServerArgs(FixturePath("server-basic.yaml"), port), options);
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.out, "");
-    EXPECT_EQ(second.err, "velnor-registryd: another server listens on " + dir + "/velnor-registryd-" + port + ".sock\n");
+    EXPECT_EQ(second.err,
+              "velnor-registryd: another server listens on " + SocketPathIn(dir, PortOf(line)) + "\n");
     EXPECT_TRUE(first.Running());
 }
 
@@ -307,7 +310,8 @@ TEST_P(StopWhileLoading, EndsTheServer) {
     EXPECT_EQ(server.Err(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoading, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoading, ::testing::Values(SIGTERM, SIGINT),
+    SignalOfCase());
 
 // A free TCP port on 127.0.0.1 (nothing listens on it when this returns).
 int FreePort() {
@@ -346,9 +350,6 @@ struct RuntimePlace {
 };
 
 std::string DefaultDir(const std::string& base) { return base + "/velnor-" + std::to_string(::geteuid()); }
-std::string SocketIn(const std::string& dir, int port) {
-    return dir + "/velnor-registryd-" + std::to_string(port) + ".sock";
-}
 
 class RuntimePlaces : public ::testing::TestWithParam<RuntimePlace> {};
 
@@ -369,7 +370,7 @@ TEST_P(RuntimePlaces, RefusedUnlessTheUsersOwn) {
         ASSERT_TRUE(server.ReadLine(line, 10s)) << server.Err();
         const std::string dir = GetParam().defaultDirectory ? DefaultDir(base) : base;
         struct stat info {};
-        ASSERT_EQ(::lstat(SocketIn(dir, port).c_str(), &info), 0);
+        ASSERT_EQ(::lstat(SocketPathIn(dir, port).c_str(), &info), 0);
         EXPECT_TRUE(S_ISSOCK(info.st_mode));
         if (GetParam().defaultDirectory) {
             ASSERT_EQ(::lstat(dir.c_str(), &info), 0);
@@ -418,19 +419,19 @@ INSTANTIATE_TEST_SUITE_P(
                      }},
         RuntimePlace{"named_socket_path_a_file", false,
                      [](const std::string& base, int port) {
-                         std::ofstream(SocketIn(base, port)) << "x";
-                         return SocketIn(base, port) + " exists and is no socket; remove it or choose another port";
+                         std::ofstream(SocketPathIn(base, port)) << "x";
+                         return SocketPathIn(base, port) + " exists and is no socket; remove it or choose another port";
                      }},
         RuntimePlace{"named_socket_of_another_user", false,
                      [](const std::string& base, int port) {
                          ::chmod(base.c_str(), 01777);
-                         BindSocket(SocketIn(base, port));
-                         if (::chown(SocketIn(base, port).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
-                         return SocketIn(base, port) +
+                         BindSocket(SocketPathIn(base, port));
+                         if (::chown(SocketPathIn(base, port).c_str(), 65534, 65534) != 0) throw std::runtime_error("chown");
+                         return SocketPathIn(base, port) +
                                 " is a socket of another user (uid 65534); remove it or choose another port";
                      },
                      true}),
-    [](const ::testing::TestParamInfo<RuntimePlace>& info) { return std::string(info.param.name); });
+    NameOfCase());
 
 }  // namespace
 }  // namespace velnor::test

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "expected.h"
+#include "support/case_name.h"
 #include "support/registry_server.h"
 
 namespace signal_test {
@@ -155,7 +156,8 @@ TEST_P(DodInterruptTest, InterruptEndsTheWait) {
     EXPECT_EQ(rove->Err(), "Error: Can't read slow signal. Error: -4 (closed or interrupted)\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Waits, DodInterruptTest, testing::Values("SingleEvent", "Event"));
+INSTANTIATE_TEST_SUITE_P(Waits, DodInterruptTest, testing::Values("SingleEvent", "Event"),
+    [](const auto& info) { return velnor::test::CaseName(info.param); });
 
 }  // namespace
 }  // namespace signal_test

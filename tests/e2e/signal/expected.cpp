@@ -4,32 +4,61 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <type_traits>
 
 namespace signal_test {
 
 namespace {
 
-template <class T>
-T Wrapped(std::uint64_t k) {
-    if constexpr (std::is_floating_point_v<T>) {
-        return static_cast<T>(k);
-    } else {
-        return static_cast<T>(static_cast<std::make_unsigned_t<T>>(k));
-    }
-}
+// The README defines the counting signals: element j of the atom at
+// position p is k = p * components + j, "wrapped to the element type".
+// Written out: an integer type of b bits holds k modulo 2^b, read as two's
+// complement when the type is signed; a floating type holds k itself. The
+// texts and bytes below follow that definition directly.
+struct CounterType {
+    std::string name;
+    unsigned bits;
+    bool isSigned;
+    bool isFloating;
+};
 
-template <class T>
-std::string Number(T value) {
-    char text[400];
-    if constexpr (std::is_floating_point_v<T>) {
-        std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
-    } else if constexpr (std::is_signed_v<T>) {
-        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+// The decimal text of element k.
+std::string CounterText(const CounterType& type, std::uint64_t k) {
+    char text[64];
+    if (type.isFloating) {
+        // Exact while k fits the mantissa, which the tests' ranges keep to.
+        if (k >= (std::uint64_t{1} << (type.bits == 32 ? 24 : 53)))
+            throw std::out_of_range("counter element beyond the exact range of " + type.name);
+        std::snprintf(text, sizeof text, "%llu.000000", static_cast<unsigned long long>(k));
+        return text;
+    }
+    const std::uint64_t modulus_1 = type.bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << type.bits) - 1;
+    const std::uint64_t r = k & modulus_1;  // k modulo 2^bits
+    const std::uint64_t half = std::uint64_t{1} << (type.bits - 1);
+    if (type.isSigned && r >= half) {
+        // r - 2^bits, written as minus its distance to 2^bits.
+        const std::uint64_t below = modulus_1 - r + 1;
+        std::snprintf(text, sizeof text, "-%llu", static_cast<unsigned long long>(below));
     } else {
-        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(value));
+        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(r));
     }
     return text;
+}
+
+// The bytes of element k as the machine (little-endian, IEEE 754) stores them.
+std::string CounterBytes(const CounterType& type, std::uint64_t k) {
+    std::string bytes;
+    if (type.isFloating) {
+        if (type.bits == 64) {
+            const double value = static_cast<double>(k);
+            bytes.assign(reinterpret_cast<const char*>(&value), sizeof value);
+        } else {
+            const float value = static_cast<float>(k);
+            bytes.assign(reinterpret_cast<const char*>(&value), sizeof value);
+        }
+        return bytes;
+    }
+    for (unsigned i = 0; i < type.bits / 8; ++i) bytes += static_cast<char>((k >> (8 * i)) & 0xff);
+    return bytes;
 }
 
 std::string TextField(const std::string& text) {
@@ -38,19 +67,19 @@ std::string TextField(const std::string& text) {
     return field;
 }
 
-template <class T>
-std::string Render(Format format, std::uint64_t first, std::uint64_t count, std::uint32_t components) {
+std::string Render(const CounterType& type, Format format, std::uint64_t first, std::uint64_t count,
+                   std::uint32_t components) {
     std::string out;
     for (std::uint64_t p = first; p < first + count; ++p) {
         for (std::uint32_t j = 0; j < components; ++j) {
-            const T value = Wrapped<T>(p * components + j);
+            const std::uint64_t k = p * components + j;
             if (format == Format::Binary) {
-                out.append(reinterpret_cast<const char*>(&value), sizeof value);
+                out += CounterBytes(type, k);
             } else if (format == Format::Csv) {
-                out += Number(value);
+                out += CounterText(type, k);
                 if (j + 1 < components) out += ",";
             } else {
-                out += TextField(Number(value));
+                out += TextField(CounterText(type, k));
             }
         }
         if (format != Format::Binary) out += "\n";
@@ -58,15 +87,25 @@ std::string Render(Format format, std::uint64_t first, std::uint64_t count, std:
     return out;
 }
 
+const std::vector<CounterType> c_counterTypes = {
+    {"double", 64, true, true}, {"float", 32, true, true},  {"uint64", 64, false, false}, {"int64", 64, true, false},
+    {"uint32", 32, false, false}, {"int32", 32, true, false}, {"uint16", 16, false, false}, {"int16", 16, true, false},
+    {"uint8", 8, false, false},   {"int8", 8, true, false},
+};
+
 }  // namespace
 
 const std::vector<AtomType>& AtomTypes() {
-    static const std::vector<AtomType> types = {
-        {"double", &Render<double>},       {"float", &Render<float>},   {"uint64", &Render<std::uint64_t>},
-        {"int64", &Render<std::int64_t>},  {"uint32", &Render<std::uint32_t>}, {"int32", &Render<std::int32_t>},
-        {"uint16", &Render<std::uint16_t>}, {"int16", &Render<std::int16_t>}, {"uint8", &Render<std::uint8_t>},
-        {"int8", &Render<std::int8_t>},
-    };
+    static const std::vector<AtomType> types = [] {
+        std::vector<AtomType> all;
+        for (const CounterType& type : c_counterTypes) {
+            all.push_back(AtomType{type.name, [type](Format format, std::uint64_t first, std::uint64_t count,
+                                                     std::uint32_t components) {
+                                       return Render(type, format, first, count, components);
+                                   }});
+        }
+        return all;
+    }();
     return types;
 }
 

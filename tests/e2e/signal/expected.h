@@ -1,9 +1,11 @@
 #pragma once
 // What the signal command must print for the counting signals of the
 // fixtures: element j of the atom at position p is p * components + j,
-// wrapped to the atom type. The texts are built with printf, apart from the
-// tool's own formatting.
+// wrapped to the atom type, computed from that definition (not from the
+// server's generator) and written with printf (not with the tool's own
+// formatting).
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ enum class Format { Text, Csv, Binary };
 struct AtomType {
     std::string name;  // as in the tree file: "int16"
     // Atoms [first, first + count) of `components` components.
-    std::string (*render)(Format format, std::uint64_t first, std::uint64_t count, std::uint32_t components);
+    std::function<std::string(Format format, std::uint64_t first, std::uint64_t count, std::uint32_t components)>
+        render;
 };
 
 const std::vector<AtomType>& AtomTypes();

@@ -4,6 +4,7 @@
 
 #include "expected.h"
 #include "support/registry_server.h"
+#include "support/server_per_suite.h"
 
 namespace signal_test {
 namespace {
@@ -74,13 +75,10 @@ struct ByteCase {
     std::string out;
 };
 
-class ByteAtomTest : public testing::TestWithParam<ByteCase> {
-protected:
-    static void SetUpTestSuite() { s_server = std::make_unique<RegistryServer>(FixturePath("signal-types.yaml")); }
-    static void TearDownTestSuite() { s_server.reset(); }
-    static std::unique_ptr<RegistryServer> s_server;
+class ByteAtomTest : public velnor::test::ServerPerSuite<ByteAtomTest, testing::TestWithParam<ByteCase>> {
+public:
+    static constexpr const char* c_tree = "signal-types.yaml";
 };
-std::unique_ptr<RegistryServer> ByteAtomTest::s_server;
 
 TEST_P(ByteAtomTest, WritesDecimalNumbers) {
     const ByteCase& c = GetParam();

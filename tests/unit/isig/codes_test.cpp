@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "isig/access_mode.h"
 #include "isig/codes.h"
 #include "isig/signal_meta.h"
 #include "isig/signal_traits.h"

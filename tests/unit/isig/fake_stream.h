@@ -13,8 +13,8 @@
 #include <thread>
 #include <utility>
 
-#include "isig/stream.h"
 #include "isig/signal_traits.h"
+#include "isig/stream.h"
 
 namespace isig::test {
 

@@ -6,11 +6,12 @@
 #include <thread>
 
 #include "fake_remote.h"
-#include "isig/pull_ahead.h"
-#include "scripted_stream.h"
 #include "isig/dod_remote_client.h"
+#include "isig/pull_ahead.h"
 #include "isig/remote.h"
 #include "isig/stream_client.h"
+#include "scripted_stream.h"
+#include "support/activated_servant.h"
 
 namespace isig::test {
 namespace {
@@ -45,25 +46,15 @@ const auto* const g_orbEnvironment = ::testing::AddGlobalTestEnvironment(new Orb
 class RemoteFixture {
 public:
     RemoteFixture(CORBA::Short atomType, CORBA::Short accessType, std::vector<std::string> components = {"x", "y"})
-        : m_fake(new FakeRemoteSignal(atomType, accessType, std::move(components))) {
-        m_id = OrbEnvironment::s_poa->activate_object(m_fake);
-        CORBA::Object_var object = OrbEnvironment::s_poa->id_to_reference(m_id.in());
-        m_ref = i_NET::RemoteSignal::_narrow(object);
-    }
-    ~RemoteFixture() {
-        OrbEnvironment::s_poa->deactivate_object(m_id.in());
-        m_fake->_remove_ref();
-    }
-    FakeRemoteSignal& Fake() { return *m_fake; }
-    i_NET::RemoteSignal_ptr Ref() { return m_ref.in(); }
+        : m_servant(OrbEnvironment::s_poa.in(), new FakeRemoteSignal(atomType, accessType, std::move(components))) {}
+    FakeRemoteSignal& Fake() { return m_servant.Get(); }
+    i_NET::RemoteSignal_ptr Ref() { return m_servant.Ref(); }
     std::shared_ptr<DodSource> DodSourceOf() {
-        return std::dynamic_pointer_cast<DodSource>(CreateRemoteSignalSource(m_ref.in()));
+        return std::dynamic_pointer_cast<DodSource>(CreateRemoteSignalSource(Ref()));
     }
 
 private:
-    FakeRemoteSignal* m_fake;
-    PortableServer::ObjectId_var m_id;
-    i_NET::RemoteSignal_var m_ref;
+    velnor::test::ActivatedServant<FakeRemoteSignal, i_NET::RemoteSignal> m_servant;
 };
 
 TEST(RemoteSource, FactoryBuildsTheSourceTheSignalAsksFor) {
@@ -251,26 +242,16 @@ TEST(RemoteStream, PullsBlocksUntilTheRemoteFails) {
 // A scripted stream servant, activated for the test's lifetime.
 class ScriptedFixture {
 public:
-    ScriptedFixture() : m_script(new ScriptedStream) {
-        m_id = OrbEnvironment::s_poa->activate_object(m_script);
-        CORBA::Object_var object = OrbEnvironment::s_poa->id_to_reference(m_id.in());
-        m_ref = i_NET::RemoteSignal::_narrow(object);
-    }
-    ~ScriptedFixture() {
-        OrbEnvironment::s_poa->deactivate_object(m_id.in());
-        m_script->_remove_ref();
-    }
-    ScriptedStream& Script() { return *m_script; }
-    i_NET::RemoteSignal_ptr Ref() { return m_ref.in(); }
+    ScriptedFixture() : m_servant(OrbEnvironment::s_poa.in(), new ScriptedStream) {}
+    ScriptedStream& Script() { return m_servant.Get(); }
+    i_NET::RemoteSignal_ptr Ref() { return m_servant.Ref(); }
     std::shared_ptr<RemoteStream<TraitsD>> Stream() {
-        return std::make_shared<RemoteStream<TraitsD>>(m_ref.in(), "scripted", TraitsD(2, {"x", "y"}),
+        return std::make_shared<RemoteStream<TraitsD>>(Ref(), "scripted", TraitsD(2, {"x", "y"}),
                                                        static_cast<std::uint32_t>(ScriptedStream::c_blockAtoms));
     }
 
 private:
-    ScriptedStream* m_script;
-    PortableServer::ObjectId_var m_id;
-    i_NET::RemoteSignal_var m_ref;
+    velnor::test::ActivatedServant<ScriptedStream, i_NET::RemoteSignal> m_servant;
 };
 
 double FirstElement(const i_NET::Block& block) {

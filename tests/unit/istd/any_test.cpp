@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "istd/any.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{Any::Scalar(std::string("a,b")), "a,b"},
                       TextCase{Any(std::vector<int>{1, 2, 3, 4}, true), "[1,2,3,4]"},
                       TextCase{Any(std::vector<bool>{true, false}, true), "[true,false]"},
-                      TextCase{Any(std::vector<double>{}, true), "[]"}, TextCase{Any(), ""}));
+                      TextCase{Any(std::vector<double>{}, true), "[]"}, TextCase{Any(), ""}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
 TEST(Any, SizeAndArrayFlag) {
     Any array(std::vector<std::string>{"x", "y"}, true);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "istd/enum_map.h"
+#include "support/case_name.h"
 
 namespace {
 enum Color_e { eRed = 0, eGreen = 1, eBlue = 7 };
@@ -56,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CastCase{"8", false, eRed, "Invalid enum value"},
                       // 2^32 + 7 must not narrow to 7
                       CastCase{"4294967303", false, eRed, "Invalid enum value"},
-                      CastCase{"4294967297", false, eRed, "Invalid enum value"}));
+                      CastCase{"4294967297", false, eRed, "Invalid enum value"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
 TEST(BiMap, DuplicateNameOrValueIsRefused) {
     EXPECT_THROW((istd::BiMap<Broken_e>{{eA, "x"}, {eB, "x"}}), istd::Exception);

@@ -2,6 +2,7 @@
 
 #include "istd/exception.h"
 #include "istd/strings.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tokenize,
                                            SplitCase{":5", ":", {"5"}}, SplitCase{"", ",", {}},
                                            SplitCase{",,,", ",", {}}, SplitCase{"a..b", ".", {"a", "b"}},
                                            SplitCase{"a::b::", "::", {"a", "b"}},
-                                           SplitCase{std::string("a\0b,c", 5), ",", {std::string("a\0b", 3), "c"}}));
+                                           SplitCase{std::string("a\0b,c", 5), ",", {std::string("a\0b", 3), "c"}}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
 TEST(Strings, TrimAndJoin) {
     EXPECT_EQ(istd::TrimString("  readable hidden \n"), "readable hidden");

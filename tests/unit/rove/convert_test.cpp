@@ -7,6 +7,7 @@
 #include "istd/convert.h"
 #include "istd/exception.h"
 #include "rove_values.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"1,2", "Bad cast from 1,2 to int"}, FailCase{" 1", "Bad cast from  1 to int"},
                       FailCase{"1\n", "Bad cast from 1\n to int"}, FailCase{"", "Bad cast from  to int"},
                       FailCase{"2147483648", "Bad cast from 2147483648 to int"},
-                      FailCase{"1.5", "Bad cast from 1.5 to int"}));
+                      FailCase{"1.5", "Bad cast from 1.5 to int"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.item, info.index); });
 
 class UnsignedFailures : public ::testing::TestWithParam<FailCase> {};
 TEST_P(UnsignedFailures, Message) { EXPECT_EQ(FailureOf<unsigned int>(GetParam().item), GetParam().message); }
@@ -61,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Table, UnsignedFailures,
                          ::testing::Values(FailCase{"-1", "Bad cast from -1 to unsigned int"},
                                            FailCase{"-0", "Bad cast from -0 to unsigned int"},
                                            FailCase{"4294967296", "Bad cast from 4294967296 to unsigned int"},
-                                           FailCase{"0xg", "Bad hex cast from 0xg to unsigned int"}));
+                                           FailCase{"0xg", "Bad hex cast from 0xg to unsigned int"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.item, info.index); });
 
 TEST(ConvertItem, SixtyFourBitFailuresNameTheirTypes) {
     EXPECT_EQ(FailureOf<long long>("0x10000000000000000"), "Bad hex cast from 0x10000000000000000 to unsigned long long");

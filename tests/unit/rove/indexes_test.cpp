@@ -5,6 +5,7 @@
 
 #include "istd/exception.h"
 #include "rove_values.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexCase{"[1,3:5]", {{1, 1}, {3, 3}}}, IndexCase{"[5,5,0]", {{5, 1}, {5, 1}, {0, 1}}},
                       IndexCase{"[,2,,]", {{2, 1}}}, IndexCase{"[4294967295]", {{4294967295u, 1}}},
                       IndexCase{"[0:4294967294]", {{0, 4294967295u}}},
-                      IndexCase{"[1:4294967295]", {{1, 4294967295u}}}));
+                      IndexCase{"[1:4294967295]", {{1, 4294967295u}}}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
 class ParseIndexesFormat : public ::testing::TestWithParam<const char*> {};
 
@@ -43,7 +45,8 @@ TEST_P(ParseIndexesFormat, FailsWithFormatMessage) {
 // otherwise select element 4294967295 or wrap the count.
 INSTANTIATE_TEST_SUITE_P(Table, ParseIndexesFormat,
                          ::testing::Values("[4:4]", "[3:1]", "[1:2:3]", "[5:]", "[:5]", "[:]", "[1,:]", "[-1]",
-                                           "[-0]", "[1:-3]", "[-1:3]", "[0:4294967295]", "[2,-5]"));
+                                           "[-0]", "[1:-3]", "[-1:3]", "[0:4294967295]", "[2,-5]"),
+    velnor::test::TextOfCase());
 
 class ParseIndexesNumber : public ::testing::TestWithParam<const char*> {};
 
@@ -53,7 +56,8 @@ TEST_P(ParseIndexesNumber, FailsInNumberConversion) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ParseIndexesNumber,
                          ::testing::Values("[ 1]", "[1 ]", "[x]", "[1x]", "[4294967296]", "[0x1]", "[1:2 ]",
-                                           "[1.5]", "[+-1]"));
+                                           "[1.5]", "[+-1]"),
+    velnor::test::TextOfCase());
 
 TEST(IndexShape, FirstCharacterDecides) {
     EXPECT_TRUE(IsArray("[1]"));
@@ -104,6 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"a]1[", true, kUse, "a]1[", "", ""},
                       SplitCase{"a[0][1]", true, kUse, "a[0]", "", "[1]"},
                       SplitCase{"a=[1]", true, kUse, "a", "[1]", ""},
-                      SplitCase{"", true, kUse, "", "", ""}));
+                      SplitCase{"", true, kUse, "", "", ""}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.argument, info.index); });
 
 }  // namespace

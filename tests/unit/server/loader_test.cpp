@@ -3,6 +3,9 @@
 
 #include "istd/strings.h"
 #include "loader.h"
+#include "scalar_text.h"
+#include "support/case_name.h"
+#include "yaml_limits.h"
 
 namespace velnor::server {
 namespace {
@@ -50,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                                flags::Readable | flags::Constant | flags::Hidden, 1},
                       FlagCase{"{function: {}}", flags::Executable, 0},
                       FlagCase{"{flags: [executable], function: {result: false}}", flags::Executable, 0},
-                      FlagCase{"{signal: {access: dod, atom: int8, components: [a]}}", flags::Signal, 0}));
+                      FlagCase{"{signal: {access: dod, atom: int8, components: [a]}}", flags::Signal, 0}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.node); });
 
 TEST(Loader, DefaultsForTypesWithoutValue) {
     const Tree tree = Load(
@@ -149,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"    a: {type: int32, type: int64}\n", "t.yaml:4: duplicate key 'type'"},
         RefusedCase{"    a: 5\n", "t.yaml:4: node 'a' must be a mapping of node keys"},
         RefusedCase{"    a: {type: int32, min: 5, max: 7.5, value: 4}\n", "t.yaml:4: value 4 is out of range [5, 7.5]"},
-        RefusedCase{"    a: {type: double, min: 0, value: .nan}\n", "t.yaml:4: value .nan is out of range [0, inf]"}));
+        RefusedCase{"    a: {type: double, min: 0, value: .nan}\n", "t.yaml:4: value .nan is out of range [0, inf]"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.nodes, info.index); });
 
 TEST(Loader, TopLevelKeysAreChecked) {
     try {
@@ -198,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // The alias of a two-level list inside a list: four levels.
                       LimitCase{"a: &x [[1]]\nb: [*x]\n", 100, 4, ""},
                       LimitCase{"a: &x [[1]]\nb: [*x]\n", 100, 3, "t.yaml:2: nesting deeper than 3 levels"},
-                      LimitCase{"a: &x [1, *x]\n", 100, 10, "t.yaml:1: an alias stands inside the node it repeats"}));
+                      LimitCase{"a: &x [1, *x]\n", 100, 10, "t.yaml:1: an alias stands inside the node it repeats"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.yaml, info.index); });
 
 }  // namespace
 }  // namespace velnor::server

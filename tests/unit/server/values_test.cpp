@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "convert.h"
+#include "support/case_name.h"
 #include "updater.h"
 #include "value.h"
 
@@ -24,7 +25,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, Cut,
                          ::testing::Values(TruncateCase{"abcdef", 0, "abcdef"}, TruncateCase{"abcdef", 6, "abcdef"},
                                            TruncateCase{"abcdef", 5, "abcde..."}, TruncateCase{"abcdef", 1, "a..."},
                                            TruncateCase{"", 3, ""}, TruncateCase{"ä€😀b", 3, "ä€😀..."},
-                                           TruncateCase{"ä€😀b", 4, "ä€😀b"}));
+                                           TruncateCase{"ä€😀b", 4, "ä€😀b"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
 TEST(ValueText, StopsEarlyOnHugeArraysButCutsTheSame) {
     const Elements big = std::vector<int>(1000000, 7);
@@ -71,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConvertCase{std::vector<std::string>{"x"}, ValueType::Enum, "[x]"},
                       ConvertCase{std::vector<std::string>{"1"}, ValueType::Int32, "fail '1'"},
                       ConvertCase{std::vector<int>{1}, ValueType::String, "fail 1"},
-                      ConvertCase{std::vector<double>{std::nan("")}, ValueType::Int64, "fail nan"}));
+                      ConvertCase{std::vector<double>{std::nan("")}, ValueType::Int64, "fail nan"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.expected, info.index); });
 
 Node NumericNode(ValueType type, std::optional<long double> min, std::optional<long double> max) {
     Node node;

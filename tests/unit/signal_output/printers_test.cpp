@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "velnor-rove-signal.h"
+#include "rove_signal.h"
+#include "rove_signal_output.h"
 
 namespace {
 

@@ -65,9 +65,6 @@ public:
         return m_queue.Pop(block);
     }
 
-    Queue_t& GetQueue() { return m_queue; }
-    const StreamSharedPtr<TRAITS>& GetStream() const { return m_stream; }
-
 private:
     const StreamSharedPtr<TRAITS> m_stream;
     const std::string m_name;

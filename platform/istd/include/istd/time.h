@@ -11,7 +11,6 @@ public:
     explicit Time(std::chrono::nanoseconds span) : m_span(span) {}
     double ToSeconds() const { return std::chrono::duration<double>(m_span).count(); }
     explicit operator double() const { return ToSeconds(); }
-    std::chrono::nanoseconds Span() const { return m_span; }
 
 private:
     std::chrono::nanoseconds m_span{0};

@@ -155,7 +155,8 @@ public:
     bool GetValidatorExpression(std::string& expression) const;
     bool Execute() const;
     // The subtree rendered by the server: level -1 all, 0 the node alone;
-    // flags 1 full path, 2 flags, 4 compact; values cut to maxLength.
+    // flags 1 full path, 2 flags, 4 compact (the server's dump flag bits);
+    // values cut to maxLength.
     std::string DumpSubTree(std::int32_t level, unsigned long flags, std::uint32_t maxLength) const;
 
     // Internal: handles are made by the library.

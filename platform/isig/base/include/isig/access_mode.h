@@ -1,6 +1,6 @@
 #pragma once
-// How a data-on-demand read picks its atoms. Kept here until the signal
-// library carries it.
+// How a data-on-demand read picks its atoms, with the names the tool's
+// --mode option takes.
 #include <cstdint>
 
 #include "istd/enum_map.h"

@@ -5,9 +5,6 @@
 #include <ostream>
 #include <string>
 
-// The access modes are shared with the tool's option handling.
-#include "isig/access_mode.h"
-
 namespace isig {
 
 enum SuccessCode_e : std::int32_t {

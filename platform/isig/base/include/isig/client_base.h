@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "isig/access_mode.h"
 #include "isig/codes.h"
 #include "isig/signal_meta.h"
 #include "isig/signal_source.h"

@@ -1,5 +1,5 @@
-#include "rove_handlers.h"
-
+// access: reads, writes and executions of node values.
+#include <cstdint>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -8,114 +8,12 @@
 
 #include "istd/exception.h"
 #include "istd/strings.h"
-#include "istd/time.h"
 #include "istd/trace_statement.h"
 #include "rove_format.h"
+#include "rove_handlers.h"
 #include "rove_params.h"
 #include "rove_values.h"
-#include "velnor-rove-signal-handler.h"
 #include "velnor/wire.h"
-
-// ---------------------------------------------------------------- info
-
-namespace {
-
-struct NodeReport {
-    std::string hostName;
-    std::string nodeName;
-    std::string value;
-    std::string typeName;
-    std::string domain;
-    std::string validator;
-    std::uint32_t size = 0;
-    mci::Path relPath;
-    std::uint32_t childCount = 0;
-    std::string flags;
-    bool root = false;
-    std::string parent;
-};
-
-std::string FlagsText(const mci::Node& node) {
-    std::string flags;
-    if (node.IsReadable()) flags += " readable";
-    if (node.IsWritable()) flags += " writable";
-    if (node.IsConstant()) flags += " constant";
-    if (node.IsExecutable()) flags += " executable";
-    if (node.IsArray()) flags += " array";
-    if (node.IsPersistent()) flags += " persistent";
-    if (node.IsSignal()) flags += " signal";
-    if (node.GetFlags() & mci::eHidden) flags += " hidden";
-    return flags.empty() ? std::string(" none") : istd::TrimString(flags);
-}
-
-std::string DomainText(const mci::Node& node) {
-    std::vector<std::string> domain;
-    if (!node.GetDomainValues(domain)) return std::string();
-    return " (" + istd::StringVecIntoString(domain, ",") + ")";
-}
-
-NodeReport GatherReport(const mci::Node& node) {
-    NodeReport r;
-    const std::string name = node.GetName();
-    const mci::Path full = node.GetFullPath(false);
-    r.relPath = node.GetRelPath();
-    r.root = node.IsRoot();
-    r.childCount = node.GetNodeCount();
-    r.hostName = full.empty() ? std::string() : full[0];
-    const std::string parentName = r.root ? std::string() : node.GetParent().GetName();
-    const auto type = node.GetValueType();
-    if (type != mci::enums::eNoValue) r.value = node.ToString(g_params.maxLength);
-    r.domain = DomainText(node);
-    if (!node.GetValidatorExpression(r.validator)) r.validator.clear();
-    r.flags = FlagsText(node);
-    r.parent = (parentName.empty() || parentName == r.hostName) ? "No parent for this node" : parentName;
-    r.typeName = istd::EnumMap<mci::enums::NodeValType_e>::items.NameOf(type);
-    if (r.value.empty()) r.value = "No value for this node";
-    r.nodeName = r.relPath.empty() ? std::string() : name;
-    r.size = node.GetSize();
-    return r;
-}
-
-const char* const c_ruler = "---------------------------------------------------";
-
-}  // namespace
-
-void PrintNodeInfo(const mci::Node& node) {
-    const NodeReport r = GatherReport(node);
-    const std::vector<mci::Node> children = node.GetNodes();
-    std::cout << c_ruler << std::endl
-              << "   Registry hostname    : " << r.hostName << std::endl
-              << "   Node name            : " << r.nodeName << std::endl
-              << "   Value                : " << r.value << std::endl
-              << "   Value type           : " << r.typeName << r.domain << std::endl
-              << "   Validator expression : " << r.validator << std::endl
-              << "   Num of values        : " << r.size << std::endl
-              << "   Full path            : " << r.relPath << std::endl
-              << "   Num of children      : " << r.childCount << std::endl
-              << "   Flags                : " << r.flags << std::endl
-              << "   Root                 : " << (r.root ? "true" : "false") << std::endl
-              << "   Parent node name     : " << r.parent << std::endl
-              << "   Children             : ";
-    if (children.empty()) std::cout << "No children for this node";
-    for (std::size_t i = 0; i < children.size(); ++i) {
-        if (i > 0) std::cout << ", ";
-        std::cout << children[i].GetName();
-    }
-    std::cout << std::endl << c_ruler << std::endl;
-}
-
-void GetInfo(const mci::Node& node) { PrintNodeInfo(node); }
-
-// ---------------------------------------------------------------- dump
-
-void Dump(const mci::Node& node) {
-    ISTD_TRACE_FNC("void Dump(const mci::Node&)", c_traceFile);
-    const std::string text = node.DumpSubTree(g_params.level, static_cast<unsigned long>(g_params.dumpFlags),
-                                              g_params.maxLength);
-    std::cout << text;
-}
-
-// ---------------------------------------------------------------- access
 
 namespace {
 
@@ -322,94 +220,4 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
         throw;
     }
     if (value.empty()) std::cout << std::endl;
-}
-
-// ---------------------------------------------------------------- bench
-
-namespace {
-
-// A caught signal (Ctrl-C) ends the benchmark before its next call.
-void CheckInterrupt() {
-    if (sigHandler.Signal() != 0) throw istd::Exception("Caught signal during the benchmark", true);
-}
-
-}  // namespace
-
-// A call that fails ends the run with its error (a registry that stops
-// answering: "did not answer in time"), instead of being timed like one
-// that succeeded.
-void Benchmark(mci::Node& node) {
-    ISTD_TRACE_FNC("void Benchmark(mci::Node&)", c_traceFile);
-    const int c_reads = 20000;
-    const int c_writes = 20000;
-    const int c_dumps = 200;
-
-    mci::Node subject = node["app-name"];
-    std::string text;
-    istd::StopWatch watch;
-    watch.Start();
-    for (int i = 0; i < c_reads; ++i) {
-        CheckInterrupt();
-        subject.Get(text, 0);
-    }
-    watch.Stop();
-    double seconds = istd::Time(watch.GetElapsed()).ToSeconds();
-    std::cout << "GetValue(std::string)/s: " << 20000.0 / seconds << std::endl;
-
-    subject = node["tracing"]["level"];
-    watch.Start();
-    const std::vector<int> zero{0};
-    for (int i = 0; i < c_writes; ++i) {
-        CheckInterrupt();
-        subject.Set(zero, 0);
-    }
-    watch.Stop();
-    seconds = istd::Time(watch.GetElapsed()).ToSeconds();
-    std::cout << "SetValue(int32_t)/s: " << 20000.0 / seconds << std::endl;
-
-    watch.Start();
-    for (int i = 0; i < c_dumps; ++i) {
-        CheckInterrupt();
-        node.DumpSubTree(g_params.level, static_cast<unsigned long>(g_params.dumpFlags), g_params.maxLength);
-    }
-    watch.Stop();
-    seconds = istd::Time(watch.GetElapsed()).ToSeconds();
-    std::cout << "DumpSubTree * 200: " << seconds << std::endl;
-}
-
-// ---------------------------------------------------------------- completion
-
-namespace {
-
-mci::Path CompletionPath() {
-    if (g_params.paths.empty()) return mci::Path();
-    return mci::Tokenize(g_params.paths.back());
-}
-
-}  // namespace
-
-void AutoComplete(const std::string& text, bool longFlag) {
-    mci::Path components = CompletionPath();
-    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
-    mci::Node node;
-    try {
-        node = root.GetNode(components);
-    } catch (const istd::Exception&) {
-        if (components.empty()) return;
-        // The last component is the one being typed: list its parent's children.
-        components.pop_back();
-        node = root.GetNode(components);
-    }
-    const std::string name = node.GetName();
-    const std::string joined = mci::ToString(components);
-
-    if (!components.empty() && (longFlag ? joined == text : name == text)) {
-        std::cout << '"' << (longFlag ? joined : name) << (node.IsLeaf() ? " " : ". ") << '"' << std::endl;
-        return;
-    }
-    const std::string prefix = (longFlag && !joined.empty()) ? joined + "." : std::string();
-    std::string line;
-    for (const auto& child : node.GetNodes())
-        line += '"' + prefix + child.GetName() + (child.IsLeaf() ? "\" " : ".\" ");
-    std::cout << line << std::endl;
 }

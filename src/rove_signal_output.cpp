@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "velnor-rove-signal.h"
+#include "rove_signal_output.h"
 
 namespace signal_output {
 
@@ -69,3 +69,13 @@ void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, cons
 }
 
 }  // namespace signal_output
+
+std::int32_t SignalOutputFormat() { return g_params.format; }
+
+void PrintHeader(const std::vector<std::string>& names) {
+    signal_output::WriteHeader(stdout, g_params.format, names);
+}
+
+int DumpSignalData(const void* buffer, std::uint32_t size, std::uint32_t count) {
+    return signal_output::WriteSignalBytes(stdout, buffer, size, count);
+}

@@ -1,6 +1,6 @@
 #pragma once
-// The signal command: the per-type readers (data on demand and streams) and
-// the printers of their atoms and statistics.
+// The printers of the signal command: atoms as text columns, csv or raw
+// binary, the header line and the statistics lines.
 //
 // The printers format into a buffer of their own (digit pairs written
 // backwards, std::to_chars where that is not exact) and write it with one
@@ -11,46 +11,18 @@
 // with istd::Exception.
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "isig/array.h"
 #include "isig/signal_source.h"
-#include "isig/signal_traits.h"
 #include "istd/exception.h"
-#include "mci/mci.h"
-#include "velnor-rove-signal-format.h"
-
-// Output formats of the signal command (g_params.format).
-enum SignalFormat_e : std::int32_t {
-    eFormatText = 0,
-    eFormatCsv = 1,
-    eFormatBinary = 2,
-    eFormatStat = 3,
-};
-
-// The signal traits of the ten atom types.
-template <class T>
-using RoveTraits = isig::SignalTraits<T, isig::RuntimeDefined, 1>;
-
-void Signal(const mci::Node& node);
-template <class TRAITS>
-void PrintRemoteSignal(isig::SignalSourceSharedPtr& source);
-template <class TRAITS>
-void PrintRemoteDod(isig::SignalSourceSharedPtr& source);
-template <class TRAITS>
-void PrintRemoteStream(isig::SignalSourceSharedPtr& source);
-
-// Signal calls whose acquisition failed without ending the command (the
-// failure was reported on standard error); any of them makes the exit
-// status 1.
-unsigned SignalFailures();
+#include "rove_params.h"
+#include "rove_signal_format.h"
 
 namespace signal_output {
 

@@ -1,6 +1,5 @@
-// The signal command: atom-type dispatch, the data-on-demand and stream
-// readers, and the printers' output on standard output.
-#include "velnor-rove-signal.h"
+// signal: atom-type dispatch and the data-on-demand and stream readers.
+#include "rove_signal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,10 +13,13 @@
 
 #include "isig/dod_remote_client.h"
 #include "isig/failure.h"
+#include "isig/remote.h"
 #include "isig/stream_client.h"
 #include "istd/log.h"
 #include "istd/trace_statement.h"
+#include "rove_handlers.h"
 #include "rove_params.h"
+#include "rove_signal_output.h"
 #include "velnor-rove-signal-handler.h"
 
 namespace {
@@ -196,16 +198,6 @@ void ReportForeignFailure() {
 }  // namespace
 
 unsigned SignalFailures() { return g_signalFailures.load(); }
-
-std::int32_t SignalOutputFormat() { return g_params.format; }
-
-void PrintHeader(const std::vector<std::string>& names) {
-    signal_output::WriteHeader(stdout, g_params.format, names);
-}
-
-int DumpSignalData(const void* buffer, std::uint32_t size, std::uint32_t count) {
-    return signal_output::WriteSignalBytes(stdout, buffer, size, count);
-}
 
 template <class TRAITS>
 void PrintRemoteDod(isig::SignalSourceSharedPtr& source) {

@@ -1,0 +1,285 @@
+// The command frame: option processing, connection, node selection and the
+// handler calls of one run.
+#include "rove_frame.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/lexical_cast.hpp>
+#include <boost/program_options/parsers.hpp>
+#include <boost/program_options/positional_options.hpp>
+#include <boost/program_options/value_semantic.hpp>
+#include <boost/program_options/variables_map.hpp>
+
+#include "istd/convert.h"
+#include "istd/exception.h"
+#include "istd/log.h"
+#include "istd/trace_statement.h"
+#include "istd/verinfo.h"
+#include "rove_handlers.h"
+#include "rove_output.h"
+#include "rove_params.h"
+#include "rove_signal.h"
+#include "rove_values.h"
+#include "velnor-rove-listener.h"
+#include "velnor-rove-signal-handler.h"
+
+namespace po = boost::program_options;
+
+namespace {
+
+// Access arguments that failed in this run; any of them makes the exit status 1.
+unsigned g_failedAccesses = 0;
+
+// Standard output must hold everything the command wrote: a full disk or a
+// closed pipe is a failure, not a success.
+void CheckStandardOutput() {
+    if (rove_output::Good()) return;
+    rove_output::NoteFailureReported();
+    throw istd::Exception(rove_output::FailureText(), true);
+}
+
+std::int32_t PortFromText(const std::string& text) {
+    if (istd::HasHexPrefix(text)) return static_cast<std::int32_t>(istd::HexTo<std::uint32_t>(text));
+    return istd::DecimalTo<std::int32_t>(text);
+}
+
+void ReadPortFromEnvironment() {
+    const char* text = std::getenv("VELNOR_APP_PORT");
+    if (!text) return;
+    try {
+        g_params.port = PortFromText(text);
+    } catch (const std::exception& e) {
+        std::cout << "WARNING: Can't use VELNOR_APP_PORT = " << text << ": " << e.what() << std::endl;
+        g_params.port = 0;
+    }
+}
+
+void WriteDefaults() {
+    g_params.level = -1;
+    g_params.dumpFlags = 0;
+    g_params.waitTime = -1;
+    g_params.pingPeriod = 0;
+    g_params.format = eFormatText;
+    g_params.offset = 0;
+    g_params.size = 1;
+    g_params.queueSize = 0;
+    g_params.loop = 1;
+    g_params.timeout = 0;
+    g_params.lmt = 0;
+    g_params.mode = "Now";
+    g_params.header = false;
+    g_params.verbose = false;
+    g_params.quiet = false;
+    g_params.maxLength = 80;
+}
+
+// False when the --debug values are incomplete.
+bool StartTracing(const po::variables_map& vm) {
+    if (!vm.count("debug")) return true;
+    if (g_debug.size() != 2) {
+        std::cout << "required parameter is missing in 'debug'" << std::endl;
+        return false;
+    }
+    istd::TraceFile& trace = istd::TraceFile::GetInstance();
+    istd::TraceFile::Init(g_debug[0], "");
+    trace.Start(boost::lexical_cast<int>(g_debug[1]));
+    const istd::VersionRecord& v = istd::VerInfo::Get();
+    ISTD_TRACE(2, "bool StartTracing(const boost::program_options::variables_map&)", c_traceFile,
+               "velnor-rove " << istd::VerInfo::VersionText() << ", built " << v.buildTime << " by " << v.user
+                              << " on " << v.machine << " with " << v.compiler);
+    return true;
+}
+
+void ApplySwitches(const po::variables_map& vm) {
+    if (vm.count("application")) g_params.root = mci::eApplicationRoot;
+    if (vm.count("platform")) g_params.root = mci::ePlatformRoot;
+    if (vm.count("header")) g_params.header = true;
+    if (vm.count("verbose")) g_params.header = g_params.verbose = true;
+    if (vm.count("quiet")) g_params.quiet = true;
+    if (vm.count("full-path")) g_params.dumpFlags |= eDumpFullPath;
+    if (vm.count("show-flags")) g_params.dumpFlags |= eDumpShowFlags;
+    if (vm.count("compact")) g_params.dumpFlags |= eDumpCompact;
+    if (vm.count("binary")) {
+        g_params.format = eFormatBinary;
+    } else if (vm.count("csv")) {
+        g_params.format = eFormatCsv;
+    } else if (vm.count("stat")) {
+        g_params.format = eFormatStat;
+        g_params.verbose = true;
+    }
+}
+
+std::string BrokenConnectionText() {
+    std::ostringstream text;
+    text << "Connection to " << g_params.host;
+    if (g_params.port != 0) text << ":" << istd::ToString(g_params.port);
+    text << "/" << g_params.root << " is broken.";
+    return text.str();
+}
+
+// The nodes selected by the path arguments, with their path, value and index.
+struct Selection {
+    std::vector<mci::Node> nodes;
+    std::vector<std::string> paths;
+    std::vector<std::string> values;
+    std::vector<std::string> indexes;
+};
+
+void WarnSkipped(const char* reason, const std::string& argument) {
+    std::cerr << "WARNING: invalid usage. " << reason << " Node path: '" << argument << "'. Ignoring." << std::endl;
+}
+
+Selection SelectNodes(const mci::Node& root) {
+    Selection s;
+    if (g_params.paths.empty()) {
+        s.nodes.push_back(root);
+        s.paths.push_back(root.GetName());
+        s.values.emplace_back();
+        s.indexes.emplace_back();
+        return s;
+    }
+    for (const auto& argument : g_params.paths) {
+        AccessArgument a;
+        switch (SplitArgument(argument, g_params.command == eAccess, a)) {
+            case ArgumentUse::eValueNotAllowed:
+                WarnSkipped("This command does not support setting value for node.", argument);
+                continue;
+            case ArgumentUse::eFunctionWithValue:
+                WarnSkipped("Function nodes could not be set with a a new value.", argument);
+                continue;
+            case ArgumentUse::eUse:
+                break;
+        }
+        s.paths.push_back(a.path);
+        s.nodes.push_back(root.GetNode(mci::Tokenize(a.path)));
+        s.values.push_back(a.value);
+        s.indexes.push_back(a.index);
+    }
+    return s;
+}
+
+void RunAccess(const Selection& s, std::size_t i) {
+    try {
+        ValueAccess(s.nodes[i], s.paths[i], s.values[i], s.indexes[i]);
+    } catch (const istd::Exception& e) {
+        ++g_failedAccesses;
+        std::cout.flush();
+        std::cerr << "Error: " << e << std::endl;
+        istd::LogError(e.what());
+    }
+}
+
+void RunHandler(Selection& s, std::size_t i) {
+    switch (g_params.command) {
+        case eInfo: PrintNodeInfo(s.nodes[i]); break;
+        case eDump: Dump(s.nodes[i]); break;
+        case eAccess: RunAccess(s, i); break;
+        case eListen:
+            if (i == 0) std::cout << "Listen following nodes: " << std::endl;
+            Listen(s.nodes[i]);
+            break;
+        case eSignal: Signal(s.nodes[i]); break;
+        case eBench: Benchmark(s.nodes[i]); break;
+    }
+}
+
+// Withdraws the listen subscriptions when the command ends, however it ends:
+// the server stops pushing to a process that no longer listens, and no line
+// is printed after the command.
+struct ListenerRelease {
+    ListenerRelease() = default;
+    ~ListenerRelease() { VelnorRoveListener::ReleaseInstanceSubscriptions(); }
+    ListenerRelease(const ListenerRelease&) = delete;
+    ListenerRelease& operator=(const ListenerRelease&) = delete;
+};
+
+}  // namespace
+
+void ExecuteCommand() {
+    ISTD_TRACE_FNC("void ExecuteCommand()", c_traceFile);
+    std::cout << std::fixed;
+    InstallSignalHandler();
+
+    ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile,
+               "connecting to '" << g_params.host << "' port " << g_params.port << " registry " << g_params.root);
+    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+    if (sigHandler.Signal() != 0)
+        throw istd::Exception("Caught signal while connecting to " + g_params.host, true);
+    if (!root.IsValid()) throw istd::Exception(BrokenConnectionText(), true);
+
+    Selection selection = SelectNodes(root);
+    g_params.accessMode = istd::EnumCast<isig::AccessMode_e>(g_params.mode);
+    ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile, "selected nodes: " << selection.nodes.size());
+
+    ListenerRelease release;
+    for (std::size_t i = 0; i < selection.nodes.size(); ++i) {
+        RunHandler(selection, i);
+        CheckStandardOutput();
+    }
+    if (g_params.command == eListen) ListeningPhase(root);
+}
+
+// The command word leaves the path list; a number selecting a command stays.
+void RemoveCommand() {
+    if (g_params.paths.empty()) return;
+    for (const auto& entry : istd::EnumMap<Command_e>::items.ValueToName()) {
+        if (g_params.paths.front() == entry.second) {
+            g_params.paths.erase(g_params.paths.begin());
+            return;
+        }
+    }
+}
+
+namespace {
+
+void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag) {
+    description.add_options()
+        ("complete", po::value<std::string>(&complete), "BASH completion.")
+        ("long", po::value<bool>(&longFlag), "Display full path or short.");
+}
+
+}  // namespace
+
+bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Command command,
+                                  po::options_description& description, bool commandDefaulted) {
+    g_params.command = command.id;
+    g_params.root = mci::eApplicationRoot;
+    g_params.port = 0;
+    ReadPortFromEnvironment();
+    WriteDefaults();
+    try {
+        po::positional_options_description positional;
+        positional.add("path", -1);
+        std::string complete;
+        bool longFlag = false;
+        AddHiddenOptions(description, complete, longFlag);
+
+        po::variables_map vm;
+        po::store(po::command_line_parser(argc, argv).options(description).positional(positional).run(), vm);
+        po::notify(vm);
+        if (!commandDefaulted) RemoveCommand();
+        if (!StartTracing(vm)) return false;
+        ApplySwitches(vm);
+
+        if (vm.count("complete"))
+            AutoComplete(complete, longFlag);
+        else
+            ExecuteCommand();
+        CheckStandardOutput();
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << e.what() << std::endl;
+        return false;
+    } catch (...) {
+        std::cout.flush();
+        std::cerr << "Unknown exception." << std::endl;
+        return false;
+    }
+    // A signal acquisition that failed without ending the command is no success either.
+    return g_failedAccesses == 0 && SignalFailures() == 0;
+}
