@@ -104,6 +104,10 @@ done
 # An interactive bash with bash-completion: its loader must find the
 # completion under the installed name and directory, and the function it
 # defines must come from that file (not from one installed on this machine).
+# What an interactive bash without a terminal says anyway is left out.
+bash_errors() {
+    grep -v -e 'cannot set terminal process group' -e 'no job control in this shell' -e '^exit$' "$scratch/bash.err" || true
+}
 completion=$usr/share/bash-completion/completions/velnor-rove
 loader=/usr/share/bash-completion/bash_completion
 [ -f "$loader" ] || fail "$loader missing (scripts/setup.sh installs bash-completion)"
@@ -125,7 +129,7 @@ printf "%s\n" "${COMPREPLY[@]}"
 got=$(env PATH="$usr/bin:$PATH" XDG_DATA_DIRS="$usr/share" BASH_COMPLETION_USER_DIR="$scratch/none" \
     HOME="$scratch" HISTFILE=/dev/null VELNOR_RUNTIME_DIR="$run" LOADER="$loader" COMPLETION="$completion" \
     PORT="$port" bash --norc --noprofile -i -c "$script" 2>"$scratch/bash.err") ||
-    fail "completion in bash -i: $got $(cat "$scratch/bash.err")"
+    fail "completion in bash -i: $got $(bash_errors)"
 [ "$got" = "boards.board0.gain" ] || fail "completion of 'boards.board0.g' gave '$got', expected 'boards.board0.gain'"
 log "ok: bash -i, bash-completion loads $completion; 'velnor-rove dump --port $port boards.board0.g<TAB>' -> $got"
 log "ok: all checks passed"
