@@ -3,9 +3,12 @@
 // reading the registry back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include "support/case_name.h"
 #include "support/process.h"
@@ -353,6 +356,33 @@ TEST(SnapshotApply, DryRunWritesNothingAndPathsLimitTheWrites) {
            "set texts.hash: \"# not a comment\" -> \"x\\ny\"\n1 of 1 nodes written\n", "", 0);
     Expect(velnor::test::Rove(server, {"modes.bounded"}), "modes.bounded: 5\n", "", 0);
     Expect(velnor::test::Rove(server, {"diff", file}), "modes.bounded: 9 -> 5\n", "", 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A write the registry refuses after the check passed (here: the state file
+// of a persistent node cannot be replaced) stops the run and says exactly
+// what was written, what failed and what was not reached.
+TEST(SnapshotApply, AFailedWriteStopsAndReportsTheState) {
+    const std::string dir = velnor::test::TempDir();
+    RegistryServer server(FixturePath(c_tree), {"--state", dir + "/state.yaml"});
+    std::remove((dir + "/state.yaml").c_str());
+    ASSERT_EQ(::mkdir((dir + "/state.yaml").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((dir + "/state.yaml/keep").c_str(), 0700), 0);
+    WriteFile(dir + "/s.yaml", SnapshotOf({"{path: modes.bounded, type: int32, value: 6}",
+                                           "{path: secret, type: int32, value: 9}",
+                                           "{path: texts.hash, type: string, value: x}"}));
+    const RunResult r = velnor::test::Rove(server, {"apply", dir + "/s.yaml"});
+    EXPECT_EQ(r.out, "set modes.bounded: 5 -> 6\n");
+    EXPECT_EQ(r.err.substr(0, r.err.find("secret: ") + 8),
+              "Error: apply stopped; 1 of 3 nodes were written:\n  written: modes.bounded\n  failed: secret: ");
+    EXPECT_NE(r.err.find(" could not be saved ("), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.rfind(")\n")), ")\n  not reached: texts.hash\n");
+    EXPECT_EQ(r.status, 1);
+    Expect(velnor::test::Rove(server, {"diff", dir + "/s.yaml"}),
+           "secret: 9 -> 3\ntexts.hash: \"x\" -> \"# not a comment\"\n", "", 1);
 }
 
 }  // namespace
