@@ -386,3 +386,20 @@ TEST(SnapshotApply, AFailedWriteStopsAndReportsTheState) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SnapshotHelp, EachCommandHasItsOptionsAndExamples) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"save", "  -o [ --output ] arg   Write the snapshot to this file\n"},
+        {"diff", "Show Examples: \n  List the differences between a snapshot and the registry"},
+        {"apply", "Valid Options: \n  --dry-run             Print what would be written; write nothing.\n"}};
+    for (const auto& [command, part] : cases) {
+        const RunResult r = velnor::test::Run({velnor::test::BinPath("velnor-rove"), "help", command});
+        EXPECT_EQ(r.out.rfind("\nHelp for command: " + command + "\n\n", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+        EXPECT_EQ(r.status, 1);
+    }
+}
+
+}  // namespace
