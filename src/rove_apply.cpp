@@ -12,6 +12,7 @@
 #include "rove_snapshot.h"
 #include "rove_snapshot_command.h"
 #include "rove_snapshot_tree.h"
+#include "velnor-rove-signal-handler.h"
 
 namespace {
 
@@ -123,13 +124,15 @@ std::string Change(const Planned& p) {
     return p.saved->path + ": " + ValueText(p.live->value) + " -> " + ValueText(p.saved->value);
 }
 
-// Tells the operator the exact state after a failed write.
-void ReportStop(const std::vector<Planned>& writes, std::size_t failed, const std::string& reason) {
+// Tells the operator the exact state after a failed write (`reason` set)
+// or an interrupt before the write of writes[stop].
+void ReportStop(const std::vector<Planned>& writes, std::size_t stop, const std::string& reason) {
     std::cout.flush();
-    std::cerr << "Error: apply stopped; " << failed << " of " << writes.size() << " nodes were written:\n";
-    for (std::size_t i = 0; i < failed; ++i) std::cerr << "  written: " << writes[i].saved->path << "\n";
-    std::cerr << "  failed: " << writes[failed].saved->path << ": " << reason << "\n";
-    for (std::size_t i = failed + 1; i < writes.size(); ++i)
+    std::cerr << "Error: apply " << (reason.empty() ? "interrupted" : "stopped") << "; " << stop << " of "
+              << writes.size() << " nodes were written:\n";
+    for (std::size_t i = 0; i < stop; ++i) std::cerr << "  written: " << writes[i].saved->path << "\n";
+    if (!reason.empty()) std::cerr << "  failed: " << writes[stop].saved->path << ": " << reason << "\n";
+    for (std::size_t i = stop + (reason.empty() ? 0 : 1); i < writes.size(); ++i)
         std::cerr << "  not reached: " << writes[i].saved->path << "\n";
     std::cerr.flush();
 }
@@ -155,12 +158,19 @@ int ApplySnapshot(const mci::Node& root) {
         return 0;
     }
     for (std::size_t i = 0; i < writes.size(); ++i) {
+        // Ctrl-C (or another caught signal) stops between two writes, so the
+        // report can say exactly which nodes hold the snapshot's values.
+        if (sigHandler.Signal() != 0) {
+            ReportStop(writes, i, std::string());
+            return 1;
+        }
         const std::string failure = WriteConfirmed(writes[i]);
         if (!failure.empty()) {
             ReportStop(writes, i, failure);
             return 1;
         }
-        std::cout << "set " << Change(writes[i]) << "\n";
+        // Flushed: an operator watching a long run sees each node as it is set.
+        std::cout << "set " << Change(writes[i]) << std::endl;
     }
     std::cout << writes.size() << " of " << plan.size() << " nodes written" << std::endl;
     return 0;

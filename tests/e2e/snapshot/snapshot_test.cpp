@@ -3,6 +3,8 @@
 // reading the registry back.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -400,6 +402,43 @@ TEST(SnapshotHelp, EachCommandHasItsOptionsAndExamples) {
         EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
         EXPECT_EQ(r.status, 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Ctrl-C during a long apply stops it between two writes and reports which
+// nodes were written and which were not reached.
+TEST(SnapshotApply, AnInterruptStopsBetweenWrites) {
+    const std::string dir = velnor::test::TempDir();
+    const int count = 20000;
+    std::string tree = "host: snap-host\napplication:\n  nodes:\n";
+    std::vector<std::string> entries;
+    for (int i = 0; i < count; ++i) {
+        tree += "    n" + std::to_string(i) + ": {type: int32, value: 0, flags: [writable]}\n";
+        entries.push_back("{path: n" + std::to_string(i) + ", type: int32, value: 1}");
+    }
+    WriteFile(dir + "/tree.yaml", tree);
+    WriteFile(dir + "/s.yaml", SnapshotOf(entries));
+    RegistryServer server(dir + "/tree.yaml");
+    velnor::test::Child apply({velnor::test::BinPath("velnor-rove"), "apply", dir + "/s.yaml", "-p", server.PortText()});
+    ASSERT_TRUE(apply.WaitForOutput("set n0: 0 -> 1\n", std::chrono::seconds(60))) << apply.Err();
+    apply.Signal(SIGINT);
+    EXPECT_EQ(apply.Wait(std::chrono::seconds(60)), 1);
+    const std::string& err = apply.Err();
+    EXPECT_EQ(err.rfind("Error: apply interrupted; ", 0), 0u) << err.substr(0, 200);
+    EXPECT_NE(err.find("\n  written: n0\n"), std::string::npos);
+    EXPECT_EQ(err.find("failed: "), std::string::npos);
+    const std::string last = "\n  not reached: n" + std::to_string(count - 1) + "\n";
+    ASSERT_GT(err.size(), last.size());
+    EXPECT_EQ(err.substr(err.size() - last.size()), last);
+    // Exactly the nodes reported as written hold the new value.
+    const std::size_t written = std::stoul(err.substr(26));
+    EXPECT_EQ(Stable(velnor::test::Rove(server, {"save", "n" + std::to_string(written - 1), "n" + std::to_string(written)}).out),
+              "# velnor-rove snapshot\nhost: \"snap-host\"\nroot: application\ncount: 2\nnodes:\n"
+              "  - {path: \"n" + std::to_string(written - 1) + "\", type: int32, value: 1}\n"
+              "  - {path: \"n" + std::to_string(written) + "\", type: int32, value: 0}\n");
 }
 
 }  // namespace
