@@ -106,7 +106,7 @@ std::string Base64(const std::string& bytes) {
 // breaks or a byte order mark.
 std::string DoubleQuoted(const std::string& text) {
     std::string out = "\"";
-    std::uint32_t code;
+    std::uint32_t code = 0;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t n = Utf8Length(text, i, code);
         char escape[16];
