@@ -60,6 +60,12 @@ void OrbRuntime::StartLocked(const std::string& host) {
         {"verifyObjectExistsAndType", "0"},
         // Only opened when a notification sink is activated.
         {"endPoint", endpoint.c_str()},
+        // No scavenger thread: a client of one registry keeps its one
+        // connection for the run; idle connections end with the process
+        // or at Shutdown. Starting and joining that thread (and the
+        // unwinder library that its pthread_exit loads) cost a one-shot
+        // run more than its call.
+        {"scanGranularity", "0"},
         {nullptr, nullptr}};
     // ORB_init may take arguments away; the caller's argv stays untouched.
     std::vector<char> name(m_programName.begin(), m_programName.end());
