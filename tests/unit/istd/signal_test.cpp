@@ -120,7 +120,7 @@ struct DeferredCase {
     const char* name;
     bool pendingBefore;  // a signal sent before the thread is asked for
     bool start;          // Start, else DeliverPending
-    int threads;         // in the process afterwards
+    bool startsThread;
     std::size_t handled; // by the time the call has returned
 };
 
@@ -128,10 +128,10 @@ struct DeferredCase {
 TEST(SignalHandlerThreadDeathTest, DeferredThreadStartsOnlyWhenNeededAndMissesNothing) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const DeferredCase cases[] = {
-        {"nothing pending: no thread", false, false, 1, 0},
-        {"pending signal: handed over on the thread before the call returns", true, false, 2, 1},
-        {"Start hands over what was pending", true, true, 2, 1},
-        {"Start with nothing pending still starts", false, true, 2, 0},
+        {"nothing pending: no thread", false, false, false, 0},
+        {"pending signal: handed over on the thread before the call returns", true, false, true, 1},
+        {"Start hands over what was pending", true, true, true, 1},
+        {"Start with nothing pending still starts", false, true, true, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,13 +139,16 @@ TEST(SignalHandlerThreadDeathTest, DeferredThreadStartsOnlyWhenNeededAndMissesNo
             {
                 Recorder recorder;
                 auto thread = istd::SignalHandlerThread::InstallDeferred(recorder, nullptr);
-                if (ThreadCount() != 1 || !BlockedHere(SIGINT)) _exit(2);
+                // Compared, not counted: a sanitizer runtime may add a thread
+                // of its own once the first thread starts.
+                const int before = ThreadCount();
+                if (!BlockedHere(SIGINT)) _exit(2);
                 if (c.pendingBefore) kill(getpid(), SIGINT);
                 if (c.start) thread->Start();
                 else thread->DeliverPending();
                 if (recorder.Signals().size() != c.handled) _exit(3);
                 if (c.handled != 0 && recorder.m_threadIsCaller) _exit(4);
-                if (ThreadCount() != c.threads) _exit(5);
+                if ((ThreadCount() > before) != c.startsThread) _exit(5);
                 thread->Stop();
                 _exit(0);
             },
