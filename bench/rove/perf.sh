@@ -24,11 +24,17 @@ for program in velnor-rove velnor-registryd bench_echo_server bench_echo_oneshot
                bench_oneshot_timer bench_empty_static; do
   [[ -x $bin/$program ]] || { echo "perf.sh: $bin/$program is missing (build target bench_rove)" >&2; exit 2; }
 done
-command -v taskset >/dev/null || { echo "perf.sh: taskset (util-linux) is missing" >&2; exit 2; }
 
-# Servers on one core, clients on the other, the same for both sides.
+# Servers on one core, clients on the other, the same for both sides;
+# without taskset (util-linux) the scheduler places them.
 if [[ $(nproc) -ge 2 ]]; then server_cpu=0; client_cpu=1; else server_cpu=0; client_cpu=0; fi
-on_client() { taskset -c "$client_cpu" "$@"; }
+if command -v taskset >/dev/null; then
+  on_client() { taskset -c "$client_cpu" "$@"; }
+  placement="client on cpu $client_cpu, servers on cpu $server_cpu"
+else
+  on_client() { "$@"; }
+  placement="no taskset: placed by the scheduler"
+fi
 
 source "$here/../perf-lib.sh"
 
@@ -109,4 +115,4 @@ row "bench GetValue(std::string)/s, local socket" "${m[local-GetValue]}" "${m[ra
 row "bench SetValue(int32_t)/s, local socket" "${m[local-SetValue]}" "${m[raw-write]}" "ge 0.9"
 limit "bench DumpSubTree * 200, s, TCP" "${m[tcp-DumpSubTree]}" 1
 limit "bench DumpSubTree * 200, s, local socket" "${m[local-DumpSubTree]}" 1
-echo "(client on cpu $client_cpu, servers on cpu $server_cpu; $runs one-shot runs of each program taking turns, in $blocks blocks)"
+echo "($placement; $runs one-shot runs of each program taking turns, in $blocks blocks)"
