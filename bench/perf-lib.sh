@@ -14,7 +14,11 @@ trap cleanup EXIT
 # sets the variable named first to its port.
 start_server() {  # variable name, log name, command...
   local var=$1 name=$2; shift 2
-  taskset -c "${server_cpu:-0}" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  if command -v taskset >/dev/null; then
+    taskset -c "${server_cpu:-0}" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  else
+    "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  fi
   pids+=($!)
   for _ in $(seq 100); do
     if grep -q 'listening on' "$work/$name.out" 2>/dev/null; then

@@ -225,6 +225,7 @@ void ExecuteCommand() {
     ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile,
                "connecting to '" << g_params.host << "' port " << g_params.port << " registry " << g_params.root);
     const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+    DeliverPendingSignals();
     if (sigHandler.Signal() != 0)
         throw istd::Exception("Caught signal while connecting to " + g_params.host, true);
     if (!root.IsValid()) throw istd::Exception(BrokenConnectionText(), true);

@@ -55,6 +55,9 @@ void VelnorRoveSigHandler::WakeWaiters() {
 }
 
 void VelnorRoveSigHandler::RegisterClient(isig::SignalClientBase* client) {
+    // A signal must be able to close the client from now on; one that
+    // came before only records its number.
+    StartSignalThread();
     std::lock_guard<std::mutex> lock(m_clientLock);
     m_client = client;
 }
@@ -67,6 +70,7 @@ void VelnorRoveSigHandler::WithdrawClient() {
 int VelnorRoveSigHandler::Signal() const { return m_signal.load(); }
 
 bool VelnorRoveSigHandler::WaitForSignal(std::chrono::seconds timeout) {
+    StartSignalThread();  // a signal must end the wait
     std::unique_lock<std::mutex> lock(m_waitLock);
     return m_signalArrived.wait_until(lock, DeadlineAfter(timeout),
                                       [this] { return m_signal.load() != 0 || m_waitsEnded.load(); });
@@ -74,5 +78,13 @@ bool VelnorRoveSigHandler::WaitForSignal(std::chrono::seconds timeout) {
 
 void InstallSignalHandler() {
     if (sigThread) return;
-    sigThread = istd::SignalHandlerThread::InstallHandler(sigHandler, nullptr);
+    sigThread = istd::SignalHandlerThread::InstallDeferred(sigHandler, nullptr);
+}
+
+void StartSignalThread() {
+    if (sigThread) sigThread->Start();
+}
+
+void DeliverPendingSignals() {
+    if (sigThread) sigThread->DeliverPending();
 }

@@ -59,6 +59,12 @@ extern VelnorRoveSigHandler sigHandler;
 // The installed signal-handling thread (kept for the life of the process).
 extern std::shared_ptr<istd::SignalHandlerThread> sigThread;
 
-// Installs sigHandler with the default signal set; the first call starts the
-// signal thread, later calls change nothing.
+// Installs sigHandler with the default signal set; later calls change
+// nothing. From then on the signals are blocked; the signal thread starts
+// when something needs a signal handled at once: a reader registering its
+// client, a wait, the benchmark (StartSignalThread), or a signal found
+// pending (DeliverPendingSignals). A one-shot read or write starts none.
 void InstallSignalHandler();
+void StartSignalThread();
+// Returns once every signal pending now has been handled.
+void DeliverPendingSignals();

@@ -4,11 +4,12 @@
 #   stream --stat bytes/s / a raw omniORB octet-sequence pull of the same
 #     block bytes (targets: 0.8 from 64 KiB blocks, pulls in flight ahead
 #     should pass 1.0)
-#   text formatting elements/s / a printf("%11d  ") or printf("%11.6f  ")
-#     loop of the same bytes, both to /dev/null in one process (target: 3)
-#   text output end to end: elements/s of a --size run to /dev/null with
-#     the time of a --stat run of the same size taken off (process start
-#     and stream delivery), beside the printf loop as its own process
+#   text output, whole runs: elements/s of a `signal --size` run to
+#     /dev/null from process start to exit (connect, stream, format,
+#     write) / the printf("%11d  ") or printf("%11.6f  ") loop writing the
+#     same bytes, also a whole process (target: 3); the two take turns
+#   text formatting only (micro-benchmark, one process, no stream):
+#     elements/s of the printer / the same printf loop
 #   binary output to /dev/null in bytes/s (target: 2 GB/s)
 #   DOD Now read of 1000 atoms: median latency (target: under 1 ms)
 # Placement: the servers (velnor-registryd, the raw pull's serving child)
@@ -28,6 +29,7 @@ on() {  # on CPU COMMAND...: runs COMMAND on that processor (or anywhere)
     if [ -n "$cpu" ]; then taskset -c "$cpu" "$@"; else "$@"; fi
 }
 
+[ -x "$bin/bench_oneshot_timer" ] || { echo "perf.sh: $bin/bench_oneshot_timer is missing (build target bench_rove)" >&2; exit 2; }
 log=$(mktemp)
 # exec: $! must be the server itself, not a shell around it, or the
 # server outlives the script.
@@ -79,7 +81,24 @@ for case in "short int16" "double double"; do
     set -- $case
     ours=$(printer_rate "BM_Printer<$1>")
     base=$(printer_rate "BM_Printf<$1>")
-    echo "text formatting $2 elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
+    echo "text formatting only (micro-benchmark) $2 elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
+done
+
+# Whole runs taking turns (ROUNDS of each), timed by the one-shot timer,
+# which spawns them itself with standard output on /dev/null; medians in ms.
+whole_runs() {  # NODE ATOMS TYPE: "velnor-rove_ms printf_ms"
+    on "$client_cpu" "$bin/bench_oneshot_timer" "$rounds" 1 \
+        rove 0 "$bin/velnor-rove" signal --port "$port" --size "$2" "$1" --- \
+        printf 0 "$bin/bench_printf_baseline" "$3" "$2" 4 |
+        awk '{ ms[$1] = $2 } END { print ms["rove"], ms["printf"] }'
+}
+per_second() { awk -v n="$1" -v ms="$2" 'BEGIN { printf "%.0f", n / (ms / 1000) }'; }
+for case in "text16 4000000 int16" "textd 2000000 double"; do
+    set -- $case
+    read -r ours_ms base_ms <<< "$(whole_runs "$@")"
+    ours=$(per_second $(( $2 * 4 )) "$ours_ms")
+    base=$(per_second $(( $2 * 4 )) "$base_ms")
+    echo "text $3 whole run elements/s ($ours_ms ms), $ours, $base (printf loop, whole process, $base_ms ms), $(ratio "$ours" "$base")"
 done
 
 elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
@@ -87,24 +106,6 @@ elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
     start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
     echo $((end - start))
 }
-# Where the reader formats on one processor while blocks arrive on the
-# other, the text run may take no longer than the --stat run: the rate of
-# the whole text run is then taken, a lower bound.
-text_rate() {  # NODE ATOMS: elements/s of the text output, delivery taken off
-    local text stat
-    text=$(elapsed_ns rove --size "$2" "$1")
-    stat=$(elapsed_ns rove --stat --size "$2" "$1")
-    awk -v n="$2" -v text="$text" -v stat="$stat" \
-        'BEGIN { ns = text > stat ? text - stat : text; printf "%.0f", n * 4 / (ns / 1e9) }'
-}
-printf_rate() {  # NODE ATOMS TYPE
-    on "$client_cpu" "$bin/bench_printf_baseline" "$3" "$2" 4 2>&1 > /dev/null
-}
-for case in "text16 4000000 int16" "textd 2000000 double"; do
-    read -r ours base <<< "$(paired text_rate printf_rate "$case")"
-    set -- $case
-    echo "text $3 end to end elements/s, $ours, $base (printf), $(ratio "$ours" "$base")"
-done
 
 binary_rate() {
     local ns

@@ -3,7 +3,9 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -16,20 +18,64 @@ int FirstSignal(const sigset_t& set) {
 }
 }  // namespace
 
+// Draining the pending signals does not block; the bound only keeps a
+// starter from waiting for ever on a thread that never ran.
+constexpr std::chrono::seconds c_drainBound{10};
+
 struct SignalHandlerThread::Impl {
     sigset_t set;
     std::mutex handlerLock;  // guards handler
     SignalHandler* handler = nullptr;
     std::atomic<bool> stopping{false};
+    std::mutex threadLock;  // guards thread (its start and its join)
     std::thread thread;
+
+    void Start() {
+        std::lock_guard<std::mutex> lock(threadLock);
+        if (thread.joinable() || stopping.load()) return;
+        // Shared: a starter that gave up waiting must not take it away.
+        auto drained = std::make_shared<std::promise<void>>();
+        std::future<void> done = drained->get_future();
+        thread = std::thread([this, drained] {
+            DrainPending();
+            drained->set_value();
+            Run();
+        });
+        done.wait_for(c_drainBound);
+    }
+
+    bool AnyPending() const {
+        sigset_t pending;
+        if (sigpending(&pending) != 0) return false;
+        for (int s = 1; s < NSIG; ++s)
+            if (sigismember(&set, s) == 1 && sigismember(&pending, s) == 1) return true;
+        return false;
+    }
 
     // Idempotent: wakes the thread out of sigwait and joins it.
     void Stop() {
-        if (!thread.joinable() || thread.get_id() == std::this_thread::get_id()) return;
+        std::lock_guard<std::mutex> lock(threadLock);
         stopping.store(true);
+        if (!thread.joinable() || thread.get_id() == std::this_thread::get_id()) return;
         const int wake = FirstSignal(set);
         if (wake != 0) pthread_kill(thread.native_handle(), wake);
         thread.join();
+    }
+
+    void Deliver(int signal) {
+        std::lock_guard<std::mutex> lock(handlerLock);
+        if (handler) handler->Handle(signal);
+    }
+
+    // Signals that arrived before the thread started, in the order sigtimedwait
+    // gives them, before any that come later.
+    void DrainPending() {
+        const timespec now{0, 0};
+        for (;;) {
+            const int signal = sigtimedwait(&set, nullptr, &now);
+            if (signal <= 0 || stopping.load()) return;
+            Deliver(signal);
+        }
     }
 
     void Run() {
@@ -37,8 +83,7 @@ struct SignalHandlerThread::Impl {
             int signal = 0;
             if (sigwait(&set, &signal) != 0) continue;
             if (stopping.load()) return;
-            std::lock_guard<std::mutex> lock(handlerLock);
-            if (handler) handler->Handle(signal);
+            Deliver(signal);
         }
     }
 };
@@ -78,6 +123,12 @@ sigset_t SignalHandlerThread::DefaultSignals() {
 }
 
 std::shared_ptr<SignalHandlerThread> SignalHandlerThread::InstallHandler(SignalHandler& handler, const int* signals) {
+    auto thread = InstallDeferred(handler, signals);
+    thread->Start();
+    return thread;
+}
+
+std::shared_ptr<SignalHandlerThread> SignalHandlerThread::InstallDeferred(SignalHandler& handler, const int* signals) {
     std::lock_guard<std::mutex> lock(g_installLock);
     if (g_thread) {
         std::lock_guard<std::mutex> handlerLock(g_thread->m_impl->handlerLock);
@@ -90,8 +141,6 @@ std::shared_ptr<SignalHandlerThread> SignalHandlerThread::InstallHandler(SignalH
     // Block first: the new thread inherits the mask, and from now on no
     // thread but the handler's takes these signals.
     pthread_sigmask(SIG_BLOCK, &impl->set, nullptr);
-    Impl* raw = impl.get();
-    impl->thread = std::thread([raw] { raw->Run(); });
     g_thread = std::make_shared<SignalHandlerThread>(std::move(impl));
     std::atexit(StopAtExit);
     return g_thread;
@@ -104,6 +153,12 @@ SignalHandlerThread::~SignalHandlerThread() {
 }
 
 void SignalHandlerThread::Stop() { m_impl->Stop(); }
+
+void SignalHandlerThread::Start() { m_impl->Start(); }
+
+void SignalHandlerThread::DeliverPending() {
+    if (m_impl->AnyPending()) m_impl->Start();
+}
 
 ScopedSignalBlock::ScopedSignalBlock() {
     sigset_t set = SignalHandlerThread::DefaultSignals();

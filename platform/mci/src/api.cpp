@@ -184,6 +184,8 @@ void ExposeHiddenRegistry() { detail::g_hiddenExposed.store(true, std::memory_or
 
 void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
 
+void EndProcessAfterShutdown() { detail::OrbRuntime::Instance().EndProcessAfterShutdown(); }
+
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
     const std::string address = host.empty() ? DefaultHost() : host;
     const std::int32_t number = port == 0 ? DefaultPort() : port;

@@ -12,6 +12,12 @@ namespace mci::detail {
 
 namespace {
 
+#ifdef VELNOR_FULL_TEARDOWN
+constexpr bool c_fullTeardown = true;  // leak checks need everything freed
+#else
+constexpr bool c_fullTeardown = false;
+#endif
+
 // Callback servants listen on the loopback interface when the registry is
 // local, so that nothing else on the network can reach them.
 std::string CallbackEndpoint(const std::string& host) {
@@ -60,6 +66,12 @@ void OrbRuntime::StartLocked(const std::string& host) {
         {"verifyObjectExistsAndType", "0"},
         // Only opened when a notification sink is activated.
         {"endPoint", endpoint.c_str()},
+        // No scavenger thread: a client of one registry keeps its one
+        // connection for the run; idle connections end with the process
+        // or at Shutdown. Starting and joining that thread (and the
+        // unwinder library that its pthread_exit loads) cost a one-shot
+        // run more than its call.
+        {"scanGranularity", "0"},
         {nullptr, nullptr}};
     // ORB_init may take arguments away; the caller's argv stays untouched.
     std::vector<char> name(m_programName.begin(), m_programName.end());
@@ -112,13 +124,26 @@ void OrbRuntime::ReleaseConnectionsLocked() {
     m_connections.clear();
 }
 
+void OrbRuntime::EndProcessAfterShutdown() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_processEndsAfterShutdown = true;
+}
+
 void OrbRuntime::Shutdown() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_shutDown) return;
     m_shutDown = true;
     ReleaseConnectionsLocked();
+    const bool servantsActivated = !CORBA::is_nil(m_sinkPoa);
     m_sinkPoa = PortableServer::POA::_nil();
     if (CORBA::is_nil(m_orb)) return;
+    if (m_processEndsAfterShutdown && !servantsActivated && !c_fullTeardown) {
+        // A client-only ORB runs no thread of its own here (no scavenger, no
+        // servants): the tear-down would only free memory and send the
+        // closing message that the kernel's close at exit makes redundant.
+        static_cast<void>(m_orb._retn());
+        return;
+    }
     try {
         // Waits for deliveries in progress; deletes the sink servants.
         m_orb->destroy();

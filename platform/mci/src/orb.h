@@ -29,6 +29,7 @@ public:
     // A new reference to the running ORB, nil when none runs.
     CORBA::ORB_ptr OrbIfAlive();
     void Shutdown();
+    void EndProcessAfterShutdown();
 
     // Held while a caller uses servants or object references that Shutdown
     // would destroy.
@@ -49,6 +50,7 @@ private:
     CORBA::ORB_var m_orb;
     PortableServer::POA_var m_sinkPoa;
     bool m_shutDown = false;
+    bool m_processEndsAfterShutdown = false;
     std::vector<std::weak_ptr<Connection>> m_connections;
 };
 

@@ -1,6 +1,6 @@
 // Real signals sent to `velnor-rove listen`: while it listens (the run ends
-// normally), while it connects (the run fails with its message); and a
-// listener killed outright, which the server drops.
+// normally), while it or a one-shot command connects (the run fails with its
+// message); and a listener killed outright, which the server drops.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -115,6 +115,7 @@ private:
 
 struct ConnectCase {
     std::string name;
+    std::vector<std::string> command;
     std::vector<std::string> hostOptions;
     int signal;
     std::string err;
@@ -127,8 +128,9 @@ class SignalDuringConnect : public ::testing::TestWithParam<ConnectCase> {};
 TEST_P(SignalDuringConnect, FailsWithTheHost) {
     const ConnectCase& c = GetParam();
     SilentPort silent;
-    std::vector<std::string> argv = {velnor::test::BinPath("velnor-rove"), "listen", "scalars.count", "--port",
-                                     std::to_string(silent.Port())};
+    std::vector<std::string> argv = {velnor::test::BinPath("velnor-rove")};
+    argv.insert(argv.end(), c.command.begin(), c.command.end());
+    argv.insert(argv.end(), {"--port", std::to_string(silent.Port())});
     argv.insert(argv.end(), c.hostOptions.begin(), c.hostOptions.end());
     Child rove(argv);
     ASSERT_TRUE(silent.AwaitClient());
@@ -138,9 +140,16 @@ TEST_P(SignalDuringConnect, FailsWithTheHost) {
     EXPECT_EQ(rove.Err(), c.err);
 }
 
+// The one-shot commands start no signal thread of their own: the signal
+// waits, pending, until the check after connecting.
 const ConnectCase c_connectCases[] = {
-    {"host_given", {"--host", "127.0.0.1"}, SIGINT, "Caught signal while connecting to 127.0.0.1\n"},
-    {"default_host", {}, SIGTERM, "Caught signal while connecting to \n"},
+    {"host_given", {"listen", "scalars.count"}, {"--host", "127.0.0.1"}, SIGINT,
+     "Caught signal while connecting to 127.0.0.1\n"},
+    {"default_host", {"listen", "scalars.count"}, {}, SIGTERM, "Caught signal while connecting to \n"},
+    {"access_read", {"access", "-q", "scalars.count"}, {"--host", "127.0.0.1"}, SIGINT,
+     "Caught signal while connecting to 127.0.0.1\n"},
+    {"access_write", {"scalars.count=3"}, {}, SIGHUP, "Caught signal while connecting to \n"},
+    {"info", {"info"}, {}, SIGQUIT, "Caught signal while connecting to \n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Listen, SignalDuringConnect, ::testing::ValuesIn(c_connectCases),

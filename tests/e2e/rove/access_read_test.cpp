@@ -105,4 +105,17 @@ INSTANTIATE_TEST_SUITE_P(
                                0}),
     velnor::test::NameOfCase());
 
+// A host given by name is looked up through the C library's resolver (the
+// tool is linked with a shared C library so that every configured name
+// service works), here over TCP with no local socket to find.
+TEST_F(AccessRead, HostNamesAreResolved) {
+    velnor::test::RunOptions tcpOnly;
+    tcpOnly.env["VELNOR_RUNTIME_DIR"] = velnor::test::TempDir();
+    for (const char* host : {"localhost", "127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        const auto r = velnor::test::Rove(*s_server, {"access", "-q", "--host", host, "scalars.count"}, tcpOnly);
+        rove_test::ExpectResult(r, "-7\n", "", 0);
+    }
+}
+
 }  // namespace

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -99,6 +100,60 @@ TEST(SignalHandlerThread, NoHandlerCallAfterStop) {
     sigset_t pending;
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGHUP), 1);
+}
+
+}  // namespace
+
+namespace {
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+struct DeferredCase {
+    const char* name;
+    bool pendingBefore;  // a signal sent before the thread is asked for
+    bool start;          // Start, else DeliverPending
+    bool startsThread;
+    std::size_t handled; // by the time the call has returned
+};
+
+// Each case in a fresh process: installation is once per process.
+TEST(SignalHandlerThreadDeathTest, DeferredThreadStartsOnlyWhenNeededAndMissesNothing) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const DeferredCase cases[] = {
+        {"nothing pending: no thread", false, false, false, 0},
+        {"pending signal: handed over on the thread before the call returns", true, false, true, 1},
+        {"Start hands over what was pending", true, true, true, 1},
+        {"Start with nothing pending still starts", false, true, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EXIT(
+            {
+                Recorder recorder;
+                auto thread = istd::SignalHandlerThread::InstallDeferred(recorder, nullptr);
+                // Compared, not counted: a sanitizer runtime may add a thread
+                // of its own once the first thread starts.
+                const int before = ThreadCount();
+                if (!BlockedHere(SIGINT)) _exit(2);
+                if (c.pendingBefore) kill(getpid(), SIGINT);
+                if (c.start) thread->Start();
+                else thread->DeliverPending();
+                if (recorder.Signals().size() != c.handled) _exit(3);
+                if (c.handled != 0 && recorder.m_threadIsCaller) _exit(4);
+                if ((ThreadCount() > before) != c.startsThread) _exit(5);
+                thread->Stop();
+                _exit(0);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
 }
 
 }  // namespace

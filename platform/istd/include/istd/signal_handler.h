@@ -23,6 +23,18 @@ public:
     // and returns the same thread). `signals` is a list ending with 0, or null
     // for the default set. The calling thread's mask blocks the signals too.
     static std::shared_ptr<SignalHandlerThread> InstallHandler(SignalHandler& handler, const int* signals);
+    // Installs like InstallHandler but starts no thread yet: the signals are
+    // blocked and wait, pending, until Start or DeliverPending starts the
+    // thread. A run that ends before it needs the thread pays for none.
+    static std::shared_ptr<SignalHandlerThread> InstallDeferred(SignalHandler& handler, const int* signals);
+
+    // Starts the thread unless it runs; returns once the signals pending at
+    // the call have been handed to the handler (on the thread).
+    void Start();
+    // Returns once the signals pending at the call have been handed to the
+    // handler: starts the thread only when one is pending. With the thread
+    // already running, delivery is its usual asynchronous one.
+    void DeliverPending();
 
     ~SignalHandlerThread();
     // Stops and joins the thread; no handler is called afterwards. Also runs

@@ -194,6 +194,12 @@ std::vector<std::string> CheckValues(const std::vector<Node>& nodes, const std::
 void Init(int argc, char** argv);
 void ExposeHiddenRegistry();
 void Shutdown();
+// Tells the library that the process ends right after Shutdown (a one-shot
+// run of a command-line tool). Shutdown then leaves the CORBA runtime's
+// memory to the end of the process instead of tearing it down, unless
+// notification servants were activated (their deliveries in progress are
+// waited for). Builds that check for leaks (sanitizers) always tear down.
+void EndProcessAfterShutdown();
 
 // A handle on the registry root; invalid (IsValid false) when nothing answers
 // at host:port within about two seconds, and for a host or port no registry
