@@ -157,6 +157,7 @@ int ApplySnapshot(const mci::Node& root) {
                   << std::endl;
         return 0;
     }
+    StartSignalThread();  // a signal stops the run between two writes
     for (std::size_t i = 0; i < writes.size(); ++i) {
         // Ctrl-C (or another caught signal) stops between two writes, so the
         // report can say exactly which nodes hold the snapshot's values.
