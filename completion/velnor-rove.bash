@@ -9,13 +9,13 @@
 # --port, --platform/--application options typed so far.
 
 _velnor_rove_commands="info dump access listen signal bench help"
-_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose"
+_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json"
 
 _velnor_rove_command_opts() {
     case "$1" in
         info) echo "--max-length" ;;
         dump) echo "--level --full-path --show-flags --compact --max-length" ;;
-        listen) echo "--wait --ping" ;;
+        listen) echo "--wait --ping --time --initial --count --until" ;;
         signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
     esac
 }
@@ -24,7 +24,7 @@ _velnor_rove_command_opts() {
 _velnor_rove_takes_value() {
     case "$1" in
         --debug|-d|--host|-h|--port|-p|--max-length|-m|--level|-l|--wait|-w|--ping|-I|--lmt|--size|-s|\
-        --offset|-o|--mode|--behavior|-b|--queue-size|--timeout|-T) return 0 ;;
+        --offset|-o|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until) return 0 ;;
     esac
     return 1
 }

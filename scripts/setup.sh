@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libomniorb4-dev omniidl
   libboost-program-options-dev libboost-dev
-  libyaml-cpp-dev
+  libyaml-cpp-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
 )

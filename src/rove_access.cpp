@@ -11,6 +11,8 @@
 #include "istd/trace_statement.h"
 #include "rove_format.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
+#include "rove_node_value.h"
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor/wire.h"
@@ -220,4 +222,41 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
         throw;
     }
     if (value.empty()) std::cout << std::endl;
+}
+
+namespace {
+
+// The selected elements of an array read: their values and their indexes.
+void AddSelectedElements(const mci::Node& node, const std::string& index, rove_json::Json& record) {
+    rove_json::Json indexes = rove_json::Json::array();
+    rove_json::Json values = rove_json::Json::array();
+    for (const auto& range : ParseIndexes(index)) {
+        for (const auto& element : rove_json::ValueJson(ReadNodeElements(node, range.start, range.count)))
+            values.push_back(element);
+        for (std::uint32_t i = 0; i < range.count; ++i) indexes.push_back(range.start + i);
+    }
+    record["index"] = indexes;
+    record["value"] = values;
+}
+
+}  // namespace
+
+void ValueAccessJson(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index) {
+    rove_json::Json record;
+    record["path"] = path;
+    if (IsExec(index)) {
+        record["result"] = node.Execute();
+    } else if (!value.empty()) {
+        bool wrote = false;
+        AccessValue(node, AccessTexts{path, value, index}, wrote);
+        record["written"] = true;
+    } else {
+        record["type"] = rove_json::TypeName(node);
+        if (node.IsArray() && !ParseIndexes(index).empty())
+            AddSelectedElements(node, index, record);
+        else
+            record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+    }
+    rove_json::Write(record);
 }

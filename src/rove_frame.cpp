@@ -21,6 +21,7 @@
 #include "istd/trace_statement.h"
 #include "istd/verinfo.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
 #include "rove_output.h"
 #include "rove_params.h"
 #include "rove_signal.h"
@@ -76,6 +77,10 @@ void WriteDefaults() {
     g_params.verbose = false;
     g_params.quiet = false;
     g_params.maxLength = 80;
+    g_params.json = g_params.glob = g_params.all = false;
+    g_params.listenTime = g_params.initial = g_params.hasUntil = false;
+    g_params.count = 0;
+    g_params.until.clear();
 }
 
 // False when the --debug values are incomplete.
@@ -104,6 +109,7 @@ void ApplySwitches(const po::variables_map& vm) {
     if (vm.count("full-path")) g_params.dumpFlags |= eDumpFullPath;
     if (vm.count("show-flags")) g_params.dumpFlags |= eDumpShowFlags;
     if (vm.count("compact")) g_params.dumpFlags |= eDumpCompact;
+    ApplyScriptingSwitches(vm);
     if (vm.count("binary")) {
         g_params.format = eFormatBinary;
     } else if (vm.count("csv")) {
@@ -128,19 +134,36 @@ struct Selection {
     std::vector<std::string> paths;
     std::vector<std::string> values;
     std::vector<std::string> indexes;
+    // --json: why a path could not be resolved (empty when it was); the run
+    // goes on with the next path.
+    std::vector<std::string> errors;
 };
 
 void WarnSkipped(const char* reason, const std::string& argument) {
     std::cerr << "WARNING: invalid usage. " << reason << " Node path: '" << argument << "'. Ignoring." << std::endl;
 }
 
+// Without --json the first unknown path ends the run; with it, the path
+// keeps its place with the error text.
+mci::Node ResolveNode(const mci::Node& root, const std::string& path, std::string& error) {
+    if (!g_params.json) return root.GetNode(mci::Tokenize(path));
+    try {
+        return root.GetNode(mci::Tokenize(path));
+    } catch (const istd::Exception& e) {
+        error = e.what();
+        return mci::Node();
+    }
+}
+
 Selection SelectNodes(const mci::Node& root) {
     Selection s;
     if (g_params.paths.empty()) {
         s.nodes.push_back(root);
-        s.paths.push_back(root.GetName());
+        // JSON paths are the ones the tool takes back: the root is "".
+        s.paths.push_back(g_params.json ? std::string() : root.GetName());
         s.values.emplace_back();
         s.indexes.emplace_back();
+        s.errors.emplace_back();
         return s;
     }
     for (const auto& argument : g_params.paths) {
@@ -155,10 +178,12 @@ Selection SelectNodes(const mci::Node& root) {
             case ArgumentUse::eUse:
                 break;
         }
+        std::string error;
+        s.nodes.push_back(ResolveNode(root, a.path, error));
         s.paths.push_back(a.path);
-        s.nodes.push_back(root.GetNode(mci::Tokenize(a.path)));
         s.values.push_back(a.value);
         s.indexes.push_back(a.index);
+        s.errors.push_back(error);
     }
     return s;
 }
@@ -174,7 +199,32 @@ void RunAccess(const Selection& s, std::size_t i) {
     }
 }
 
+// --json: every failure of one path is that path's error record.
+void RunJsonHandler(Selection& s, std::size_t i) {
+    if (!s.errors[i].empty()) {
+        rove_json::WriteError(s.paths[i], s.errors[i]);
+        return;
+    }
+    try {
+        switch (g_params.command) {
+            case eInfo: PrintNodeInfoJson(s.nodes[i]); break;
+            case eDump: DumpJson(s.nodes[i]); break;
+            case eAccess: ValueAccessJson(s.nodes[i], s.paths[i], s.values[i], s.indexes[i]); break;
+            case eListen: Listen(s.nodes[i]); break;
+            case eSignal: Signal(s.nodes[i]); break;
+            case eBench: Benchmark(s.nodes[i]); break;
+        }
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        rove_json::WriteError(s.paths[i], e.what());
+    }
+}
+
 void RunHandler(Selection& s, std::size_t i) {
+    if (g_params.json) {
+        RunJsonHandler(s, i);
+        return;
+    }
     switch (g_params.command) {
         case eInfo: PrintNodeInfo(s.nodes[i]); break;
         case eDump: Dump(s.nodes[i]); break;
@@ -281,5 +331,5 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         return false;
     }
     // A signal acquisition that failed without ending the command is no success either.
-    return g_failedAccesses == 0 && SignalFailures() == 0;
+    return g_failedAccesses == 0 && SignalFailures() == 0 && rove_json::ErrorCount() == 0;
 }
