@@ -9,7 +9,7 @@
 # --port, --platform/--application options typed so far.
 
 _velnor_rove_commands="info dump access listen signal bench help"
-_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json"
+_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
 
 _velnor_rove_command_opts() {
     case "$1" in

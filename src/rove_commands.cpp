@@ -41,7 +41,9 @@ void LocalCommandParser::GetGlobalOptions(po::options_description& options) {
         ("verbose,v", "Prints additional information.");
     // Added after the original ones, so that their help texts stay as they were.
     options.add_options()
-        ("json", "One JSON object per line; a failing path gives an\nerror record and the run goes on.");
+        ("json", "One JSON object per line; a failing path gives an\nerror record and the run goes on.")
+        ("glob,g", "Path words may hold the patterns *, ? and **.")
+        ("all", "Allow writes and function runs through a pattern.");
 }
 
 namespace {

@@ -20,6 +20,7 @@
 #include "istd/log.h"
 #include "istd/trace_statement.h"
 #include "istd/verinfo.h"
+#include "rove_glob.h"
 #include "rove_handlers.h"
 #include "rove_json.h"
 #include "rove_output.h"
@@ -155,6 +156,41 @@ mci::Node ResolveNode(const mci::Node& root, const std::string& path, std::strin
     }
 }
 
+void AddEntry(Selection& s, mci::Node node, std::string path, const AccessArgument& a, std::string error) {
+    s.nodes.push_back(std::move(node));
+    s.paths.push_back(std::move(path));
+    s.values.push_back(a.value);
+    s.indexes.push_back(a.index);
+    s.errors.push_back(std::move(error));
+}
+
+// A write or function run through a pattern happens on every match or on
+// none: each match is checked before anything is written.
+void CheckAllAccept(const std::vector<PatternMatch>& matches, bool execute) {
+    for (const auto& m : matches) {
+        if (execute && !m.node.IsExecutable()) throw istd::Exception("Node " + m.path + " is not executable", true);
+        if (!execute && (!m.node.IsWritable() || m.node.GetValueType() == mci::enums::eNoValue))
+            throw istd::Exception("Node " + m.path + " is not writable", true);
+    }
+}
+
+// --glob: the matches of a pattern take its place, each with the pattern's
+// index part and value. A pattern that fails ends the run as an unknown path
+// does (with --json: its error record).
+void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection& s) {
+    try {
+        const bool execute = IsExec(a.index);
+        const bool writes = g_params.command == eAccess && (!a.value.empty() || execute);
+        if (writes && !g_params.all) throw istd::Exception("Patterns are not allowed in writes", true);
+        const std::vector<PatternMatch> matches = ExpandPattern(root, a.path);
+        if (writes) CheckAllAccept(matches, execute);
+        for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
+    } catch (const istd::Exception& e) {
+        if (!g_params.json) throw;
+        AddEntry(s, mci::Node(), a.path, a, e.what());
+    }
+}
+
 Selection SelectNodes(const mci::Node& root) {
     Selection s;
     if (g_params.paths.empty()) {
@@ -178,12 +214,13 @@ Selection SelectNodes(const mci::Node& root) {
             case ArgumentUse::eUse:
                 break;
         }
+        if (g_params.glob && IsPattern(a.path)) {
+            AddPatternMatches(root, a, s);
+            continue;
+        }
         std::string error;
-        s.nodes.push_back(ResolveNode(root, a.path, error));
-        s.paths.push_back(a.path);
-        s.values.push_back(a.value);
-        s.indexes.push_back(a.index);
-        s.errors.push_back(error);
+        mci::Node node = ResolveNode(root, a.path, error);
+        AddEntry(s, std::move(node), a.path, a, error);
     }
     return s;
 }

@@ -31,6 +31,8 @@ const std::string kGlobalOptions =
     // The scripting options, after the original ones.
     "  --json                One JSON object per line; a failing path gives an\n"
     "                        error record and the run goes on.\n"
+    "  -g [ --glob ]         Path words may hold the patterns *, ? and **.\n"
+    "  --all                 Allow writes and function runs through a pattern.\n"
     "\n";
 
 const std::string kInfoOptions =
