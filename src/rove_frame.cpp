@@ -164,6 +164,12 @@ void AddEntry(Selection& s, mci::Node node, std::string path, const AccessArgume
     s.errors.push_back(std::move(error));
 }
 
+// One node a pattern selected, with its path as the tool takes it.
+struct PatternMatch {
+    mci::Node node;
+    std::string path;
+};
+
 // A write or function run through a pattern happens on every match or on
 // none: each match is checked before anything is written.
 void CheckAllAccept(const std::vector<PatternMatch>& matches, bool execute) {
@@ -182,7 +188,8 @@ void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection
         const bool execute = IsExec(a.index);
         const bool writes = g_params.command == eAccess && (!a.value.empty() || execute);
         if (writes && !g_params.all) throw istd::Exception("Patterns are not allowed in writes", true);
-        const std::vector<PatternMatch> matches = ExpandPattern(root, a.path);
+        std::vector<PatternMatch> matches;
+        for (const auto& path : ExpandPattern(root, a.path)) matches.push_back({root.GetNode(path), mci::ToString(path)});
         if (writes) CheckAllAccept(matches, execute);
         for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
     } catch (const istd::Exception& e) {

@@ -76,7 +76,7 @@ bool MatchPath(const std::vector<std::string>& pattern, const std::vector<std::s
     return matches[0][0] != 0;
 }
 
-std::vector<PatternMatch> ExpandPattern(const mci::Node& root, const std::string& pattern) {
+std::vector<mci::Path> ExpandPattern(const mci::Node& root, const std::string& pattern) {
     const mci::Path names = mci::Tokenize(pattern);
     mci::Path prefix;
     std::size_t first = 0;
@@ -96,12 +96,12 @@ std::vector<PatternMatch> ExpandPattern(const mci::Node& root, const std::string
     // Values are cut to one character: only the paths are read.
     const std::string dump = base.DumpSubTree(level, eDumpFullPath, 1);
 
-    std::vector<PatternMatch> matches;
+    std::vector<mci::Path> matches;
     for (const auto& relative : DumpedRelativePaths(dump)) {
         if (!MatchPath(rest, relative)) continue;
         mci::Path path = prefix;
         path.insert(path.end(), relative.begin(), relative.end());
-        matches.push_back(PatternMatch{base.GetNode(relative), mci::ToString(path)});
+        matches.push_back(std::move(path));
     }
     if (matches.empty()) ThrowNoMatch(pattern);
     return matches;

@@ -17,14 +17,8 @@ bool MatchName(const std::string& pattern, const std::string& name);
 // Do the names match the pattern names ("**" included)?
 bool MatchPath(const std::vector<std::string>& pattern, const std::vector<std::string>& names);
 
-// One node a pattern selected, with its path as the tool takes it.
-struct PatternMatch {
-    mci::Node node;
-    std::string path;
-};
-
-// The nodes below `root` whose paths match, in tree order. The subtree below
-// the pattern's literal beginning is asked for once, as one dump of full
-// paths, not node by node. Throws istd::Exception "Node not found: <pattern>"
-// when nothing matches.
-std::vector<PatternMatch> ExpandPattern(const mci::Node& root, const std::string& pattern);
+// The paths below `root` that match, in tree order. The subtree below the
+// pattern's literal beginning is asked for once, as one dump of full paths,
+// not node by node; the caller resolves the paths it uses. Throws
+// istd::Exception "Node not found: <pattern>" when nothing matches.
+std::vector<mci::Path> ExpandPattern(const mci::Node& root, const std::string& pattern);
