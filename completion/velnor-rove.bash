@@ -4,9 +4,10 @@
 # /usr/share/bash-completion/completions/velnor-rove (or
 # ~/.local/share/bash-completion/completions/velnor-rove).
 #
-# Completes command words, option names, access modes, and node paths one
-# dotted segment at a time by asking the registry named by the --host,
-# --port, --platform/--application options typed so far.
+# Completes command words, option names, access modes, node paths one
+# dotted segment at a time, and the names of an enumeration node after
+# "path=", by asking the registry named by the --host, --port,
+# --platform/--application options typed so far.
 
 _velnor_rove_commands="info dump access listen signal bench help"
 _velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
@@ -83,6 +84,21 @@ _velnor_rove_paths() {
     return 0
 }
 
+# The names an enumeration node takes, after "path=".
+_velnor_rove_enum_values() {
+    local path="${1%%=*}" typed="${1#*=}" tool="${COMP_WORDS[0]/#\~/$HOME}" line rest cand prefix
+    prefix="$path="
+    # When "=" breaks words, bash replaces only the part after it.
+    [[ $COMP_WORDBREAKS == *=* ]] && prefix=""
+    line=$("$tool" access --complete-value "$path" "${_vr_conn[@]}" 2>/dev/null) || return
+    rest="$line"
+    while [[ $rest =~ ^[[:space:]]*\"([^\"]*)\"(.*)$ ]]; do
+        cand="${BASH_REMATCH[1]}"
+        rest="${BASH_REMATCH[2]}"
+        [[ $cand == "$typed"* ]] && COMPREPLY+=("$prefix$cand")
+    done
+}
+
 _velnor_rove() {
     COMPREPLY=()
     local _vr_words _vr_conn
@@ -125,6 +141,8 @@ _velnor_rove() {
             while IFS= read -r f; do COMPREPLY+=("$prefix$f"); done < <(compgen -f -- "$file")
             return 0 ;;
         *=*)
+            _velnor_rove_connection
+            _velnor_rove_enum_values "$cur"
             return 0 ;;
     esac
 

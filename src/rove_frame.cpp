@@ -331,10 +331,12 @@ void RemoveCommand() {
 
 namespace {
 
-void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag) {
+void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag,
+                      std::string& completeValue) {
     description.add_options()
         ("complete", po::value<std::string>(&complete), "BASH completion.")
-        ("long", po::value<bool>(&longFlag), "Display full path or short.");
+        ("long", po::value<bool>(&longFlag), "Display full path or short.")
+        ("complete-value", po::value<std::string>(&completeValue), "BASH completion of enumeration values.");
 }
 
 }  // namespace
@@ -351,7 +353,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         positional.add("path", -1);
         std::string complete;
         bool longFlag = false;
-        AddHiddenOptions(description, complete, longFlag);
+        std::string completeValue;
+        AddHiddenOptions(description, complete, longFlag, completeValue);
 
         po::variables_map vm;
         po::store(po::command_line_parser(argc, argv).options(description).positional(positional).run(), vm);
@@ -362,6 +365,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
 
         if (vm.count("complete"))
             AutoComplete(complete, longFlag);
+        else if (vm.count("complete-value"))
+            CompleteEnumValue(completeValue);
         else
             ExecuteCommand();
         CheckStandardOutput();

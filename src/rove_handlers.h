@@ -40,3 +40,6 @@ void Benchmark(mci::Node& node);
 
 // --complete: prints the completion candidates for a partial node path.
 void AutoComplete(const std::string& text, bool longFlag);
+// --complete-value: the names an enumeration node takes, for completion
+// after "path=" (nothing for any other node).
+void CompleteEnumValue(const std::string& path);
