@@ -102,6 +102,11 @@ std::string Line(const Json& record) {
 
 void Write(const Json& record) { std::cout << Line(record) << std::endl; }
 
+void WriteDiagnostic(const Json& record) {
+    std::cout.flush();
+    std::cerr << Line(record) << std::endl;
+}
+
 void WriteError(const std::string& path, const std::string& message) {
     ++g_errorRecords;
     Write(Json{{"path", path}, {"error", message}});

@@ -32,6 +32,9 @@ std::vector<std::string> FlagWords(const mci::Node& node);
 void Write(const Json& record);
 // The record as one line, without the line end.
 std::string Line(const Json& record);
+// Writes one record and a line end on standard error (signal's -v and
+// --stat lines).
+void WriteDiagnostic(const Json& record);
 // Writes {"path":..., "error":...}; the run ends with status 1.
 void WriteError(const std::string& path, const std::string& message);
 // Error records written in this run.
