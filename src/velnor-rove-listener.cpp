@@ -131,7 +131,10 @@ void VelnorRoveListener::CallbackSimpleNotification(const mci::NotificationData&
 }
 
 void VelnorRoveListener::PrintInitialValues() {
-    for (const auto& node : m_registered) WriteNotification(mci::NotificationData{node, ReadNodeValue(node), 0}, true);
+    // A node without a value has no state to show (and never notifies).
+    for (const auto& node : m_registered)
+        if (node.GetValueType() != mci::enums::eNoValue)
+            WriteNotification(mci::NotificationData{node, ReadNodeValue(node), 0}, true);
 }
 
 bool VelnorRoveListener::EndReached() const { return m_endReached.load(); }

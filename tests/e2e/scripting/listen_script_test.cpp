@@ -115,8 +115,8 @@ TEST_P(ListenRuns, Run) {
 
 const RunCase c_runCases[] = {
     {"initialValues",
-     {"--initial", "--wait", "0", "scalars.label", "pair"},
-     Announcement({"label", "pair"}) + "listen-host.scalars.label=idle\nlisten-host.pair=[1,2]\n", "", 0},
+     {"--initial", "--wait", "0", "scalars.label", "reset", "pair"},
+     Announcement({"label", "reset", "pair"}) + "listen-host.scalars.label=idle\nlisten-host.pair=[1,2]\n", "", 0},
     {"untilAlreadyHolds",
      {"--initial", "--until", "idle", "scalars.label"},
      Announcement({"label"}) + "listen-host.scalars.label=idle\n", "", 0},
