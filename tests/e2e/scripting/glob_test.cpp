@@ -10,6 +10,10 @@ namespace script_test {
 namespace {
 
 struct GlobCase {
+    GlobCase(std::string name_, std::vector<std::string> args_, std::string out_, std::string err_ = "",
+             int status_ = 0)
+        : name(std::move(name_)), args(std::move(args_)), out(std::move(out_)), err(std::move(err_)),
+          status(status_) {}
     std::string name;
     std::vector<std::string> args;
     std::string out;

@@ -10,6 +10,8 @@ namespace script_test {
 namespace {
 
 struct JsonCase {
+    JsonCase(std::string name_, std::vector<std::string> args_, std::vector<std::string> records_, int status_ = 0)
+        : name(std::move(name_)), args(std::move(args_)), records(std::move(records_)), status(status_) {}
     std::string name;
     std::vector<std::string> args;
     std::vector<std::string> records;  // JSON texts, one per expected line
