@@ -144,10 +144,17 @@ void WarnSkipped(const char* reason, const std::string& argument) {
     std::cerr << "WARNING: invalid usage. " << reason << " Node path: '" << argument << "'. Ignoring." << std::endl;
 }
 
+// --json gives records for these commands; signal keeps its data formats
+// (only its diagnostics become records) and bench its lines.
+bool JsonRecords() {
+    return g_params.json && (g_params.command == eInfo || g_params.command == eDump ||
+                             g_params.command == eAccess || g_params.command == eListen);
+}
+
 // Without --json the first unknown path ends the run; with it, the path
 // keeps its place with the error text.
 mci::Node ResolveNode(const mci::Node& root, const std::string& path, std::string& error) {
-    if (!g_params.json) return root.GetNode(mci::Tokenize(path));
+    if (!JsonRecords()) return root.GetNode(mci::Tokenize(path));
     try {
         return root.GetNode(mci::Tokenize(path));
     } catch (const istd::Exception& e) {
@@ -193,7 +200,7 @@ void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection
         if (writes) CheckAllAccept(matches, execute);
         for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
     } catch (const istd::Exception& e) {
-        if (!g_params.json) throw;
+        if (!JsonRecords()) throw;
         AddEntry(s, mci::Node(), a.path, a, e.what());
     }
 }
@@ -203,7 +210,7 @@ Selection SelectNodes(const mci::Node& root) {
     if (g_params.paths.empty()) {
         s.nodes.push_back(root);
         // JSON paths are the ones the tool takes back: the root is "".
-        s.paths.push_back(g_params.json ? std::string() : root.GetName());
+        s.paths.push_back(JsonRecords() ? std::string() : root.GetName());
         s.values.emplace_back();
         s.indexes.emplace_back();
         s.errors.emplace_back();
@@ -255,8 +262,7 @@ void RunJsonHandler(Selection& s, std::size_t i) {
             case eDump: DumpJson(s.nodes[i]); break;
             case eAccess: ValueAccessJson(s.nodes[i], s.paths[i], s.values[i], s.indexes[i]); break;
             case eListen: Listen(s.nodes[i]); break;
-            case eSignal: Signal(s.nodes[i]); break;
-            case eBench: Benchmark(s.nodes[i]); break;
+            default: break;  // JsonRecords() holds for the four commands above only
         }
     } catch (const std::exception& e) {
         std::cout.flush();
@@ -265,7 +271,7 @@ void RunJsonHandler(Selection& s, std::size_t i) {
 }
 
 void RunHandler(Selection& s, std::size_t i) {
-    if (g_params.json) {
+    if (JsonRecords()) {
         RunJsonHandler(s, i);
         return;
     }

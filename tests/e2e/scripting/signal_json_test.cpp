@@ -40,5 +40,15 @@ TEST(SignalJson, StatisticsRecords) {
     EXPECT_EQ(records[2]["name"], "velnor-rove");
 }
 
+// Standard output carries signal data: an unknown path ends the run as it
+// does without --json, with no record there.
+TEST(SignalJson, UnknownPathAsWithoutJson) {
+    RegistryServer server(FixturePath("signal-types.yaml"));
+    const velnor::test::RunResult r = velnor::test::Rove(server, {"signal", "--json", "nothing", "dod.int32"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Node not found: nothing\n");
+    EXPECT_EQ(r.status, 1);
+}
+
 }  // namespace
 }  // namespace script_test
