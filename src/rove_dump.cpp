@@ -24,7 +24,8 @@ void DumpRecords(const mci::Node& node, std::int32_t depth) {
     record["depth"] = depth;
     record["type"] = rove_json::TypeName(node);
     record["flags"] = rove_json::FlagWords(node);
-    record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+    // As in the plain dump, only a readable node shows its value.
+    record["value"] = node.IsReadable() ? rove_json::ValueJson(ReadNodeValue(node)) : rove_json::Json();
     rove_json::Write(record);
     if (g_params.level >= 0 && depth >= g_params.level) return;
     for (const auto& child : node.GetNodes()) DumpRecords(child, depth + 1);
