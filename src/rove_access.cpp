@@ -126,8 +126,11 @@ std::vector<T> ConvertedItems(std::vector<std::string> items) {
         return ConvertValues<T>(items);
 }
 
+// With `send` false every check runs and nothing is written: a write
+// through a pattern is checked on all its matches first.
 template <class T>
-void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
+void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index,
+                  bool send = true) {
     const std::uint32_t size = node.GetSize();
     std::vector<std::string> items = ValueItems(ValueText(value), node.IsArray());
     if constexpr (std::is_same_v<T, std::string>) CheckTextItems(items, path);
@@ -144,6 +147,7 @@ void SetNodeValue(const mci::Node& node, const std::string& path, const std::str
     }
     CheckRanges(ranges, size);
     CheckMessageSize(path, values, ranges);
+    if (!send) return;
     for (const auto& range : ranges) {
         if (range.count == n)
             node.Set(values, range.start);
@@ -157,6 +161,7 @@ struct AccessTexts {
     const std::string& path;
     const std::string& value;
     const std::string& index;
+    bool send = true;  // false: check a write without sending it
 };
 
 template <class T>
@@ -164,7 +169,7 @@ void ReadOrWrite(const mci::Node& node, const AccessTexts& texts, bool& wrote) {
     if (texts.value.empty())
         GetNodeValue<T>(node, texts.index, wrote);
     else
-        SetNodeValue<T>(node, texts.path, texts.value, texts.index);
+        SetNodeValue<T>(node, texts.path, texts.value, texts.index, texts.send);
 }
 
 // False for a value type this tool does not know.
@@ -259,4 +264,11 @@ void ValueAccessJson(const mci::Node& node, const std::string& path, const std::
             record["value"] = rove_json::ValueJson(ReadNodeValue(node));
     }
     rove_json::Write(record);
+}
+
+void CheckValueWrite(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index) {
+    if (!node.IsWritable()) throw istd::Exception("Node " + path + " is not writable", true);
+    bool wrote = false;
+    AccessValue(node, AccessTexts{path, value, index, false}, wrote);
 }

@@ -179,11 +179,11 @@ struct PatternMatch {
 
 // A write or function run through a pattern happens on every match or on
 // none: each match is checked before anything is written.
-void CheckAllAccept(const std::vector<PatternMatch>& matches, bool execute) {
+void CheckAllAccept(const std::vector<PatternMatch>& matches, const AccessArgument& a) {
+    const bool execute = IsExec(a.index);
     for (const auto& m : matches) {
         if (execute && !m.node.IsExecutable()) throw istd::Exception("Node " + m.path + " is not executable", true);
-        if (!execute && (!m.node.IsWritable() || m.node.GetValueType() == mci::enums::eNoValue))
-            throw istd::Exception("Node " + m.path + " is not writable", true);
+        if (!execute) CheckValueWrite(m.node, m.path, a.value, a.index);
     }
 }
 
@@ -195,9 +195,12 @@ void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection
         const bool execute = IsExec(a.index);
         const bool writes = g_params.command == eAccess && (!a.value.empty() || execute);
         if (writes && !g_params.all) throw istd::Exception("Patterns are not allowed in writes", true);
+        // Standard input can be read once only, not once per match.
+        if (writes && a.value == "@-")
+            throw istd::Exception("A value from standard input (@-) cannot be written through a pattern", true);
         std::vector<PatternMatch> matches;
         for (const auto& path : ExpandPattern(root, a.path)) matches.push_back({root.GetNode(path), mci::ToString(path)});
-        if (writes) CheckAllAccept(matches, execute);
+        if (writes) CheckAllAccept(matches, a);
         for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
     } catch (const istd::Exception& e) {
         if (!JsonRecords()) throw;

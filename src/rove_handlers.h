@@ -22,6 +22,11 @@ void DumpJson(const mci::Node& node);
 
 // access (the default command)
 void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index);
+// Runs every check of the write `path=value` (writable, conversion, element
+// ranges, message size) without writing; throws istd::Exception as the
+// write would.
+void CheckValueWrite(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index);
 // access --json: one record for the read, write or function run. Throws as
 // ValueAccess does; the frame turns a failure into an error record.
 void ValueAccessJson(const mci::Node& node, const std::string& path, const std::string& value,

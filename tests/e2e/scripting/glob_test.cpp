@@ -82,6 +82,20 @@ TEST(GlobWrites, AllMatchesOrNone) {
     EXPECT_EQ(written.status, 0);
     EXPECT_EQ(gains(), "boards.board0.gain: 7\nboards.board1.gain: 7\nboards.board12.gain: 3.5\n");
 
+    // values.*l* is flag (bool), label (string) and small (int64): "hello"
+    // converts for the text only, so nothing is written, not even the text.
+    const velnor::test::RunResult unconverted = velnor::test::Rove(server, {"-g", "--all", "values.*l*=hello"});
+    EXPECT_EQ(unconverted.err, "Bad cast from hello to bool\n");
+    EXPECT_EQ(unconverted.status, 1);
+    EXPECT_EQ(velnor::test::Rove(server, {"values.label"}).out, "values.label: say \"hi\"\tthere\n");
+
+    // Standard input cannot be read once per match.
+    velnor::test::RunOptions input;
+    input.input = "x";
+    const velnor::test::RunResult fromInput = velnor::test::Rove(server, {"-g", "--all", "values.*l*=@-"}, input);
+    EXPECT_EQ(fromInput.err, "A value from standard input (@-) cannot be written through a pattern\n");
+    EXPECT_EQ(fromInput.status, 1);
+
     const velnor::test::RunResult run = velnor::test::Rove(server, {"--json", "-g", "--all", "actions.b*{}"});
     EXPECT_EQ(Records(run.out), Expected({R"({"path":"actions.bump","result":true})"}));
     const velnor::test::RunResult notRun = velnor::test::Rove(server, {"-g", "--all", "actions.*{}"});
