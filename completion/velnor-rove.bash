@@ -7,9 +7,10 @@
 # Completes command words, option names, access modes, node paths one
 # dotted segment at a time, and the names of an enumeration node after
 # "path=", by asking the registry named by the --host, --port,
-# --platform/--application options typed so far.
+# --platform/--application options typed so far. After diff and apply, the
+# first word is a snapshot file (*.yaml), as is the value of save's --output.
 
-_velnor_rove_commands="info dump access listen signal bench help"
+_velnor_rove_commands="info dump access listen signal bench help save diff apply"
 _velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
 
 _velnor_rove_command_opts() {
@@ -17,6 +18,8 @@ _velnor_rove_command_opts() {
         info) echo "--max-length" ;;
         dump) echo "--level --full-path --show-flags --compact --max-length" ;;
         listen) echo "--wait --ping --time --initial --count --until" ;;
+        save) echo "--output" ;;
+        apply) echo "--dry-run --force" ;;
         signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
     esac
 }
@@ -25,9 +28,18 @@ _velnor_rove_command_opts() {
 _velnor_rove_takes_value() {
     case "$1" in
         --debug|-d|--host|-h|--port|-p|--max-length|-m|--level|-l|--wait|-w|--ping|-I|--lmt|--size|-s|\
-        --offset|-o|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until) return 0 ;;
+        --offset|-o|--output|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until) return 0 ;;
     esac
     return 1
+}
+
+# Snapshot files (*.yaml) and directories below the partial name $1.
+_velnor_rove_snapshots() {
+    local f
+    while IFS= read -r f; do
+        [[ -d $f || $f == *.yaml ]] && COMPREPLY+=("$f")
+    done < <(compgen -f -- "$1")
+    return 0
 }
 
 # The words of the line as the tool sees them: bash splits "a=b" and "a:b"
@@ -118,6 +130,7 @@ _velnor_rove() {
     fi
 
     if _velnor_rove_takes_value "$prev"; then
+        [[ $command == save && ( $prev == -o || $prev == --output ) ]] && _velnor_rove_snapshots "$cur"
         case "$prev" in
             --mode|--behavior|-b) COMPREPLY=($(compgen -W "Now Lmt Position Event SingleEvent" -- "$cur")) ;;
             --debug|-d) COMPREPLY=($(compgen -f -- "$cur")) ;;
@@ -145,6 +158,11 @@ _velnor_rove() {
             _velnor_rove_enum_values "$cur"
             return 0 ;;
     esac
+
+    if [[ ( $command == diff || $command == apply ) && $n -eq 3 ]]; then
+        _velnor_rove_snapshots "$cur"
+        return 0
+    fi
 
     _velnor_rove_connection
     (( n == 2 )) && COMPREPLY=($(compgen -W "$_velnor_rove_commands" -- "$cur"))

@@ -195,4 +195,50 @@ void RegistryServant::unsubscribe(const char* clientKey) { m_notifier.Unsubscrib
 
 CORBA::Boolean RegistryServant::subscribed(const char* clientKey) { return m_notifier.IsSubscribed(clientKey); }
 
+i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Tree& tree = m_store.GetTree();
+        const Node& start = m_store.Visible(m_root, id, exposeHidden);
+        const auto nodes = m_store.Subtree(start, exposeHidden);
+        std::uint64_t bytes = 0;
+        for (const auto& [node, value] : nodes) bytes += WireBytes(value) + 64;
+        CheckReplySize(start, bytes, "The subtree");
+        i_NET::SubtreeNodeSeq_var list = new i_NET::SubtreeNodeSeq;
+        list->length(static_cast<CORBA::ULong>(nodes.size()));
+        for (CORBA::ULong i = 0; i < list->length(); ++i) {
+            const auto& [node, value] = nodes[i];
+            i_NET::SubtreeNode& out = list[i];
+            out.info = InfoOf(tree, *node);
+            out.hasValue = value.index() != 0;
+            if (out.hasValue) ToCorba(value, out.value);
+            else out.value.s(i_NET::StringSeq());
+            if (node->domain) {
+                out.domain.length(static_cast<CORBA::ULong>(node->domain->size()));
+                for (std::size_t d = 0; d < node->domain->size(); ++d)
+                    out.domain[static_cast<CORBA::ULong>(d)] = (*node->domain)[d].c_str();
+            }
+        }
+        return list._retn();
+    });
+}
+
+i_NET::StringSeq* RegistryServant::checkValues(const i_NET::ValueCheckSeq& checks) {
+    i_NET::StringSeq_var reasons = new i_NET::StringSeq;
+    reasons->length(checks.length());
+    for (CORBA::ULong i = 0; i < checks.length(); ++i) {
+        try {
+            const Node& node = ById(checks[i].id);
+            const std::optional<Elements> value = FromCorba(checks[i].value);
+            if (!value) throw RegistryError("The value has no element type");
+            m_store.CheckSet(node, 0, *value);
+            reasons[i] = "";
+        } catch (const NotFoundError& e) {
+            reasons[i] = e.what();
+        } catch (const RegistryError& e) {
+            reasons[i] = e.what();
+        }
+    }
+    return reasons._retn();
+}
+
 }  // namespace velnor::server

@@ -64,12 +64,21 @@ void ValueStore::CheckValues(const Node& node, const Elements& value) const {
     }
 }
 
-void ValueStore::Set(const Node& node, std::uint32_t pos, const Elements& written) {
+Elements ValueStore::Checked(const Node& node, std::uint32_t pos, const Elements& written) const {
     if (node.Has(flags::Constant)) throw RegistryError("Node " + PathOf(node) + " is constant");
     if (!node.HasValue() || !node.Has(flags::Writable)) throw RegistryError("Node " + PathOf(node) + " is not writable");
     CheckRange(node, pos, ElementCount(written));
     Elements value = Converted(node, written);
     CheckValues(node, value);
+    return value;
+}
+
+void ValueStore::CheckSet(const Node& node, std::uint32_t pos, const Elements& written) const {
+    Checked(node, pos, written);
+}
+
+void ValueStore::Set(const Node& node, std::uint32_t pos, const Elements& written) {
+    Elements value = Checked(node, pos, written);
     if (ElementCount(value) == 0) return;
     WriteInternal(node, pos, std::move(value));
 }
@@ -133,6 +142,24 @@ std::string ValueStore::Text(const Node& node, std::uint32_t maxLength) const {
 std::string ValueStore::Dump(const DumpRequest& request) const {
     std::shared_lock lock(m_valueLock);
     return RenderDump(m_tree, m_values, request);
+}
+
+std::vector<std::pair<const Node*, Elements>> ValueStore::Subtree(const Node& start, bool exposeHidden) const {
+    std::vector<std::pair<const Node*, Elements>> out;
+    std::vector<const Node*> pending{&start};
+    std::shared_lock lock(m_valueLock);
+    while (!pending.empty()) {
+        const Node* node = pending.back();
+        pending.pop_back();
+        const bool readable = node->HasValue() && node->Has(flags::Readable);
+        out.emplace_back(node, readable ? m_values[node->id] : Elements{});
+        // Reversed onto the stack, so that children come out in tree order.
+        for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) {
+            const Node& child = m_tree.nodes[*it];
+            if (exposeHidden || !child.Has(flags::Hidden)) pending.push_back(&child);
+        }
+    }
+    return out;
 }
 
 void ValueStore::Restore(const std::vector<SavedValue>& saved) {

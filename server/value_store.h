@@ -51,6 +51,8 @@ public:
     // A client's write: flags, bounds, type, domain and range are checked for
     // every element before anything changes.
     void Set(const Node& node, std::uint32_t pos, const Elements& written);
+    // The checks of Set without the write: throws RegistryError as Set would.
+    void CheckSet(const Node& node, std::uint32_t pos, const Elements& written) const;
     // Applies the function's sets and gives its result.
     bool Execute(const Node& node);
     // The server's own write (functions, generators): `value` has the node's
@@ -60,6 +62,10 @@ public:
     Elements Current(const Node& node) const;
     std::string Text(const Node& node, std::uint32_t maxLength) const;
     std::string Dump(const DumpRequest& request) const;
+    // The nodes of the subtree at `start` visible under `exposeHidden`,
+    // parents first, with their whole values (empty for nodes that have none
+    // or are not readable), all read under one lock.
+    std::vector<std::pair<const Node*, Elements>> Subtree(const Node& start, bool exposeHidden) const;
 
     // Puts saved values in place at start (no notifications, no saving).
     void Restore(const std::vector<SavedValue>& saved);
@@ -68,6 +74,8 @@ private:
     void CheckRange(const Node& node, std::uint64_t pos, std::uint64_t count) const;
     Elements Converted(const Node& node, const Elements& written) const;
     void CheckValues(const Node& node, const Elements& value) const;
+    // Set's checks; gives the value converted to the node's type.
+    Elements Checked(const Node& node, std::uint32_t pos, const Elements& written) const;
     void Commit(const Node& node, std::uint32_t pos, Elements value);
     void SaveWith(const Node& node, std::uint32_t pos, const Elements& value);
     std::string PathOf(const Node& node) const { return m_tree.DottedPath(node); }

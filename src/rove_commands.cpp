@@ -16,6 +16,7 @@ namespace istd {
 template <>
 const BiMap<Command_e> EnumMap<Command_e>::items{
     {eInfo, "info"}, {eDump, "dump"}, {eAccess, "access"}, {eListen, "listen"}, {eSignal, "signal"}, {eBench, "bench"},
+    {eSave, "save"}, {eDiff, "diff"}, {eApply, "apply"},
 };
 }  // namespace istd
 
@@ -25,6 +26,9 @@ void SetCommands(RoveCommandParser::CommandList& commands) {
     commands.push_back({eAccess, "Access values of the registry nodes."});
     commands.push_back({eListen, "Listen to the notifications on the registry nodes."});
     commands.push_back({eSignal, "Print out signal data."});
+    commands.push_back({eSave, "Save the writable node values to a snapshot file."});
+    commands.push_back({eDiff, "Compare a snapshot file with the registry."});
+    commands.push_back({eApply, "Set the registry to a snapshot file, checked first."});
 }
 
 void LocalCommandParser::GetGlobalOptions(po::options_description& options) {
@@ -97,6 +101,18 @@ void AddSignalOptions(po::options_description& options) {
         ("stat", "Discard signal data and just display statistics");
 }
 
+void AddSaveOptions(po::options_description& options) {
+    options.add_options()
+        ("output,o", po::value<std::string>(&g_params.outputFile),
+         "Write the snapshot to this file\n(default: standard output)");
+}
+
+void AddApplyOptions(po::options_description& options) {
+    options.add_options()
+        ("dry-run", "Print what would be written; write nothing.")
+        ("force", "Apply a snapshot taken from another host or registry root.");
+}
+
 // One usage example: description, then the example line.
 void AddExample(std::ostringstream& text, const char* description, const char* line) {
     if (text.tellp() > 0) text << std::endl;
@@ -111,6 +127,8 @@ bool LocalCommandParser::GetValidOptions(Command_e command, po::options_descript
         case eDump: AddDumpOptions(options); return true;
         case eListen: AddListenOptions(options); return true;
         case eSignal: AddSignalOptions(options); return true;
+        case eSave: AddSaveOptions(options); return true;
+        case eApply: AddApplyOptions(options); return true;
         default: return false;
     }
 }
@@ -186,6 +204,24 @@ void LocalCommandParser::GetUsageExamples(Command_e command, std::string& text) 
                        " velnor-rove signal --size=1000000 -B [signalNodeFullPath]");
             AddExample(s, "Stream: Performance statistics on ten million atoms",
                        " velnor-rove signal --size=10000000 --stat [signalNodeFullPath]");
+            break;
+        case eSave:
+            AddExample(s, "Save every writable node of the registry", "velnor-rove save -o [file].yaml");
+            AddExample(s, "Save the writable nodes below the specified paths",
+                       "velnor-rove save [nodeFullPath] [nodeFullPath] ... -o [file].yaml");
+            break;
+        case eDiff:
+            AddExample(s, "List the differences between a snapshot and the registry (status 1 when any)",
+                       "velnor-rove diff [file].yaml");
+            AddExample(s, "Compare only the nodes below the specified paths",
+                       "velnor-rove diff [file].yaml [nodeFullPath] ...");
+            break;
+        case eApply:
+            AddExample(s, "Show what applying a snapshot would write", "velnor-rove apply [file].yaml --dry-run");
+            AddExample(s, "Set the registry to a snapshot (nothing is written unless every entry passes the check)",
+                       "velnor-rove apply [file].yaml [nodeFullPath] ...");
+            AddExample(s, "Apply a snapshot taken from another host or registry root",
+                       "velnor-rove apply [file].yaml --force");
             break;
         default:
             break;

@@ -36,6 +36,8 @@ namespace {
 
 // Access arguments that failed in this run; any of them makes the exit status 1.
 unsigned g_failedAccesses = 0;
+// The exit status a snapshot command gave (save, diff, apply).
+int g_snapshotStatus = 0;
 
 // Standard output must hold everything the command wrote: a full disk or a
 // closed pipe is a failure, not a success.
@@ -110,6 +112,8 @@ void ApplySwitches(const po::variables_map& vm) {
     if (vm.count("full-path")) g_params.dumpFlags |= eDumpFullPath;
     if (vm.count("show-flags")) g_params.dumpFlags |= eDumpShowFlags;
     if (vm.count("compact")) g_params.dumpFlags |= eDumpCompact;
+    if (vm.count("dry-run")) g_params.dryRun = true;
+    if (vm.count("force")) g_params.force = true;
     ApplyScriptingSwitches(vm);
     if (vm.count("binary")) {
         g_params.format = eFormatBinary;
@@ -288,6 +292,19 @@ void RunHandler(Selection& s, std::size_t i) {
             break;
         case eSignal: Signal(s.nodes[i]); break;
         case eBench: Benchmark(s.nodes[i]); break;
+        case eSave:
+        case eDiff:
+        case eApply: break;  // run once, by RunSnapshotCommand
+    }
+}
+
+bool IsSnapshotCommand(Command_e command) { return command == eSave || command == eDiff || command == eApply; }
+
+int RunSnapshotCommand(const mci::Node& root) {
+    switch (g_params.command) {
+        case eSave: return SaveSnapshot(root);
+        case eDiff: return DiffSnapshot(root);
+        default: return ApplySnapshot(root);
     }
 }
 
@@ -314,6 +331,10 @@ void ExecuteCommand() {
     if (sigHandler.Signal() != 0)
         throw istd::Exception("Caught signal while connecting to " + g_params.host, true);
     if (!root.IsValid()) throw istd::Exception(BrokenConnectionText(), true);
+    if (IsSnapshotCommand(g_params.command)) {
+        g_snapshotStatus = RunSnapshotCommand(root);
+        return;
+    }
 
     Selection selection = SelectNodes(root);
     g_params.accessMode = istd::EnumCast<isig::AccessMode_e>(g_params.mode);
@@ -389,5 +410,7 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         return false;
     }
     // A signal acquisition that failed without ending the command is no success either.
-    return g_failedAccesses == 0 && SignalFailures() == 0 && rove_json::ErrorCount() == 0;
+    return g_failedAccesses == 0 && SignalFailures() == 0 && g_snapshotStatus == 0 && rove_json::ErrorCount() == 0;
 }
+
+int FailureStatus() { return g_snapshotStatus == c_statusBadSnapshot ? c_statusBadSnapshot : 1; }

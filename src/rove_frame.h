@@ -11,6 +11,10 @@
 bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Command command,
                                   boost::program_options::options_description& description, bool commandDefaulted);
 
+// The exit status of a run that did not succeed: 1, or 2 for a snapshot file
+// that cannot be read or is malformed.
+int FailureStatus();
+
 // Connects, selects the nodes of the path arguments and calls the
 // command's handler once per node. Throws istd::Exception.
 void ExecuteCommand();

@@ -43,6 +43,15 @@ void Signal(const mci::Node& node);
 // bench
 void Benchmark(mci::Node& node);
 
+// save, diff, apply: run once for the whole command line (the snapshot file
+// and the subtrees come from g_params.paths) and give the exit status: 0, 1
+// (differences, a failed check or write), c_statusBadSnapshot.
+int SaveSnapshot(const mci::Node& root);
+int DiffSnapshot(const mci::Node& root);
+int ApplySnapshot(const mci::Node& root);
+// The exit status of a snapshot file that cannot be read or is malformed.
+constexpr int c_statusBadSnapshot = 2;
+
 // --complete: prints the completion candidates for a partial node path.
 void AutoComplete(const std::string& text, bool longFlag);
 // --complete-value: the names an enumeration node takes, for completion

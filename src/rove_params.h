@@ -15,11 +15,20 @@ enum Command_e : std::int32_t {
     eListen = 3,
     eSignal = 4,
     eBench = 5,
+    eSave = 6,
+    eDiff = 7,
+    eApply = 8,
 };
 
 namespace istd {
 template <>
 const BiMap<Command_e> EnumMap<Command_e>::items;
+// A number selects only the first six commands, as it did before the
+// snapshot commands came: "velnor-rove 7" stays an access of node 7.
+template <>
+struct EnumNumbered<Command_e> {
+    static bool Selects(Command_e command) { return command <= eBench; }
+};
 }
 
 // The values of Parameters::format: how the signal command writes atoms.
@@ -61,6 +70,9 @@ struct Parameters {
     bool verbose = false;
     bool quiet = false;
     std::uint32_t maxLength = 80;
+    std::string outputFile;  // save: --output (empty: standard output)
+    bool dryRun = false;     // apply: --dry-run
+    bool force = false;      // apply: --force
     // Scripting options; all off by default.
     bool json = false;             // --json: one JSON record per line
     bool glob = false;             // --glob: path words may hold patterns

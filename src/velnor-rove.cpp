@@ -76,5 +76,5 @@ int main(int argc, char** argv) {
         if (!rove_output::FailureReported()) std::cerr << rove_output::FailureText() << std::endl;
         ok = false;
     }
-    std::exit(ok ? 0 : 1);
+    std::exit(ok ? 0 : FailureStatus());
 }

@@ -19,19 +19,20 @@ void RegistryServer::Start() {
     m_child = std::make_unique<Child>(argv);
     std::string line;
     const std::string prefix = "velnor-registryd listening on ";
-    if (!m_child->ReadLine(line, std::chrono::seconds(10)) || line.rfind(prefix, 0) != 0)
+    // Wide: a sanitized server loading a large tree on a busy machine is slow.
+    if (!m_child->ReadLine(line, std::chrono::seconds(60)) || line.rfind(prefix, 0) != 0)
         throw std::runtime_error("velnor-registryd did not start: " + line + m_child->Err());
     m_port = std::stoi(line.substr(line.rfind(':') + 1));
 }
 
 int RegistryServer::Stop(int signal) {
     m_child->Signal(signal);
-    return m_child->Wait(std::chrono::seconds(10));
+    return m_child->Wait(std::chrono::seconds(30));
 }
 
 void RegistryServer::Kill() {
     m_child->Signal(9);
-    m_child->Wait(std::chrono::seconds(10));
+    m_child->Wait(std::chrono::seconds(30));
 }
 
 void RegistryServer::Restart() {

@@ -37,12 +37,26 @@ public:
     static constexpr const char* c_tree = "rove-info.yaml";
 
 protected:
-    // Words may hold "@PORT@", replaced by the server's port.
+    // A directory with a snapshot, another file and a folder: only the
+    // snapshot and the folder are offered after diff, apply and save -o.
+    static const std::string& SnapshotDir() {
+        static const std::string dir = [] {
+            const std::string d = velnor::test::TempDir();
+            velnor::test::Run({"/bin/sh", "-c", "mkdir " + d + "/sub && touch " + d + "/saved.yaml " + d + "/skip.txt"});
+            return d;
+        }();
+        return dir;
+    }
+
+    // Words may hold "@PORT@", replaced by the server's port, and "@SNAP@",
+    // by SnapshotDir().
     static velnor::test::RunResult Complete(const std::vector<std::string>& words, const std::string& breaks) {
         std::string array = Quote(BinPath("velnor-rove"));
         for (std::string w : words) {
             const std::size_t at = w.find("@PORT@");
             if (at != std::string::npos) w.replace(at, 6, s_server->PortText());
+            const std::size_t snap = w.find("@SNAP@");
+            if (snap != std::string::npos) w.replace(snap, 6, SnapshotDir());
             array += " " + Quote(w);
         }
         const std::string script = "source " + Quote(std::string(VELNOR_SOURCE_DIR) + "/completion/velnor-rove.bash") +
@@ -57,13 +71,22 @@ TEST_P(Completion, Candidates) {
     const auto r = Complete(GetParam().words, " \t\n\"'><;|&(:");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, GetParam().expected + "\n");
+    std::string expected = GetParam().expected;
+    for (std::size_t at; (at = expected.find("@SNAP@")) != std::string::npos;) expected.replace(at, 6, SnapshotDir());
+    EXPECT_EQ(r.out, expected + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Completion,
     ::testing::Values(
-        CompletionCase{"commandWord", {"d"}, "dump"},
+        CompletionCase{"commandWord", {"d"}, "dump\ndiff"},
+        CompletionCase{"snapshotCommands", {"ap"}, "apply"},
+        CompletionCase{"snapshotFileAfterDiff", {"diff", "@SNAP@/sa"}, "@SNAP@/saved.yaml"},
+        CompletionCase{"folderAfterApply", {"apply", "@SNAP@/su"}, "@SNAP@/sub"},
+        CompletionCase{"noOtherFiles", {"apply", "@SNAP@/sk"}, ""},
+        CompletionCase{"pathAfterSnapshotFile", {"apply", "x.yaml", "--port", "@PORT@", "b"}, "boards."},
+        CompletionCase{"saveOutputFile", {"save", "-o", "@SNAP@/sa"}, "@SNAP@/saved.yaml"},
+        CompletionCase{"applyOptions", {"apply", "--fo"}, "--force"},
         CompletionCase{"commandWordOrRootNode", {"--port", "@PORT@", "s"}, "single."},
         CompletionCase{"firstSegment", {"info", "--port", "@PORT@", "b"}, "boards."},
         CompletionCase{"allRootNodes", {"info", "--port", "@PORT@", ""}, "boards.\nsingle.\nleaf"},

@@ -33,6 +33,10 @@ TEST(EnumCast, CommandsByNameOrNumber) {
     EXPECT_EQ(CastFailure<Command_e>(""), "Invalid integer value");
     EXPECT_EQ(CastFailure<Command_e>(" 1"), "Invalid integer value");
     EXPECT_EQ(CastFailure<Command_e>("7"), "Invalid enum value");
+    // The snapshot commands are chosen by name only: a number stays a path.
+    EXPECT_EQ(istd::EnumCast<Command_e>("apply"), eApply);
+    EXPECT_EQ(CastFailure<Command_e>("6"), "Invalid enum value");
+    EXPECT_EQ(CastFailure<Command_e>("8"), "Invalid enum value");
     EXPECT_EQ(CastFailure<Command_e>("-1"), "Invalid enum value");
     // Would be 1 (dump) if the number were narrowed to 32 bits.
     EXPECT_EQ(CastFailure<Command_e>("4294967297"), "Invalid enum value");

@@ -68,6 +68,13 @@ struct EnumMap {
     static const BiMap<E> items;
 };
 
+// Which values a number may select (a name selects every value); an
+// enumeration's owner narrows it by specialising Selects.
+template <class E>
+struct EnumNumbered {
+    static bool Selects(E) { return true; }
+};
+
 // By name (exact), else by the whole text read as a signed 64-bit decimal.
 // A number that does not fit the 32-bit enumeration is never narrowed into
 // another value: it is "Invalid enum value" like any number without a name.
@@ -94,7 +101,7 @@ E EnumCast(const std::string& text) {
     // undefined when it lies outside the values E can hold (-1 for an
     // enumeration of 0..7).
     for (const auto& entry : EnumMap<E>::items.ValueToName())
-        if (static_cast<long long>(entry.first) == number) return entry.first;
+        if (static_cast<long long>(entry.first) == number && EnumNumbered<E>::Selects(entry.first)) return entry.first;
     throw Exception("Invalid enum value", true);
 }
 

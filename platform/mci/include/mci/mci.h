@@ -170,6 +170,23 @@ private:
     std::shared_ptr<const detail::NodeFacts> m_facts;
 };
 
+// One node of a subtree as ReadSubtree gives it.
+struct SubtreeEntry {
+    Node node;
+    istd::Any value;                  // the whole value; empty when the node has none or is not readable
+    std::vector<std::string> domain;  // enumerations: the names a value may take
+};
+
+// Every node of the subtree at `start` (itself first, parents before
+// children, children in tree order) with whole values: one remote call.
+std::vector<SubtreeEntry> ReadSubtree(const Node& start);
+
+// For each node and whole value (nodes of one registry): the reason the
+// registry would refuse to set the node to the value (flags, size, type,
+// domain, bounds), or an empty text when it would take it. Nothing is
+// written; one remote call.
+std::vector<std::string> CheckValues(const std::vector<Node>& nodes, const std::vector<istd::Any>& values);
+
 // Process set-up. Init keeps the arguments (the command line is not changed)
 // and prepares the CORBA runtime; the runtime itself starts on first use, so
 // a run that never connects pays nothing for it. Shutdown is safe to call
