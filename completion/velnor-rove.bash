@@ -4,20 +4,20 @@
 # /usr/share/bash-completion/completions/velnor-rove (or
 # ~/.local/share/bash-completion/completions/velnor-rove).
 #
-# Completes command words, option names, access modes, and node paths one
-# dotted segment at a time by asking the registry named by the --host,
-# --port, --platform/--application options typed so far. After diff and
-# apply, the first word is a snapshot file (*.yaml), as is the value of
-# save's --output.
+# Completes command words, option names, access modes, node paths one
+# dotted segment at a time, and the names of an enumeration node after
+# "path=", by asking the registry named by the --host, --port,
+# --platform/--application options typed so far. After diff and apply, the
+# first word is a snapshot file (*.yaml), as is the value of save's --output.
 
 _velnor_rove_commands="info dump access listen signal bench help save diff apply"
-_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose"
+_velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
 
 _velnor_rove_command_opts() {
     case "$1" in
         info) echo "--max-length" ;;
         dump) echo "--level --full-path --show-flags --compact --max-length" ;;
-        listen) echo "--wait --ping" ;;
+        listen) echo "--wait --ping --time --initial --count --until" ;;
         save) echo "--output" ;;
         apply) echo "--dry-run --force" ;;
         signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
@@ -28,7 +28,7 @@ _velnor_rove_command_opts() {
 _velnor_rove_takes_value() {
     case "$1" in
         --debug|-d|--host|-h|--port|-p|--max-length|-m|--level|-l|--wait|-w|--ping|-I|--lmt|--size|-s|\
-        --offset|-o|--output|--mode|--behavior|-b|--queue-size|--timeout|-T) return 0 ;;
+        --offset|-o|--output|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until) return 0 ;;
     esac
     return 1
 }
@@ -96,6 +96,21 @@ _velnor_rove_paths() {
     return 0
 }
 
+# The names an enumeration node takes, after "path=".
+_velnor_rove_enum_values() {
+    local path="${1%%=*}" typed="${1#*=}" tool="${COMP_WORDS[0]/#\~/$HOME}" line rest cand prefix
+    prefix="$path="
+    # When "=" breaks words, bash replaces only the part after it.
+    [[ $COMP_WORDBREAKS == *=* ]] && prefix=""
+    line=$("$tool" access --complete-value "$path" "${_vr_conn[@]}" 2>/dev/null) || return
+    rest="$line"
+    while [[ $rest =~ ^[[:space:]]*\"([^\"]*)\"(.*)$ ]]; do
+        cand="${BASH_REMATCH[1]}"
+        rest="${BASH_REMATCH[2]}"
+        [[ $cand == "$typed"* ]] && COMPREPLY+=("$prefix$cand")
+    done
+}
+
 _velnor_rove() {
     COMPREPLY=()
     local _vr_words _vr_conn
@@ -139,6 +154,8 @@ _velnor_rove() {
             while IFS= read -r f; do COMPREPLY+=("$prefix$f"); done < <(compgen -f -- "$file")
             return 0 ;;
         *=*)
+            _velnor_rove_connection
+            _velnor_rove_enum_values "$cur"
             return 0 ;;
     esac
 

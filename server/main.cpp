@@ -25,6 +25,7 @@ po::options_description Describe(DaemonOptions& options, unsigned& port) {
     po::options_description description("Options");
     description.add_options()
         ("help,h", "Print this help and exit.")
+        ("version", "Print the version and exit.")
         ("tree,t", po::value(&options.treeFile)->value_name("FILE"), "The tree file (YAML) to serve. Required.")
         ("port,p", po::value(&port)->value_name("N")->default_value(velnor::wire::c_defaultPort),
          "TCP port; 0 picks a free one.")
@@ -54,6 +55,11 @@ std::optional<DaemonOptions> ParseOptions(int argc, char** argv, int& exitCode) 
     }
     if (values.count("help")) {
         std::cout << c_usage << "\n\n" << description;
+        exitCode = velnor::server::c_exitOk;
+        return std::nullopt;
+    }
+    if (values.count("version")) {
+        std::cout << "velnor-registryd " << VELNOR_VERSION << "\n";
         exitCode = velnor::server::c_exitOk;
         return std::nullopt;
     }

@@ -11,6 +11,8 @@
 #include "istd/trace_statement.h"
 #include "rove_format.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
+#include "rove_node_value.h"
 #include "rove_params.h"
 #include "rove_values.h"
 #include "velnor/wire.h"
@@ -124,8 +126,11 @@ std::vector<T> ConvertedItems(std::vector<std::string> items) {
         return ConvertValues<T>(items);
 }
 
+// With `send` false every check runs and nothing is written: a write
+// through a pattern is checked on all its matches first.
 template <class T>
-void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index) {
+void SetNodeValue(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index,
+                  bool send = true) {
     const std::uint32_t size = node.GetSize();
     std::vector<std::string> items = ValueItems(ValueText(value), node.IsArray());
     if constexpr (std::is_same_v<T, std::string>) CheckTextItems(items, path);
@@ -142,6 +147,7 @@ void SetNodeValue(const mci::Node& node, const std::string& path, const std::str
     }
     CheckRanges(ranges, size);
     CheckMessageSize(path, values, ranges);
+    if (!send) return;
     for (const auto& range : ranges) {
         if (range.count == n)
             node.Set(values, range.start);
@@ -155,6 +161,7 @@ struct AccessTexts {
     const std::string& path;
     const std::string& value;
     const std::string& index;
+    bool send = true;  // false: check a write without sending it
 };
 
 template <class T>
@@ -162,7 +169,7 @@ void ReadOrWrite(const mci::Node& node, const AccessTexts& texts, bool& wrote) {
     if (texts.value.empty())
         GetNodeValue<T>(node, texts.index, wrote);
     else
-        SetNodeValue<T>(node, texts.path, texts.value, texts.index);
+        SetNodeValue<T>(node, texts.path, texts.value, texts.index, texts.send);
 }
 
 // False for a value type this tool does not know.
@@ -220,4 +227,48 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
         throw;
     }
     if (value.empty()) std::cout << std::endl;
+}
+
+namespace {
+
+// The selected elements of an array read: their values and their indexes.
+void AddSelectedElements(const mci::Node& node, const std::string& index, rove_json::Json& record) {
+    rove_json::Json indexes = rove_json::Json::array();
+    rove_json::Json values = rove_json::Json::array();
+    for (const auto& range : ParseIndexes(index)) {
+        for (const auto& element : rove_json::ValueJson(ReadNodeElements(node, range.start, range.count)))
+            values.push_back(element);
+        for (std::uint32_t i = 0; i < range.count; ++i) indexes.push_back(range.start + i);
+    }
+    record["index"] = indexes;
+    record["value"] = values;
+}
+
+}  // namespace
+
+void ValueAccessJson(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index) {
+    rove_json::Json record;
+    record["path"] = path;
+    if (IsExec(index)) {
+        record["result"] = node.Execute();
+    } else if (!value.empty()) {
+        bool wrote = false;
+        AccessValue(node, AccessTexts{path, value, index}, wrote);
+        record["written"] = true;
+    } else {
+        record["type"] = rove_json::TypeName(node);
+        if (node.IsArray() && !ParseIndexes(index).empty())
+            AddSelectedElements(node, index, record);
+        else
+            record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+    }
+    rove_json::Write(record);
+}
+
+void CheckValueWrite(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index) {
+    if (!node.IsWritable()) throw istd::Exception("Node " + path + " is not writable", true);
+    bool wrote = false;
+    AccessValue(node, AccessTexts{path, value, index, false}, wrote);
 }

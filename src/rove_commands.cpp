@@ -1,11 +1,14 @@
 #include "rove_commands.h"
 
+#include <iostream>
 #include <sstream>
 
 #include <boost/program_options/value_semantic.hpp>
+#include <boost/program_options/variables_map.hpp>
 
 #include "istd/prog_opt_multi_val.h"
 #include "istd/prog_opt_unsigned.h"
+#include "istd/verinfo.h"
 
 namespace po = boost::program_options;
 
@@ -40,6 +43,11 @@ void LocalCommandParser::GetGlobalOptions(po::options_description& options) {
         ("path,n", po::value<std::vector<std::string>>(&g_params.paths)->multitoken(), "Path of the node")
         ("quiet,q", "Prints less information.")
         ("verbose,v", "Prints additional information.");
+    // Added after the original ones, so that their help texts stay as they were.
+    options.add_options()
+        ("json", "One JSON object per line; a failing path gives an\nerror record and the run goes on.")
+        ("glob,g", "Path words may hold the patterns *, ? and **.")
+        ("all", "Allow writes and function runs through a pattern.");
 }
 
 namespace {
@@ -66,6 +74,12 @@ void AddListenOptions(po::options_description& options) {
          "Time period for listening notifications\n(default is -1 = infinite)\n --wait [seconds]")
         ("ping,I", po::value<std::int32_t>(&g_params.pingPeriod),
          "Time period for checking managed connection\n(default is 0 = unmanaged)\n --ping [seconds]");
+    options.add_options()
+        ("time", "Start each line with the UTC time of arrival.")
+        ("initial", "Print each node's current value first.")
+        ("count", istd::UnsignedOption<std::uint64_t>(&g_params.count), "End after this many notifications.")
+        ("until", po::value<std::string>(&g_params.until),
+         "End when a value becomes this text; with\n--wait, a time-out fails.");
 }
 
 void AddSignalOptions(po::options_description& options) {
@@ -119,6 +133,27 @@ bool LocalCommandParser::GetValidOptions(Command_e command, po::options_descript
     }
 }
 
+bool AnswerVersion(int argc, char** argv) {
+    if (argc < 2 || std::string(argv[1]) != "--version") return false;
+    const istd::VersionRecord& v = istd::VerInfo::Get();
+    std::cout << "velnor-rove " << v.major << "." << v.minor << "." << v.build << std::endl;
+    return true;
+}
+
+void TranslateHelpOption(int argc, char** argv) {
+    static char help[] = "help";
+    if (argc >= 2 && std::string(argv[1]) == "--help") argv[1] = help;
+}
+
+void ApplyScriptingSwitches(const po::variables_map& vm) {
+    g_params.json = vm.count("json") > 0;
+    g_params.glob = vm.count("glob") > 0;
+    g_params.all = vm.count("all") > 0;
+    g_params.listenTime = vm.count("time") > 0;
+    g_params.initial = vm.count("initial") > 0;
+    g_params.hasUntil = vm.count("until") > 0;
+}
+
 void LocalCommandParser::GetUsageExamples(Command_e command, std::string& text) {
     std::ostringstream s;
     switch (command) {
@@ -153,6 +188,8 @@ void LocalCommandParser::GetUsageExamples(Command_e command, std::string& text) 
         case eListen:
             AddExample(s, "Wait 1 minute for notifications on the specified nodes",
                        "velnor-rove listen --wait=60 [nodeFullPath] [nodeFullPath] ...");
+            AddExample(s, "Wait at most 5 minutes until the node's value becomes 'done'",
+                       "velnor-rove listen --initial --until=done --wait=300 [nodeFullPath]");
             break;
         case eSignal:
             AddExample(s, "DOD: Get 10 atoms from the signal now (at current LMT)",

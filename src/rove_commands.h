@@ -3,6 +3,7 @@
 #include <string>
 
 #include <boost/program_options/options_description.hpp>
+#include <boost/program_options/variables_map.hpp>
 
 #include "istd/command_parser.h"
 #include "rove_params.h"
@@ -10,6 +11,16 @@
 using RoveCommandParser = istd::CommandParser<Command_e>;
 
 void SetCommands(RoveCommandParser::CommandList& commands);
+
+// --version as the first word: prints "velnor-rove <major>.<minor>.<build>"
+// and gives true; the run then ends with status 0.
+bool AnswerVersion(int argc, char** argv);
+// --help as the first word is the help command.
+void TranslateHelpOption(int argc, char** argv);
+
+// Sets the scripting fields of g_params (--json, --glob, listen --time, ...)
+// from the parsed options.
+void ApplyScriptingSwitches(const boost::program_options::variables_map& vm);
 
 class LocalCommandParser : public RoveCommandParser {
 public:

@@ -2,6 +2,7 @@
 // bash completion script.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "istd/exception.h"
 #include "rove_handlers.h"
@@ -39,5 +40,19 @@ void AutoComplete(const std::string& text, bool longFlag) {
     std::string line;
     for (const auto& child : node.GetNodes())
         line += '"' + prefix + child.GetName() + (child.IsLeaf() ? "\" " : ".\" ");
+    std::cout << line << std::endl;
+}
+
+void CompleteEnumValue(const std::string& path) {
+    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+    std::vector<std::string> domain;
+    std::string line;
+    try {
+        const mci::Node node = root.GetNode(mci::Tokenize(path));
+        if (node.GetValueType() == mci::enums::eEnum && node.GetDomainValues(domain))
+            for (const auto& name : domain) line += '"' + name + "\" ";
+    } catch (const istd::Exception&) {
+        // An unknown path has no values to offer.
+    }
     std::cout << line << std::endl;
 }

@@ -20,7 +20,9 @@
 #include "istd/log.h"
 #include "istd/trace_statement.h"
 #include "istd/verinfo.h"
+#include "rove_glob.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
 #include "rove_output.h"
 #include "rove_params.h"
 #include "rove_signal.h"
@@ -78,6 +80,10 @@ void WriteDefaults() {
     g_params.verbose = false;
     g_params.quiet = false;
     g_params.maxLength = 80;
+    g_params.json = g_params.glob = g_params.all = false;
+    g_params.listenTime = g_params.initial = g_params.hasUntil = false;
+    g_params.count = 0;
+    g_params.until.clear();
 }
 
 // False when the --debug values are incomplete.
@@ -108,6 +114,7 @@ void ApplySwitches(const po::variables_map& vm) {
     if (vm.count("compact")) g_params.dumpFlags |= eDumpCompact;
     if (vm.count("dry-run")) g_params.dryRun = true;
     if (vm.count("force")) g_params.force = true;
+    ApplyScriptingSwitches(vm);
     if (vm.count("binary")) {
         g_params.format = eFormatBinary;
     } else if (vm.count("csv")) {
@@ -132,19 +139,88 @@ struct Selection {
     std::vector<std::string> paths;
     std::vector<std::string> values;
     std::vector<std::string> indexes;
+    // --json: why a path could not be resolved (empty when it was); the run
+    // goes on with the next path.
+    std::vector<std::string> errors;
 };
 
 void WarnSkipped(const char* reason, const std::string& argument) {
     std::cerr << "WARNING: invalid usage. " << reason << " Node path: '" << argument << "'. Ignoring." << std::endl;
 }
 
+// --json gives records for these commands; signal keeps its data formats
+// (only its diagnostics become records) and bench its lines.
+bool JsonRecords() {
+    return g_params.json && (g_params.command == eInfo || g_params.command == eDump ||
+                             g_params.command == eAccess || g_params.command == eListen);
+}
+
+// Without --json the first unknown path ends the run; with it, the path
+// keeps its place with the error text.
+mci::Node ResolveNode(const mci::Node& root, const std::string& path, std::string& error) {
+    if (!JsonRecords()) return root.GetNode(mci::Tokenize(path));
+    try {
+        return root.GetNode(mci::Tokenize(path));
+    } catch (const istd::Exception& e) {
+        error = e.what();
+        return mci::Node();
+    }
+}
+
+void AddEntry(Selection& s, mci::Node node, std::string path, const AccessArgument& a, std::string error) {
+    s.nodes.push_back(std::move(node));
+    s.paths.push_back(std::move(path));
+    s.values.push_back(a.value);
+    s.indexes.push_back(a.index);
+    s.errors.push_back(std::move(error));
+}
+
+// One node a pattern selected, with its path as the tool takes it.
+struct PatternMatch {
+    mci::Node node;
+    std::string path;
+};
+
+// A write or function run through a pattern happens on every match or on
+// none: each match is checked before anything is written.
+void CheckAllAccept(const std::vector<PatternMatch>& matches, const AccessArgument& a) {
+    const bool execute = IsExec(a.index);
+    for (const auto& m : matches) {
+        if (execute && !m.node.IsExecutable()) throw istd::Exception("Node " + m.path + " is not executable", true);
+        if (!execute) CheckValueWrite(m.node, m.path, a.value, a.index);
+    }
+}
+
+// --glob: the matches of a pattern take its place, each with the pattern's
+// index part and value. A pattern that fails ends the run as an unknown path
+// does (with --json: its error record).
+void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection& s) {
+    try {
+        const bool execute = IsExec(a.index);
+        const bool writes = g_params.command == eAccess && (!a.value.empty() || execute);
+        if (writes && !g_params.all) throw istd::Exception("Patterns are not allowed in writes", true);
+        // Standard input can be read once only, not once per match.
+        if (writes && a.value == "@-")
+            throw istd::Exception("A value from standard input (@-) cannot be written through a pattern", true);
+        std::vector<PatternMatch> matches;
+        for (const auto& path : ExpandPattern(root, a.path)) matches.push_back({root.GetNode(path), mci::ToString(path)});
+        if (writes) CheckAllAccept(matches, a);
+        for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
+    } catch (const istd::Exception& e) {
+        if (!JsonRecords()) throw;
+        AddEntry(s, mci::Node(), a.path, a, e.what());
+    }
+}
+
 Selection SelectNodes(const mci::Node& root) {
     Selection s;
     if (g_params.paths.empty()) {
         s.nodes.push_back(root);
-        s.paths.push_back(root.GetName());
+        // JSON paths are the ones the tool takes back: the root is "".
+        s.paths.push_back(JsonRecords() ? std::string() : root.GetName());
         s.values.emplace_back();
         s.indexes.emplace_back();
+        s.errors.emplace_back();
         return s;
     }
     for (const auto& argument : g_params.paths) {
@@ -159,10 +235,13 @@ Selection SelectNodes(const mci::Node& root) {
             case ArgumentUse::eUse:
                 break;
         }
-        s.paths.push_back(a.path);
-        s.nodes.push_back(root.GetNode(mci::Tokenize(a.path)));
-        s.values.push_back(a.value);
-        s.indexes.push_back(a.index);
+        if (g_params.glob && IsPattern(a.path)) {
+            AddPatternMatches(root, a, s);
+            continue;
+        }
+        std::string error;
+        mci::Node node = ResolveNode(root, a.path, error);
+        AddEntry(s, std::move(node), a.path, a, error);
     }
     return s;
 }
@@ -178,7 +257,31 @@ void RunAccess(const Selection& s, std::size_t i) {
     }
 }
 
+// --json: every failure of one path is that path's error record.
+void RunJsonHandler(Selection& s, std::size_t i) {
+    if (!s.errors[i].empty()) {
+        rove_json::WriteError(s.paths[i], s.errors[i]);
+        return;
+    }
+    try {
+        switch (g_params.command) {
+            case eInfo: PrintNodeInfoJson(s.nodes[i]); break;
+            case eDump: DumpJson(s.nodes[i]); break;
+            case eAccess: ValueAccessJson(s.nodes[i], s.paths[i], s.values[i], s.indexes[i]); break;
+            case eListen: Listen(s.nodes[i]); break;
+            default: break;  // JsonRecords() holds for the four commands above only
+        }
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        rove_json::WriteError(s.paths[i], e.what());
+    }
+}
+
 void RunHandler(Selection& s, std::size_t i) {
+    if (JsonRecords()) {
+        RunJsonHandler(s, i);
+        return;
+    }
     switch (g_params.command) {
         case eInfo: PrintNodeInfo(s.nodes[i]); break;
         case eDump: Dump(s.nodes[i]); break;
@@ -259,10 +362,12 @@ void RemoveCommand() {
 
 namespace {
 
-void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag) {
+void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag,
+                      std::string& completeValue) {
     description.add_options()
         ("complete", po::value<std::string>(&complete), "BASH completion.")
-        ("long", po::value<bool>(&longFlag), "Display full path or short.");
+        ("long", po::value<bool>(&longFlag), "Display full path or short.")
+        ("complete-value", po::value<std::string>(&completeValue), "BASH completion of enumeration values.");
 }
 
 }  // namespace
@@ -279,7 +384,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         positional.add("path", -1);
         std::string complete;
         bool longFlag = false;
-        AddHiddenOptions(description, complete, longFlag);
+        std::string completeValue;
+        AddHiddenOptions(description, complete, longFlag, completeValue);
 
         po::variables_map vm;
         po::store(po::command_line_parser(argc, argv).options(description).positional(positional).run(), vm);
@@ -290,6 +396,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
 
         if (vm.count("complete"))
             AutoComplete(complete, longFlag);
+        else if (vm.count("complete-value"))
+            CompleteEnumValue(completeValue);
         else
             ExecuteCommand();
         CheckStandardOutput();
@@ -303,7 +411,7 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         return false;
     }
     // A signal acquisition that failed without ending the command is no success either.
-    return g_failedAccesses == 0 && SignalFailures() == 0 && g_snapshotStatus == 0;
+    return g_failedAccesses == 0 && SignalFailures() == 0 && g_snapshotStatus == 0 && rove_json::ErrorCount() == 0;
 }
 
 int FailureStatus() { return g_snapshotStatus == c_statusBadSnapshot ? c_statusBadSnapshot : 1; }

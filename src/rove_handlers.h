@@ -12,12 +12,25 @@
 void PrintNodeInfo(const mci::Node& node);
 // Only forwards to PrintNodeInfo.
 void GetInfo(const mci::Node& node);
+// info --json: the report as one record.
+void PrintNodeInfoJson(const mci::Node& node);
 
 // dump
 void Dump(const mci::Node& node);
+// dump --json: one record per node, values uncut.
+void DumpJson(const mci::Node& node);
 
 // access (the default command)
 void ValueAccess(const mci::Node& node, const std::string& path, const std::string& value, const std::string& index);
+// Runs every check of the write `path=value` (writable, conversion, element
+// ranges, message size) without writing; throws istd::Exception as the
+// write would.
+void CheckValueWrite(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index);
+// access --json: one record for the read, write or function run. Throws as
+// ValueAccess does; the frame turns a failure into an error record.
+void ValueAccessJson(const mci::Node& node, const std::string& path, const std::string& value,
+                     const std::string& index);
 
 // listen: Listen subscribes each node; the listening phase follows the last
 // of them and waits for notifications, pinging `root` when asked to.
@@ -41,3 +54,6 @@ constexpr int c_statusBadSnapshot = 2;
 
 // --complete: prints the completion candidates for a partial node path.
 void AutoComplete(const std::string& text, bool longFlag);
+// --complete-value: the names an enumeration node takes, for completion
+// after "path=" (nothing for any other node).
+void CompleteEnumValue(const std::string& path);

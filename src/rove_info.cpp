@@ -5,6 +5,8 @@
 
 #include "istd/strings.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
+#include "rove_node_value.h"
 #include "rove_params.h"
 
 namespace {
@@ -94,3 +96,31 @@ void PrintNodeInfo(const mci::Node& node) {
 }
 
 void GetInfo(const mci::Node& node) { PrintNodeInfo(node); }
+
+namespace {
+
+rove_json::Json NullOr(bool present, rove_json::Json value) { return present ? std::move(value) : rove_json::Json(); }
+
+}  // namespace
+
+void PrintNodeInfoJson(const mci::Node& node) {
+    std::vector<std::string> domain;
+    const bool hasDomain = node.GetDomainValues(domain);
+    std::string validator;
+    const bool hasValidator = node.GetValidatorExpression(validator);
+    std::vector<std::string> children;
+    for (const auto& child : node.GetNodes()) children.push_back(child.GetName());
+    const bool root = node.IsRoot();
+    rove_json::Json record;
+    record["name"] = root ? std::string() : node.GetName();
+    record["path"] = rove_json::PathOf(node);
+    record["type"] = rove_json::TypeName(node);
+    record["size"] = node.GetSize();
+    record["flags"] = rove_json::FlagWords(node);
+    record["domain"] = NullOr(hasDomain, domain);
+    record["validator"] = NullOr(hasValidator && !validator.empty(), validator);
+    record["parent"] = NullOr(!root, root ? std::string() : rove_json::PathOf(node.GetParent()));
+    record["children"] = children;
+    record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+    rove_json::Write(record);
+}

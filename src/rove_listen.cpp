@@ -2,7 +2,11 @@
 #include <chrono>
 #include <cstdint>
 #include <iostream>
+#include <sstream>
+#include <string>
 
+#include "istd/exception.h"
+#include "istd/strings.h"
 #include "istd/trace_statement.h"
 #include "rove_handlers.h"
 #include "rove_params.h"
@@ -14,10 +18,30 @@ void Listen(mci::Node& node) {
     VelnorRoveListener::Instance()->Register(node);
 }
 
+namespace {
+
+// "Connection to HOST:PORT/ROOT lost.", with the address actually used.
+std::string LostConnectionText() {
+    const std::string host = g_params.host.empty() ? std::string(mci::DefaultHost()) : g_params.host;
+    const std::int32_t port = g_params.port != 0 ? g_params.port : mci::DefaultPort();
+    std::ostringstream text;
+    text << "Connection to " << host << ":" << port << "/" << g_params.root << " lost.";
+    return text.str();
+}
+
+// With -v a failed ping is reported once per outage; a ping that answers
+// again ends the outage.
+void ReportPing(int result, bool& lost) {
+    if (result == 3) std::cerr << "Reconnected managed connection." << std::endl;
+    if (result == 1 && g_params.verbose && !lost) std::cerr << LostConnectionText() << std::endl;
+    lost = result == 1;
+}
+
 // Sleeps the listening time, or pings the connection every ping period until
-// the listening time is over; a handled signal, or a notification that could
-// not be written, ends the wait at once.
-void ListeningPhase(const mci::Node& root) {
+// the listening time is over; a handled signal, a notification that could
+// not be written, or the end condition of --count or --until ends the wait
+// at once.
+void WaitForNotifications(const mci::Node& root) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
         sigHandler.WaitForSignal(std::chrono::seconds(waitTime));
@@ -25,10 +49,28 @@ void ListeningPhase(const mci::Node& root) {
     }
     if (waitTime == 0) return;
     std::uint32_t elapsed = 0;
+    bool lost = false;
     for (;;) {
         if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod)))) return;
-        if (mci::Ping(root) == 3) std::cerr << "Reconnected managed connection." << std::endl;
+        ReportPing(mci::Ping(root), lost);
         elapsed += static_cast<std::uint32_t>(g_params.pingPeriod);
         if (waitTime <= elapsed) return;
     }
+}
+
+}  // namespace
+
+void ListeningPhase(const mci::Node& root) {
+    VelnorRoveListener* listener = VelnorRoveListener::Existing();
+    // With --json every path may have failed: nothing to wait for.
+    if (!listener) {
+        if (g_params.json) return;
+        listener = VelnorRoveListener::Instance();
+    }
+    if (g_params.initial) listener->PrintInitialValues();
+    WaitForNotifications(root);
+    if (!g_params.hasUntil || listener->EndReached() || sigHandler.Signal() != 0 || !std::cout.good()) return;
+    throw istd::Exception("Timed out waiting for " + istd::StringVecIntoString(g_params.paths, ", ") +
+                              " to become " + g_params.until,
+                          true);
 }

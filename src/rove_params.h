@@ -73,6 +73,15 @@ struct Parameters {
     std::string outputFile;  // save: --output (empty: standard output)
     bool dryRun = false;     // apply: --dry-run
     bool force = false;      // apply: --force
+    // Scripting options; all off by default.
+    bool json = false;             // --json: one JSON record per line
+    bool glob = false;             // --glob: path words may hold patterns
+    bool all = false;              // --all: a pattern may select writes
+    bool listenTime = false;       // listen --time
+    bool initial = false;          // listen --initial
+    std::uint64_t count = 0;       // listen --count (0: no limit)
+    bool hasUntil = false;         // listen --until given
+    std::string until;             // listen --until
 };
 
 extern Parameters g_params;

@@ -18,11 +18,41 @@
 #include "istd/log.h"
 #include "istd/trace_statement.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
 #include "rove_params.h"
 #include "rove_signal_output.h"
 #include "velnor-rove-signal-handler.h"
 
 namespace {
+
+// With --json the -v and --stat lines are records on standard error.
+void WriteMeta(const isig::SignalMeta& meta) {
+    if (!g_params.json) {
+        std::cerr << isig::ToString(meta) << std::endl;
+        return;
+    }
+    rove_json::Json values = rove_json::Json::object();
+    for (const auto& [id, value] : meta) values[isig::ToString(id)] = value;
+    rove_json::WriteDiagnostic(rove_json::Json{{"meta", values}});
+}
+
+void WriteAtomTotal(std::uint32_t atoms) {
+    if (g_params.json)
+        rove_json::WriteDiagnostic(rove_json::Json{{"atoms", atoms}});
+    else
+        std::cerr << "Total number of atoms: " << atoms << std::endl;
+}
+
+void WriteStatisticsRecords(const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                            std::uint64_t micros) {
+    for (const auto& row : signal_output::StatisticsRows(first, last, micros))
+        rove_json::WriteDiagnostic(rove_json::Json{{"seconds", row.seconds},
+                                                   {"name", row.name},
+                                                   {"total", row.total},
+                                                   {"rejected", row.rejected},
+                                                   {"atoms_per_s", row.atomsPerSecond},
+                                                   {"bytes_per_s", row.bytesPerSecond}});
+}
 
 std::atomic<unsigned> g_signalFailures{0};
 
@@ -98,10 +128,10 @@ void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDema
         const isig::SuccessCode_e code = client.Read(array, meta, g_params.lmt);
         if (code != isig::eSuccess)
             throw istd::Exception(Text("Can't read ", source.GetName(), " signal. Error: ", code), true);
-        if (g_params.verbose) std::cerr << isig::ToString(meta) << std::endl;
+        if (g_params.verbose) WriteMeta(meta);
         if (g_params.format != eFormatStat && g_params.header) PrintHeader(source.GetComponentNames());
         PrintBlock(array, array.GetAtomCount());
-        if (g_params.verbose) std::cerr << "Total number of atoms: " << array.GetAtomCount() << std::endl;
+        if (g_params.verbose) WriteAtomTotal(array.GetAtomCount());
     }
 }
 
@@ -165,7 +195,11 @@ void PrintStreamStatistics(const isig::SignalStatistics& first, const isig::Sign
     const auto elapsed = std::chrono::steady_clock::now() - start;
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
     std::cout.flush();
-    signal_output::WriteStatistics(std::cerr, first, last, static_cast<std::uint64_t>(std::max<std::int64_t>(micros, 1)));
+    const auto elapsedMicros = static_cast<std::uint64_t>(std::max<std::int64_t>(micros, 1));
+    if (g_params.json)
+        WriteStatisticsRecords(first, last, elapsedMicros);
+    else
+        signal_output::WriteStatistics(std::cerr, first, last, elapsedMicros);
 }
 
 void DispatchOnType(isig::SignalSourceSharedPtr& source, std::int32_t type) {
@@ -269,6 +303,9 @@ void Signal(const mci::Node& node) {
     ISTD_TRACE_FNC("void Signal(const mci::Node&)", c_traceFile);
     isig::SignalSourceSharedPtr source = mci::CreateRemoteSignal(node);
     if (!source) throw istd::Exception(Text("signal: not a signal node: ", node.GetFullPath(false)), true);
-    if (g_params.verbose) std::cerr << "Signal data from node: " << node.GetFullPath(false) << std::endl;
+    if (g_params.verbose && g_params.json)
+        rove_json::WriteDiagnostic(rove_json::Json{{"path", rove_json::PathOf(node)}, {"signal", true}});
+    else if (g_params.verbose)
+        std::cerr << "Signal data from node: " << node.GetFullPath(false) << std::endl;
     DispatchOnType(source, source->BaseEnumType());
 }

@@ -53,19 +53,32 @@ const isig::SignalStatItem* FindItem(const isig::SignalStatistics& items, const 
 
 }  // namespace
 
-void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, const isig::SignalStatistics& last,
-                     std::uint64_t elapsedMicroseconds) {
+std::vector<StatisticsRow> StatisticsRows(const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                                          std::uint64_t elapsedMicroseconds) {
     const double seconds = static_cast<double>(elapsedMicroseconds) / 1000000.0;
-    os << std::fixed << "seconds, name, total, rejected, atoms/s, bytes/s" << std::endl;
+    std::vector<StatisticsRow> rows;
     for (const isig::SignalStatItem& item : last) {
         const isig::SignalStatItem* start = FindItem(first, item.name);
         if (!start) continue;
-        const std::uint64_t total = item.total - start->total;
-        const std::uint64_t rejected = item.rejected - start->rejected;
-        const std::uint64_t bytes = total * std::uint64_t{start->atomSize};
-        os << seconds << ", " << item.name << ", " << total << ", " << rejected << ", "
-           << static_cast<double>(total) / seconds << ", " << static_cast<double>(bytes) / seconds << std::endl;
+        StatisticsRow row;
+        row.seconds = seconds;
+        row.name = item.name;
+        row.total = item.total - start->total;
+        row.rejected = item.rejected - start->rejected;
+        const std::uint64_t bytes = row.total * std::uint64_t{start->atomSize};
+        row.atomsPerSecond = static_cast<double>(row.total) / seconds;
+        row.bytesPerSecond = static_cast<double>(bytes) / seconds;
+        rows.push_back(row);
     }
+    return rows;
+}
+
+void WriteStatistics(std::ostream& os, const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                     std::uint64_t elapsedMicroseconds) {
+    os << std::fixed << "seconds, name, total, rejected, atoms/s, bytes/s" << std::endl;
+    for (const StatisticsRow& row : StatisticsRows(first, last, elapsedMicroseconds))
+        os << row.seconds << ", " << row.name << ", " << row.total << ", " << row.rejected << ", "
+           << row.atomsPerSecond << ", " << row.bytesPerSecond << std::endl;
 }
 
 }  // namespace signal_output

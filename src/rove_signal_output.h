@@ -124,6 +124,21 @@ void WriteHeader(std::FILE* file, std::int32_t format, const std::vector<std::st
 // atoms written (all of them, or it throws).
 int WriteSignalBytes(std::FILE* file, const void* buffer, std::uint32_t size, std::uint32_t count);
 
+// One statistics line: an item's counts between two snapshots.
+struct StatisticsRow {
+    double seconds = 0;
+    std::string name;
+    std::uint64_t total = 0;
+    std::uint64_t rejected = 0;
+    double atomsPerSecond = 0;
+    double bytesPerSecond = 0;
+};
+
+// One row per item of `last` that `first` holds too (paired by name, so a
+// snapshot that changed shape cannot pair unrelated counters).
+std::vector<StatisticsRow> StatisticsRows(const isig::SignalStatistics& first, const isig::SignalStatistics& last,
+                                          std::uint64_t elapsedMicroseconds);
+
 // The statistics lines: the title, then one line per item of `last` that
 // `first` holds too (paired by name, so a snapshot that changed shape
 // cannot pair unrelated counters). Fixed notation stays set on `os`.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mci/mci.h"
 
@@ -18,8 +19,16 @@ public:
     // Withdraws the subscriptions of the listener, when there is one.
     static void ReleaseInstanceSubscriptions();
 
-    // Announces the node on standard output and subscribes it.
+    // The listener when one was made, else null.
+    static VelnorRoveListener* Existing();
+
+    // Announces the node on standard output (not with --json) and subscribes it.
     void Register(mci::Node& node);
+    // listen --initial: prints the current value of every registered node
+    // as a notification line.
+    void PrintInitialValues();
+    // True once --count or --until ended the listening: no line follows.
+    bool EndReached() const;
     // Prints one notification; called by the registry library's threads.
     void CallbackSimpleNotification(const mci::NotificationData& data);
     // Ends every subscription at the server and waits for a delivery in
@@ -33,12 +42,18 @@ public:
 private:
     VelnorRoveListener();
     void WriteLine(const std::string& line);
+    // Writes the line of one notification (or initial value) and checks the
+    // end conditions of --count and --until.
+    void WriteNotification(const mci::NotificationData& data, bool initial);
 
     mci::Callback m_callback;
     std::optional<mci::NotificationClient> m_notificationClient;  // empty once released
     // Whole lines reach standard output under this lock, so concurrent
     // deliveries and announcements never interleave.
     std::mutex m_outputLock;
+    std::uint64_t m_notificationLines = 0;  // guarded by m_outputLock
+    std::vector<mci::Node> m_registered;    // main thread only
+    std::atomic<bool> m_endReached{false};
 
     static std::atomic<VelnorRoveListener*> s_instance;
 };
@@ -47,3 +62,10 @@ private:
 // element range when the value is not the whole array, "=" and the value.
 // `format` gives the number formatting of standard output.
 std::string NotificationLine(const mci::NotificationData& data, const std::ios& format);
+
+// The value part of a notification line (after "="), as listen --until compares it.
+std::string NotificationValueText(const istd::Any& value, const std::ios& format);
+
+// The time of arrival as listen --time and --json write it: ISO 8601, UTC,
+// microseconds ("2026-12-09T02:40:00.123456Z").
+std::string ArrivalTime();

@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
     // a message), not kill the process half-way without a word.
     std::signal(SIGPIPE, SIG_IGN);
     rove_output::Install();
+    if (AnswerVersion(argc, argv)) std::exit(rove_output::Good() ? 0 : 1);
+    TranslateHelpOption(argc, argv);
     bool ok = false;
     try {
         RoveCommandParser::CommandList commands;

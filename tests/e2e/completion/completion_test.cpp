@@ -98,7 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"globalOption", {"info", "--h"}, "--host"},
         CompletionCase{"commandOption", {"dump", "--f"}, "--full-path"},
         CompletionCase{"signalModes", {"signal", "--mode", "S"}, "SingleEvent"},
-        CompletionCase{"helpTopic", {"help", "li"}, "listen"}),
+        CompletionCase{"helpTopic", {"help", "li"}, "listen"},
+        CompletionCase{"scriptingOption", {"info", "--js"}, "--json"},
+        CompletionCase{"listenOption", {"listen", "--un"}, "--until"},
+        CompletionCase{"enumValue", {"--port", "@PORT@", "boards.mode=s"}, "boards.mode=slow"},
+        CompletionCase{"enumValues", {"access", "--port", "@PORT@", "boards.mode="},
+                       "boards.mode=off\nboards.mode=slow\nboards.mode=fast"},
+        CompletionCase{"noValuesOfOtherTypes", {"--port", "@PORT@", "boards.gain="}, ""}),
     velnor::test::NameOfCase());
 
 TEST_F(Completion, NoServerNoCandidates) {
@@ -113,6 +119,11 @@ TEST_F(Completion, ValueFromFileWithEqualsAsWordBreak) {
     EXPECT_EQ(r.out, "@/etc\n");
     const auto whole = Complete({"--port", "@PORT@", "boards.gain=@/et"}, " \t\n");
     EXPECT_EQ(whole.out, "boards.gain=@/etc\n");
+}
+
+TEST_F(Completion, EnumValueWithEqualsAsWordBreak) {
+    const auto r = Complete({"--port", "@PORT@", "boards.mode", "=", "f"}, " \t\n=:");
+    EXPECT_EQ(r.out, "fast\n");
 }
 
 }  // namespace

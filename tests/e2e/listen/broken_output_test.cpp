@@ -39,7 +39,10 @@ TEST_P(ReaderGone, RunEndsWithBrokenPipe) {
 INSTANTIATE_TEST_SUITE_P(Readers, ReaderGone,
                          ::testing::Values(ReaderCase{"head", "", "head -5"},
                                            ReaderCase{"grepFirstMatch", "", "grep -m1 -E 'ticker=[0-9]*[05]$'"},
-                                           ReaderCase{"headManaged", "--ping 1", "head -3"}),
+                                           ReaderCase{"headManaged", "--ping 1", "head -3"},
+                                           ReaderCase{"headJson", "--json", "head -5"},
+                                           ReaderCase{"headTimedInitial", "--time --initial", "head -3"},
+                                           ReaderCase{"headUntilNever", "--until never --wait 60", "head -3"}),
                          [](const ::testing::TestParamInfo<ReaderCase>& info) { return info.param.name; });
 
 }  // namespace

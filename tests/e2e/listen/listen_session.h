@@ -20,9 +20,10 @@ class ListenSession {
 public:
     // Starts `velnor-rove listen <args> --port <port>` (tracing into a file
     // of its own) and waits until every node is announced (`announced` lines
-    // after the heading) and subscribed.
+    // after the heading) and subscribed. With `announces` false (--json) no
+    // heading or announcement is read.
     ListenSession(const velnor::test::RegistryServer& server, const std::vector<std::string>& args,
-                  std::size_t announced, const velnor::test::RunOptions& options = {});
+                  std::size_t announced, const velnor::test::RunOptions& options = {}, bool announces = true);
 
     velnor::test::Child& Process() { return *m_child; }
     // The next notification line; empty when none came.

@@ -28,6 +28,11 @@ const std::string kGlobalOptions =
     "  -n [ --path ] arg     Path of the node\n"
     "  -q [ --quiet ]        Prints less information.\n"
     "  -v [ --verbose ]      Prints additional information.\n"
+    // The scripting options, after the original ones.
+    "  --json                One JSON object per line; a failing path gives an\n"
+    "                        error record and the run goes on.\n"
+    "  -g [ --glob ]         Path words may hold the patterns *, ? and **.\n"
+    "  --all                 Allow writes and function runs through a pattern.\n"
     "\n";
 
 const std::string kInfoOptions =
@@ -82,11 +87,18 @@ const std::string kListenOptions =
     "                         --wait [seconds]\n"
     "  -I [ --ping ] arg     Time period for checking managed connection\n"
     "                        (default is 0 = unmanaged)\n"
-    "                         --ping [seconds]\n";
+    "                         --ping [seconds]\n"
+    "  --time                Start each line with the UTC time of arrival.\n"
+    "  --initial             Print each node's current value first.\n"
+    "  --count arg           End after this many notifications.\n"
+    "  --until arg           End when a value becomes this text; with\n"
+    "                        --wait, a time-out fails.\n";
 
 const std::string kListenExamples =
     "  Wait 1 minute for notifications on the specified nodes\n"
-    "    velnor-rove listen --wait=60 [nodeFullPath] [nodeFullPath] ...\n";
+    "    velnor-rove listen --wait=60 [nodeFullPath] [nodeFullPath] ...\n"
+    "  Wait at most 5 minutes until the node's value becomes 'done'\n"
+    "    velnor-rove listen --initial --until=done --wait=300 [nodeFullPath]\n";
 
 const std::string kSignalOptions =
     "  -l [ --lmt ] arg          LMT for data which needs to be retrieved.\n"
@@ -207,7 +219,7 @@ TEST(HelpAndDocs, ServerOptionsDocumented) {
     const RunResult r = velnor::test::Run({BinPath("velnor-registryd"), "--help"});
     ASSERT_EQ(r.status, 0);
     const std::set<std::string> names = LongOptions(r.out);
-    ASSERT_EQ(names.size(), 6u) << r.out;
+    ASSERT_EQ(names.size(), 7u) << r.out;
     for (const std::string& name : names) {
         EXPECT_NE(man.find(Roff(name)), std::string::npos) << name << " not in the man page";
         EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " not in README.md";
