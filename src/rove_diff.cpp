@@ -2,10 +2,41 @@
 #include <iostream>
 
 #include "rove_handlers.h"
+#include "rove_json.h"
 #include "rove_params.h"
 #include "rove_snapshot.h"
 #include "rove_snapshot_tree.h"
 #include "rove_snapshot_command.h"
+
+namespace {
+
+// A node the snapshot holds that the registry cannot take as saved; with
+// --json the kind is the same text, in a record of its own.
+void PrintMismatch(const std::string& path, const std::string& mismatch) {
+    if (!g_params.json) {
+        std::cout << path << ": " << mismatch << "\n";
+        return;
+    }
+    rove_json::Json record;
+    record["path"] = path;
+    record["difference"] = mismatch;
+    rove_json::Write(record);
+}
+
+void PrintChange(const std::string& path, const istd::Any& saved, const istd::Any& live) {
+    if (!g_params.json) {
+        std::cout << path << ": " << ValueText(saved) << " -> " << ValueText(live) << "\n";
+        return;
+    }
+    rove_json::Json record;
+    record["path"] = path;
+    record["difference"] = "value";
+    record["saved"] = rove_json::ValueJson(saved);
+    record["live"] = rove_json::ValueJson(live);
+    rove_json::Write(record);
+}
+
+}  // namespace
 
 int DiffSnapshot(const mci::Node& root) {
     SnapshotRun run;
@@ -17,10 +48,10 @@ int DiffSnapshot(const mci::Node& root) {
         const mci::SubtreeEntry* node = live.Find(entry.path);
         const std::string mismatch = LiveMismatch(entry, node);
         if (!mismatch.empty()) {
-            std::cout << entry.path << ": " << mismatch << "\n";
+            PrintMismatch(entry.path, mismatch);
             differs = true;
         } else if (!SameValue(entry.value, node->value)) {
-            std::cout << entry.path << ": " << ValueText(entry.value) << " -> " << ValueText(node->value) << "\n";
+            PrintChange(entry.path, entry.value, node->value);
             differs = true;
         }
     }

@@ -210,7 +210,20 @@ INSTANTIATE_TEST_SUITE_P(
                 {"{path: modes.bounded, type: int32, value: 6}", "{path: texts.hash, type: string, value: x}"},
                 {"texts", "no.such"}, "texts.hash: \"x\" -> \"# not a comment\"\n", "", 1},
         RunCase{"limitNamesNoNode", {"{path: no.such.node, type: int32, value: 1}"}, {"no.such"},
-                "no.such.node: missing in registry\n", "", 1}),
+                "no.such.node: missing in registry\n", "", 1},
+        RunCase{"json",
+                {"{path: modes.bounded, type: int32, value: 6}", "{path: boards.gone, type: int32, value: 6}",
+                 "{path: texts.hash, type: string, value: x}", "{path: numbers.i64max, type: int64, value: 1}",
+                 "{path: modes.mode, type: enum, value: fast}", "{path: secret, type: int32, value: [3]}"},
+                {"--json"},
+                "{\"path\":\"modes.bounded\",\"difference\":\"value\",\"saved\":6,\"live\":5}\n"
+                "{\"path\":\"boards.gone\",\"difference\":\"missing in registry\"}\n"
+                "{\"path\":\"texts.hash\",\"difference\":\"value\",\"saved\":\"x\",\"live\":\"# not a comment\"}\n"
+                "{\"path\":\"numbers.i64max\",\"difference\":\"value\",\"saved\":1,\"live\":\"9223372036854775807\"}\n"
+                "{\"path\":\"modes.mode\",\"difference\":\"value\",\"saved\":\"fast\",\"live\":\"slow mode\"}\n"
+                "{\"path\":\"secret\",\"difference\":\"type changed (saved int32[1], live int32)\"}\n",
+                "", 1},
+        RunCase{"jsonEqual", {"{path: texts.hash, type: string, value: \"# not a comment\"}"}, {"--json"}, "", "", 0}),
     velnor::test::NameOfCase());
 
 // A bad file is refused before anything is written: the first entry
