@@ -25,6 +25,18 @@ std::vector<std::string> Names(const std::vector<mci::Node>& nodes) {
     return names;
 }
 
+// Connects with the local socket looked up in `dir` and reads a node: the
+// registry must be reached whatever the socket there turns out to be.
+void ExpectReadableWithRuntimeDir(const std::string& dir, int port) {
+    setenv("VELNOR_RUNTIME_DIR", dir.c_str(), 1);
+    const mci::Node root = mci::Connect("", mci::eApplicationRoot, port, true);
+    unsetenv("VELNOR_RUNTIME_DIR");
+    ASSERT_TRUE(root.IsValid());
+    int value = 0;
+    root["limits"]["readonly"].Get(value, 0);
+    EXPECT_EQ(value, 5);
+}
+
 TEST_F(NavigationTest, RootCarriesTheRegistryHostName) {
     const mci::Node root = Root();
     EXPECT_TRUE(root.IsRoot());
@@ -129,13 +141,7 @@ TEST_F(NavigationTest, StaleLocalSocketFallsBackToTcp) {
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(fd);  // the file stays, nothing listens
 
-    setenv("VELNOR_RUNTIME_DIR", dir.c_str(), 1);
-    const mci::Node root = mci::Connect("", mci::eApplicationRoot, Port(), true);
-    unsetenv("VELNOR_RUNTIME_DIR");
-    ASSERT_TRUE(root.IsValid());
-    int value = 0;
-    root["limits"]["readonly"].Get(value, 0);
-    EXPECT_EQ(value, 5);
+    ASSERT_NO_FATAL_FAILURE(ExpectReadableWithRuntimeDir(dir, Port()));
 }
 
 // An address that could re-target the reference, or a port no server can
@@ -173,13 +179,7 @@ TEST_F(NavigationTest, ForeignLocalSocketIsNotUsed) {
     const std::string path = velnor::test::SocketPathIn(dir, Port());
     ASSERT_EQ(rename((own + "/s.sock").c_str(), path.c_str()), 0);
 
-    setenv("VELNOR_RUNTIME_DIR", dir.c_str(), 1);
-    const mci::Node root = mci::Connect("", mci::eApplicationRoot, Port(), true);
-    unsetenv("VELNOR_RUNTIME_DIR");
-    ASSERT_TRUE(root.IsValid());
-    int value = 0;
-    root["limits"]["readonly"].Get(value, 0);
-    EXPECT_EQ(value, 5);
+    ASSERT_NO_FATAL_FAILURE(ExpectReadableWithRuntimeDir(dir, Port()));
 
     listener.Signal(SIGTERM);
     ASSERT_TRUE(listener.ReadLine(line, std::chrono::seconds(10))) << listener.Err();
