@@ -21,7 +21,7 @@ rate_seconds=${RATE_SECONDS:-1}
 rounds=${ROUNDS:-5}
 
 for program in velnor-rove velnor-registryd bench_echo_server bench_echo_oneshot bench_mci_call_rate \
-               bench_oneshot_timer bench_empty_static; do
+               bench_oneshot_timer bench_empty_static bench_omniorb_floor; do
   [[ -x $bin/$program ]] || { echo "perf.sh: $bin/$program is missing (build target bench_rove)" >&2; exit 2; }
 done
 
@@ -39,7 +39,7 @@ fi
 source "$here/../perf-lib.sh"
 
 start_server registry_port registry "$bin/velnor-registryd" --tree "$tree" --port 0
-start_server echo_port echo "$bin/bench_echo_server" 0
+start_server echo_port echo "$bin/bench_echo_server" 0 "$work/echo.sock"
 
 # An empty runtime directory hides the registry's local socket: TCP only,
 # like the raw client.
@@ -59,7 +59,9 @@ done < <(on_client "$bin/bench_oneshot_timer" "$runs" "$blocks" \
   write 0 "$rove" access tracing.level=1 "${port[@]}" --- \
   complete 0 "$rove" access boards.g --complete boards.g --long true "${port[@]}" --- \
   read-tcp 0 -e "VELNOR_RUNTIME_DIR=$work" "$rove" access -q app-name "${port[@]}" --- \
-  raw-tcp 0 "$bin/bench_echo_oneshot" "$echo_port")
+  raw-tcp 0 "$bin/bench_echo_oneshot" "$echo_port" --- \
+  orb-linked 0 "$bin/bench_omniorb_floor" --- \
+  orb-call 0 "$bin/bench_omniorb_floor" "$echo_port" "$work/echo.sock")
 
 # The rates take turns over ROUNDS rounds and each figure is the median, so
 # that a burst of load elsewhere falls on both sides of a ratio alike.
@@ -105,6 +107,15 @@ oneshot_row "access <int node>=1, local socket" write 2.5
 oneshot_row "--complete on the demo tree" complete 3
 row "access -q <string node>, TCP / raw omniORB" "${o[read-tcp]}" "${o[raw-tcp]}" "le 1.3" \
     "$(spread read-tcp) ms, ${rss[read-tcp]} kB; raw $(spread raw-tcp) ms, ${rss[raw-tcp]} kB"
+echo
+echo "the floor under them: a program linked like velnor-rove with the ORB, without the tool's own work"
+printf "%-44s %10s %10s %6s  %s\n" "figure" "floor" "baseline" "ratio" "block medians, peak RSS"
+floor_row() {  # figure, name
+  awk -v f="$1" -v m="${o[$2]}" -v b="${o[empty]}" -v s="$(spread "$2") ms, ${rss[$2]} kB" \
+    'BEGIN { printf "%-44s %10s %10s %6.2f  %s\n", f, m, b, m / b, s }'
+}
+floor_row "started and ended, omniORB linked in" orb-linked
+floor_row "one omniORB call over a local socket" orb-call
 echo
 echo "registry call rates, medians of $rounds interleaved rounds; baseline: raw omniORB, same call time-out"
 printf "%-44s %10s %10s %6s  %s\n" "figure" "velnor-rove" "raw" "ratio" "target"
