@@ -4,9 +4,9 @@
 #include "rove_handlers.h"
 #include "rove_json.h"
 #include "rove_params.h"
-#include "rove_snapshot.h"
-#include "rove_snapshot_tree.h"
-#include "rove_snapshot_command.h"
+#include "snapshot/rove_snapshot.h"
+#include "snapshot/rove_snapshot_tree.h"
+#include "snapshot/rove_snapshot_command.h"
 
 namespace {
 

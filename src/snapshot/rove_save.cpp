@@ -10,8 +10,8 @@
 #include "istd/verinfo.h"
 #include "rove_handlers.h"
 #include "rove_params.h"
-#include "rove_snapshot.h"
-#include "rove_snapshot_tree.h"
+#include "snapshot/rove_snapshot.h"
+#include "snapshot/rove_snapshot_tree.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "rove_snapshot.h"
+#include "snapshot/rove_snapshot.h"
 
 #include <cerrno>
 #include <cinttypes>

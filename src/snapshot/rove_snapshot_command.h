@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "rove_params.h"
-#include "rove_snapshot.h"
-#include "rove_snapshot_tree.h"
+#include "snapshot/rove_snapshot.h"
+#include "snapshot/rove_snapshot_tree.h"
 
 struct SnapshotRun {
     std::string file;

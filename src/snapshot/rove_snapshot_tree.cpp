@@ -1,4 +1,4 @@
-#include "rove_snapshot_tree.h"
+#include "snapshot/rove_snapshot_tree.h"
 
 #include <algorithm>
 
@@ -66,7 +66,7 @@ LiveTree ReadLiveTree(const mci::Node& root, const std::vector<std::string>& lim
     return tree;
 }
 
-#include "rove_snapshot.h"
+#include "snapshot/rove_snapshot.h"
 
 std::string LiveMismatch(const SnapshotEntry& saved, const mci::SubtreeEntry* live) {
     if (!live) return "missing in registry";
