@@ -252,9 +252,9 @@ private:
     Elements ElementFrom(const YAML::Node& scalar, const Node& node) const {
         if (!scalar.IsScalar()) Fail(scalar, "value elements must be single texts or numbers");
         const std::string text = scalar.Scalar();
-        auto parsed = ParseScalarText(text, node.type, IsQuoted(scalar));
+        auto parsed = ParseYamlScalar(scalar.Tag(), text, node.type);
         if (!parsed) Fail(scalar, "value '" + text + "' does not fit the type " + ValueTypeName(node.type));
-        if (node.type == ValueType::Enum && !Contains(*node.domain, text))
+        if (node.type == ValueType::Enum && !Contains(*node.domain, std::get<std::vector<std::string>>(*parsed)[0]))
             Fail(scalar, "value '" + text + "' is not in the domain (" + istd::StringVecIntoString(*node.domain, ",") + ")");
         if (auto v = NumericElement(*parsed, 0)) {
             if (!InRange(*v, node.min, node.max))

@@ -11,9 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "istd/yaml_text.h"
+
 namespace velnor::server {
 
 namespace {
+
+// The tag a YAML reader gives a quoted scalar.
+const char* const c_quotedTag = "!";
 
 struct ParsedInteger {
     bool negative = false;
@@ -85,6 +90,27 @@ std::optional<bool> ParseBool(const std::string& text) {
     return std::nullopt;
 }
 
+// A floating value rounded to F: a number too large for F, or one other
+// than 0 that would become 0, is none.
+template <class F>
+std::optional<F> ParseFloatingAs(const std::string& text) {
+    F value{};
+    switch (istd::ReadYamlFloating(text, value)) {
+        case istd::FloatingText_e::eNumber: return value;
+        case istd::FloatingText_e::eTooLarge:
+        case istd::FloatingText_e::eTooSmall: return std::nullopt;
+        case istd::FloatingText_e::eNoNumber: break;
+    }
+    // What strtold takes besides (hexadecimal, nan, inf, the YAML spellings
+    // in any case), as tree files have always been read.
+    const auto wide = ParseFloating(text);
+    if (!wide) return std::nullopt;
+    if (std::isfinite(*wide) && std::fabs(*wide) > std::numeric_limits<F>::max()) return std::nullopt;
+    value = static_cast<F>(*wide);
+    if (value == 0 && *wide != 0) return std::nullopt;
+    return value;
+}
+
 template <class T>
 std::optional<T> ParseIntegerAs(const std::string& text) {
     auto parsed = ParseInteger(text);
@@ -119,21 +145,23 @@ std::optional<Elements> ParseScalarText(const std::string& text, ValueType type,
             if (auto v = ParseIntegerAs<unsigned long long>(text))
                 return Elements(std::vector<unsigned long long>{*v});
             return std::nullopt;
-        case ValueType::Double: {
-            auto v = ParseFloating(text);
-            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<double>::max())) return std::nullopt;
-            return Elements(std::vector<double>{static_cast<double>(*v)});
-        }
-        case ValueType::Float: {
-            auto v = ParseFloating(text);
-            if (!v || (std::isfinite(*v) && std::fabs(*v) > std::numeric_limits<float>::max())) return std::nullopt;
-            return Elements(std::vector<float>{static_cast<float>(*v)});
-        }
+        case ValueType::Double:
+            if (auto v = ParseFloatingAs<double>(text)) return Elements(std::vector<double>{*v});
+            return std::nullopt;
+        case ValueType::Float:
+            if (auto v = ParseFloatingAs<float>(text)) return Elements(std::vector<float>{*v});
+            return std::nullopt;
         case ValueType::String:
         case ValueType::Enum: return Elements(std::vector<std::string>{text});
         case ValueType::None: break;
     }
     return std::nullopt;
+}
+
+std::optional<Elements> ParseYamlScalar(const std::string& tag, const std::string& text, ValueType type) {
+    const std::optional<std::string> bytes = istd::YamlTextBytes(tag, text);
+    if (!bytes) return std::nullopt;
+    return ParseScalarText(*bytes, type, tag == c_quotedTag || tag == istd::c_yamlBinaryTag);
 }
 
 bool IsValidNodeName(const std::string& name) {

@@ -9,10 +9,17 @@
 namespace velnor::server {
 
 // Parses one scalar text into `type`: integers decimal or 0x-hexadecimal
-// with an optional sign, floating values with the YAML spellings of the
-// infinities and NaN, bools as true/false (three capitalisations); nullopt
-// when it does not fit. A quoted scalar is only a text.
+// with an optional sign, floating values as istd/yaml_text.h reads them
+// (and what strtold takes besides), rounded to the type, refused when too
+// large or when a number other than 0 would become 0; bools as true/false
+// (three capitalisations); nullopt when it does not fit. A quoted scalar is
+// only a text.
 std::optional<Elements> ParseScalarText(const std::string& text, ValueType type, bool quoted);
+
+// One scalar of a YAML file by its tag and text as the YAML reader gives
+// them: a !!binary scalar is the text its base64 holds; it and a quoted
+// scalar are only texts; nullopt when it does not fit `type`.
+std::optional<Elements> ParseYamlScalar(const std::string& tag, const std::string& text, ValueType type);
 
 // One scalar of a setting: a floating value (YAML's infinities and NaN
 // included), a bool, an unsigned 64-bit whole number.

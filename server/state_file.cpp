@@ -19,6 +19,7 @@
 
 #include "istd/strings.h"
 #include "istd/unique_fd.h"
+#include "istd/yaml_text.h"
 #include "loader.h"
 #include "scalar_text.h"
 #include "yaml_limits.h"
@@ -32,6 +33,8 @@ const char* RootKey(Root root) { return root == Root::Application ? "application
 const std::string c_endLinePrefix = "# end of state, entries: ";
 const std::string c_endLineCrc = ", crc32: ";
 const std::string c_useDefaults = "; --discard-damaged-state starts from the tree's values instead";
+const char* const c_plainKeyCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-";
+const char* const c_plainKeyStart = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
 
 struct EndOfState {
     std::size_t bodyBytes = 0;  // the bytes before the end line
@@ -78,56 +81,40 @@ std::uint64_t StateNodeLimit() { return TreeLimits().nodes + 16; }
 // The document, a registry, an entry, a list value.
 constexpr int c_stateDepth = 4;
 
-// Texts that read back to the very same value (more digits than the
-// display texts of the client).
-std::string ExactText(const Elements& value, std::size_t i) {
-    if (const auto* d = std::get_if<std::vector<double>>(&value)) {
-        char buffer[40];
-        std::snprintf(buffer, sizeof buffer, "%.17g", (*d)[i]);
-        return std::isfinite((*d)[i]) ? buffer : std::isnan((*d)[i]) ? ".nan" : (*d)[i] > 0 ? ".inf" : "-.inf";
-    }
-    if (const auto* f = std::get_if<std::vector<float>>(&value)) {
-        char buffer[40];
-        const double v = (*f)[i];
-        std::snprintf(buffer, sizeof buffer, "%.9g", v);
-        return std::isfinite(v) ? buffer : std::isnan(v) ? ".nan" : v > 0 ? ".inf" : "-.inf";
-    }
+// Element texts that read back to the very same value: floating values
+// and texts by the rule the tool's snapshots follow too (istd/yaml_text.h).
+std::string ExactText(const Node& node, const Elements& value, std::size_t i) {
+    if (const auto* d = std::get_if<std::vector<double>>(&value)) return istd::YamlFloating((*d)[i]);
+    if (const auto* f = std::get_if<std::vector<float>>(&value)) return istd::YamlFloating((*f)[i]);
+    if (node.type == ValueType::String || node.type == ValueType::Enum)
+        return istd::YamlText(std::get<std::vector<std::string>>(value)[i]);
     return ElementText(value, i);
 }
 
-void EmitElement(YAML::Emitter& out, const Node& node, const Elements& value, std::size_t i) {
-    if (node.type == ValueType::String || node.type == ValueType::Enum)
-        out << YAML::DoubleQuoted << ExactText(value, i);
-    else
-        out << ExactText(value, i);
+std::string ValueYaml(const Node& node, const Elements& value) {
+    if (!node.IsArray()) return ExactText(node, value, 0);
+    std::string text = "[";
+    for (std::size_t i = 0; i < ElementCount(value); ++i) text += (i ? ", " : "") + ExactText(node, value, i);
+    return text + "]";
 }
 
-void EmitValue(YAML::Emitter& out, const Node& node, const Elements& value) {
-    out << YAML::BeginMap << YAML::Key << "type" << YAML::Value << ValueTypeName(node.type);
-    out << YAML::Key << "value" << YAML::Value;
-    if (node.IsArray()) {
-        out << YAML::Flow << YAML::BeginSeq;
-        for (std::size_t i = 0; i < ElementCount(value); ++i) EmitElement(out, node, value, i);
-        out << YAML::EndSeq;
-    } else {
-        EmitElement(out, node, value, 0);
-    }
-    out << YAML::EndMap;
+// A dotted path as a key: plain when a YAML reader gives every plain name of
+// that shape back as it is, else by the text rule.
+std::string KeyYaml(const std::string& path) {
+    const bool plain = !path.empty() && path.find_first_not_of(c_plainKeyCharacters) == std::string::npos &&
+                       path.find_first_of(c_plainKeyStart) == 0 && path != "null" && path != "Null" && path != "NULL";
+    return plain ? path : istd::YamlText(path);
 }
 
-void EmitRoot(YAML::Emitter& out, const Tree& tree, const std::vector<SavedValue>& values, Root root) {
-    const bool empty = std::none_of(values.begin(), values.end(),
-                                    [&](const SavedValue& saved) { return tree.nodes[saved.id].root == root; });
-    out << YAML::Key << RootKey(root) << YAML::Value;
-    if (empty) out << YAML::Flow;
-    out << YAML::BeginMap;
+std::string RootYaml(const Tree& tree, const std::vector<SavedValue>& values, Root root) {
+    std::string entries;
     for (const auto& saved : values) {
         const Node& node = tree.nodes[saved.id];
         if (node.root != root) continue;
-        out << YAML::Key << tree.DottedPath(node) << YAML::Value << YAML::Flow;
-        EmitValue(out, node, saved.value);
+        entries += "  " + KeyYaml(tree.DottedPath(node)) + ": {type: " + ValueTypeName(node.type) +
+                   ", value: " + ValueYaml(node, saved.value) + "}\n";
     }
-    out << YAML::EndMap;
+    return std::string(RootKey(root)) + (entries.empty() ? ": {}\n" : ":\n" + entries);
 }
 
 [[noreturn]] void Throw(const std::string& what, const std::string& path) {
@@ -197,11 +184,12 @@ std::string Misfit(const Node& node, const YAML::Node& entry, Elements& parsed) 
     for (std::size_t i = 0; i < count; ++i) {
         const YAML::Node element = value.IsSequence() ? value[i] : value;
         if (!element.IsScalar()) return "a value is malformed";
-        auto one = ParseScalarText(element.Scalar(), node.type, element.Tag() == "!");
-        if (!one) return "value '" + element.Scalar() + "' does not fit the type";
         const std::string text = element.Scalar();
+        auto one = ParseYamlScalar(element.Tag(), text, node.type);
+        if (!one) return "value '" + text + "' does not fit the type";
         if (node.type == ValueType::Enum &&
-            std::find(node.domain->begin(), node.domain->end(), text) == node.domain->end())
+            std::find(node.domain->begin(), node.domain->end(), std::get<std::vector<std::string>>(*one)[0]) ==
+                node.domain->end())
             return "value '" + text + "' is no longer in the domain";
         if (auto v = NumericElement(*one, 0); v && !InRange(*v, node.min, node.max))
             return "value " + text + " is out of the node's range";
@@ -239,13 +227,8 @@ std::string EndLine(std::size_t entries, const std::string& body) {
 }
 
 std::string StateFile::Render(const Tree& tree, const std::vector<SavedValue>& values) {
-    YAML::Emitter out;
-    out << YAML::Comment("velnor-registryd: values of persistent nodes, replaced on every change");
-    out << YAML::BeginMap;
-    EmitRoot(out, tree, values, Root::Application);
-    EmitRoot(out, tree, values, Root::Platform);
-    out << YAML::EndMap;
-    const std::string body = std::string(out.c_str()) + "\n";
+    const std::string body = "# velnor-registryd: values of persistent nodes, replaced on every change\n" +
+                             RootYaml(tree, values, Root::Application) + RootYaml(tree, values, Root::Platform);
     return body + EndLine(values.size(), body);
 }
 
@@ -342,7 +325,7 @@ std::vector<SavedValue> StateFile::Parse(const std::string& text, const std::str
         const YAML::Node entries = document[RootKey(root)];
         if (!entries || !entries.IsMap()) continue;
         for (const auto& entry : entries) {
-            const std::string dotted = entry.first.as<std::string>("");
+            const std::string dotted = istd::YamlTextBytes(entry.first.Tag(), entry.first.Scalar()).value_or("");
             const NodeId id = tree.Resolve(tree.RootOf(root), istd::TokenizeString(dotted, "."));
             Elements parsed;
             const std::string why = id == 0 ? "the node no longer exists" : Misfit(tree.nodes[id], entry.second, parsed);

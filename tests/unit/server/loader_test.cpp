@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "istd/strings.h"
+#include "istd/yaml_text.h"
 #include "loader.h"
 #include "scalar_text.h"
 #include "support/case_name.h"
@@ -70,6 +71,23 @@ TEST(Loader, DefaultsForTypesWithoutValue) {
     EXPECT_EQ(ElementCount(At(tree, "e").initial), 1u);
 }
 
+// Values as the state file and snapshots write them: the largest float, the
+// smallest subnormals, NaN bits, and texts that are not UTF-8.
+TEST(Loader, ValuesReadBackToTheirBits) {
+    const Tree tree = Load(
+        "    a: {type: float, value: [3.4028235e38, 1e-45, -0, .nan(0xffc00001), .NaN, -.Inf]}\n"
+        "    b: {type: double, value: [5e-324, 1.7976931348623157e308, .nan(0x7ff0000000000001)]}\n"
+        "    c: {type: string, value: [!!binary \"Yf/+Yg==\", \"\\u2028\"]}\n"
+        "    d: {type: enum, domain: [\"\\xFF\", x], value: !!binary \"w78=\"}\n");
+    std::string bits;
+    for (float f : std::get<std::vector<float>>(At(tree, "a").initial)) bits += istd::YamlFloating(f) + " ";
+    for (double d : std::get<std::vector<double>>(At(tree, "b").initial)) bits += istd::YamlFloating(d) + " ";
+    EXPECT_EQ(bits, "3.4028235e+38 1e-45 -0 .nan(0xffc00001) .nan -.inf 5e-324 1.7976931348623157e+308 .nan(0x7ff0000000000001) ");
+    EXPECT_EQ(std::get<std::vector<std::string>>(At(tree, "c").initial),
+              (std::vector<std::string>{"a\xff\xfe" "b", "\xe2\x80\xa8"}));
+    EXPECT_EQ(ElementText(At(tree, "d").initial, 0), "\xc3\xbf");
+}
+
 TEST(Loader, ChildrenKeepFileOrderAndRootsTakeTheHostName) {
     const Tree tree = Load("    zeta: {}\n    alpha: {}\n    mid: {nodes: {b: {}, a: {}}}\n");
     std::vector<std::string> names;
@@ -121,6 +139,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"    a: {type: int32, value: \"5\"}\n", "t.yaml:4: value '5' does not fit the type int32"},
         RefusedCase{"    a: {type: bool, value: 1}\n", "t.yaml:4: value '1' does not fit the type bool"},
         RefusedCase{"    a: {type: float, value: 1e39}\n", "t.yaml:4: value '1e39' does not fit the type float"},
+        RefusedCase{"    a: {type: float, value: 3.40282357e38}\n",
+                    "t.yaml:4: value '3.40282357e38' does not fit the type float"},
+        RefusedCase{"    a: {type: float, value: 1e-50}\n", "t.yaml:4: value '1e-50' does not fit the type float"},
+        RefusedCase{"    a: {type: double, value: -1e-400}\n", "t.yaml:4: value '-1e-400' does not fit the type double"},
+        RefusedCase{"    a: {type: string, value: !!binary \"YW=I\"}\n", "t.yaml:4: value 'YW=I' does not fit the type string"},
+        RefusedCase{"    a: {type: int32, value: !!binary \"MQ==\"}\n", "t.yaml:4: value 'MQ==' does not fit the type int32"},
         RefusedCase{"    a: {type: uint64, value: 18446744073709551616}\n",
                     "t.yaml:4: value '18446744073709551616' does not fit the type uint64"},
         RefusedCase{"    a: {type: string, min: 1}\n", "t.yaml:4: min needs a numeric type"},

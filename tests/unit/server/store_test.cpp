@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 
+#include "istd/yaml_text.h"
 #include "loader.h"
 #include "value_store.h"
 
@@ -22,6 +24,7 @@ const char* const c_tree =
     "    mode: {type: enum, domain: [\"off\", \"on\", \"a b\"], value: \"off\", flags: [writable, persistent]}\n"
     "    big: {type: uint64, value: [18446744073709551615, 0], flags: [writable, persistent]}\n"
     "    plain: {type: int32, value: [1, 2, 3], flags: [writable]}\n"
+    "    \"null\": {type: float, value: [0, 0], flags: [writable, persistent]}\n"
     "platform:\n"
     "  nodes:\n"
     "    word: {type: string, value: \"x\", flags: [writable, persistent]}\n";
@@ -61,9 +64,10 @@ TEST(Store, StateFileRoundTripsEveryValueExactly) {
         store.Set(Named(store, Root::Application, "tiny"), 0, Elements(std::vector<float>{1.0f / 3}));
         store.Set(Named(store, Root::Application, "mode"), 0, Elements(std::vector<std::string>{"a b"}));
         store.Set(Named(store, Root::Application, "big"), 1, Elements(std::vector<unsigned long long>{42}));
+        store.Set(Named(store, Root::Application, "null"), 0, Elements(std::vector<float>{3.4028235e38f, -std::numeric_limits<float>::quiet_NaN()}));
         // A text that looks like an end line stays inside its quotes.
         store.Set(Named(store, Root::Platform, "word"), 0,
-                  Elements(std::vector<std::string>{"true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n"}));
+                  Elements(std::vector<std::string>{"true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n\xff"}));
     }
     ValueStore fresh(LoadTreeText(c_tree, "t.yaml", "h"));
     std::ostringstream warnings;
@@ -74,7 +78,9 @@ TEST(Store, StateFileRoundTripsEveryValueExactly) {
     EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Application, "mode")), false, 0), "a b");
     EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Application, "big")), true, 0), "[18446744073709551615,42]");
     EXPECT_EQ(ValueText(fresh.Current(Named(fresh, Root::Platform, "word")), false, 0),
-              "true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n");
+              "true: \"q\"\n# end of state, entries: 0, crc32: 00000000\n\xff");
+    const auto floats = std::get<std::vector<float>>(fresh.Current(Named(fresh, Root::Application, "null")));
+    EXPECT_EQ(istd::YamlFloating(floats[0]) + " " + istd::YamlFloating(floats[1]), "3.4028235e+38 .nan(0xffc00000)");
     std::filesystem::remove_all(dir);
 }
 
