@@ -105,6 +105,9 @@ bool IsTimeout(const CORBA::SystemException& e) {
     return e.minor() == omni::TRANSIENT_CallTimedout;
 }
 
+// The request may have reached the registry and been carried out.
+bool MayHaveCompleted(const CORBA::SystemException& e) { return e.completed() != CORBA::COMPLETED_NO; }
+
 std::string SystemText(const CORBA::SystemException& e) {
     const char* minor = e.NP_minorString();
     std::string text = std::string("CORBA::") + e._name();
@@ -125,11 +128,13 @@ void RethrowTranslated(const Connection& connection) {
     } catch (const i_NET::RegistryError& e) {
         throw istd::Exception(std::string(e.message.in()), true);
     } catch (const CORBA::TIMEOUT&) {
-        throw istd::Exception(registry + " did not answer in time", true);
+        throw NoAnswer(registry + " did not answer in time", true);
     } catch (const CORBA::TRANSIENT& e) {
-        if (IsTimeout(e)) throw istd::Exception(registry + " did not answer in time", true);
+        if (IsTimeout(e)) throw NoAnswer(registry + " did not answer in time", true);
+        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable", true);
         throw istd::Exception(registry + " is not reachable", true);
-    } catch (const CORBA::COMM_FAILURE&) {
+    } catch (const CORBA::COMM_FAILURE& e) {
+        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable", true);
         throw istd::Exception(registry + " is not reachable", true);
     } catch (const CORBA::OBJECT_NOT_EXIST&) {
         throw istd::Exception(registry + " does not serve the " +

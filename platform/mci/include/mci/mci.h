@@ -3,7 +3,8 @@
 // or of the platform (root 0) served by velnor-registryd.
 //
 // No CORBA type appears here. Every failure reaches the caller as
-// istd::Exception with a message a user understands.
+// istd::Exception with a message a user understands (mci::NoAnswer when the
+// registry may have done what it was asked).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,14 @@ enum NodeValType_e : std::int32_t {
     eEnum = 9,
 };
 }  // namespace enums
+
+// A call that got no answer: it timed out, or the connection was lost when
+// the request may already have reached the registry. What the call asked
+// for (a write, say) may or may not have been done.
+class NoAnswer : public istd::Exception {
+public:
+    using istd::Exception::Exception;
+};
 
 // Which registry: 1 the application's, 0 the platform's.
 enum Root : std::int32_t { ePlatformRoot = 0, eApplicationRoot = 1 };
