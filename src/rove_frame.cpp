@@ -186,8 +186,10 @@ struct PatternMatch {
 void CheckAllAccept(const std::vector<PatternMatch>& matches, const AccessArgument& a) {
     const bool execute = IsExec(a.index);
     for (const auto& m : matches) {
-        if (execute && !m.node.IsExecutable()) throw istd::Exception("Node " + m.path + " is not executable", true);
-        if (!execute) CheckValueWrite(m.node, m.path, a.value, a.index);
+        // The root's path is empty: messages name it.
+        const std::string shown = m.path.empty() ? "(the root)" : m.path;
+        if (execute && !m.node.IsExecutable()) throw istd::Exception("Node " + shown + " is not executable", true);
+        if (!execute) CheckValueWrite(m.node, shown, a.value, a.index);
     }
 }
 
@@ -195,6 +197,9 @@ void CheckAllAccept(const std::vector<PatternMatch>& matches, const AccessArgume
 // index part and value. A pattern that fails ends the run as an unknown path
 // does (with --json: its error record).
 void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection& s) {
+    // A refused write reads as on a plain path ("Error: " and the reason); a
+    // pattern without a match as an unknown path.
+    bool refusal = true;
     try {
         const bool execute = IsExec(a.index);
         const bool writes = g_params.command == eAccess && (!a.value.empty() || execute);
@@ -202,13 +207,19 @@ void AddPatternMatches(const mci::Node& root, const AccessArgument& a, Selection
         // Standard input can be read once only, not once per match.
         if (writes && a.value == "@-")
             throw istd::Exception("A value from standard input (@-) cannot be written through a pattern", true);
+        refusal = false;
         std::vector<PatternMatch> matches;
         for (const auto& path : ExpandPattern(root, a.path)) matches.push_back({root.GetNode(path), mci::ToString(path)});
+        refusal = true;
         if (writes) CheckAllAccept(matches, a);
         for (const auto& m : matches) AddEntry(s, m.node, m.path, a, std::string());
     } catch (const istd::Exception& e) {
-        if (!JsonRecords()) throw;
-        AddEntry(s, mci::Node(), a.path, a, e.what());
+        if (JsonRecords()) {
+            AddEntry(s, mci::Node(), a.path, a, e.what());
+            return;
+        }
+        if (refusal) throw istd::Exception("Error: " + std::string(e.what()), true);
+        throw;
     }
 }
 
@@ -362,6 +373,19 @@ void RemoveCommand() {
 
 namespace {
 
+// "velnor-rove --port 5 save -o f" runs access with a path "save" (and
+// refuses -o): when a run with options first fails and a command word
+// follows them, say where the command goes.
+void HintCommandFirst(int argc, char** argv) {
+    if (argc < 3 || argv[1][0] != '-') return;
+    for (int i = 2; i < argc; ++i) {
+        Command_e command;
+        if (!istd::EnumMap<Command_e>::items.Find(argv[i], command)) continue;
+        std::cerr << "Hint: the command must come first: velnor-rove " << argv[i] << " [options] ..." << std::endl;
+        return;
+    }
+}
+
 void AddHiddenOptions(po::options_description& description, std::string& complete, bool& longFlag,
                       std::string& completeValue) {
     description.add_options()
@@ -404,6 +428,7 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
     } catch (const std::exception& e) {
         std::cout.flush();
         std::cerr << e.what() << std::endl;
+        if (commandDefaulted) HintCommandFirst(argc, argv);
         return false;
     } catch (...) {
         std::cout.flush();

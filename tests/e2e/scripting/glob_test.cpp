@@ -58,22 +58,23 @@ const GlobCase c_readCases[] = {
     {"jsonNoMatchGoesOn", {"--json", "-g", "x*", "state"},
      "{\"path\":\"x*\",\"error\":\"Node not found: x*\"}\n{\"path\":\"state\",\"type\":\"string\",\"value\":\"idle\"}\n",
      "", 1},
-    {"writeRefused", {"-g", "boards.*.offset=5"}, "", "Patterns are not allowed in writes\n", 1},
-    {"runRefused", {"-g", "actions.*{}"}, "", "Patterns are not allowed in writes\n", 1},
+    {"writeRefused", {"-g", "boards.*.offset=5"}, "", "Error: Patterns are not allowed in writes\n", 1},
+    {"runRefused", {"-g", "actions.*{}"}, "", "Error: Patterns are not allowed in writes\n", 1},
     {"jsonWriteRefused", {"--json", "-g", "boards.*.offset=5"},
      "{\"path\":\"boards.*.offset\",\"error\":\"Patterns are not allowed in writes\"}\n", "", 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Glob, GlobReads, ::testing::ValuesIn(c_readCases), velnor::test::NameOfCase());
 
-// With --all a pattern writes every match, or none when one would be refused.
+// With --all a pattern writes every match, or none when one would be refused
+// (reported as a refused write on a plain path is).
 TEST(GlobWrites, AllMatchesOrNone) {
     velnor::test::RegistryServer server(velnor::test::FixturePath("scripting.yaml"));
     auto gains = [&server] { return velnor::test::Rove(server, {"-g", "boards.*.gain"}).out; };
     const std::string before = gains();
 
     const velnor::test::RunResult refused = velnor::test::Rove(server, {"-g", "--all", "boards.*.gain=7"});
-    EXPECT_EQ(refused.err, "Node boards.board12.gain is not writable\n");
+    EXPECT_EQ(refused.err, "Error: Node boards.board12.gain is not writable\n");
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(gains(), before);
 
@@ -85,7 +86,7 @@ TEST(GlobWrites, AllMatchesOrNone) {
     // values.*l* is flag (bool), label (string) and small (int64): "hello"
     // converts for the text only, so nothing is written, not even the text.
     const velnor::test::RunResult unconverted = velnor::test::Rove(server, {"-g", "--all", "values.*l*=hello"});
-    EXPECT_EQ(unconverted.err, "Bad cast from hello to bool\n");
+    EXPECT_EQ(unconverted.err, "Error: Bad cast from hello to bool\n");
     EXPECT_EQ(unconverted.status, 1);
     EXPECT_EQ(velnor::test::Rove(server, {"values.label"}).out, "values.label: say \"hi\"\tthere\n");
 
@@ -93,13 +94,15 @@ TEST(GlobWrites, AllMatchesOrNone) {
     velnor::test::RunOptions input;
     input.input = "x";
     const velnor::test::RunResult fromInput = velnor::test::Rove(server, {"-g", "--all", "values.*l*=@-"}, input);
-    EXPECT_EQ(fromInput.err, "A value from standard input (@-) cannot be written through a pattern\n");
+    EXPECT_EQ(fromInput.err, "Error: A value from standard input (@-) cannot be written through a pattern\n");
     EXPECT_EQ(fromInput.status, 1);
 
     const velnor::test::RunResult run = velnor::test::Rove(server, {"--json", "-g", "--all", "actions.b*{}"});
     EXPECT_EQ(Records(run.out), Expected({R"({"path":"actions.bump","result":true})"}));
     const velnor::test::RunResult notRun = velnor::test::Rove(server, {"-g", "--all", "actions.*{}"});
-    EXPECT_EQ(notRun.err, "Node actions.target is not executable\n");
+    EXPECT_EQ(notRun.err, "Error: Node actions.target is not executable\n");
+    // The root has an empty path: the message names it.
+    EXPECT_EQ(velnor::test::Rove(server, {"-g", "--all", "**=1"}).err, "Error: Node (the root) is not writable\n");
 }
 
 }  // namespace
