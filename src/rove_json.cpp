@@ -1,5 +1,6 @@
 #include "rove_json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -42,16 +43,16 @@ Json Element(double value) {
     return value;
 }
 
-// The shortest decimal that reads back as the same float, so that 0.1f is
-// written 0.1 and not as the double next to it.
+// The shortest decimal that reads back as the same float (std::to_chars),
+// as a double: 0.1f is written 0.1 and not as the double next to it, the
+// smallest subnormal 1e-45.
 Json Element(float value) {
     if (!std::isfinite(value)) return NonFinite(value);
     char text[32];
-    for (int digits = 6; digits <= std::numeric_limits<float>::max_digits10; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) break;
-    }
-    return std::strtod(text, nullptr);
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    double shortest = 0;
+    std::from_chars(text, end, shortest);
+    return shortest;
 }
 
 template <class T>
