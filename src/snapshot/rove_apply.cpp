@@ -3,11 +3,14 @@
 // differing nodes are written, in file order, each read back.
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <type_traits>
 #include <variant>
 
+#include "istd/yaml_text.h"
 #include "rove_handlers.h"
+#include "rove_json.h"
 #include "rove_params.h"
 #include "snapshot/rove_snapshot.h"
 #include "snapshot/rove_snapshot_command.h"
@@ -32,8 +35,8 @@ bool CheckOrigin(const SnapshotRun& run, const mci::Node& root) {
     const SnapshotHeader& h = run.snapshot.header;
     std::vector<std::string> mismatches;
     if (h.host != root.GetName())
-        mismatches.push_back(run.file + ":" + std::to_string(h.hostLine) + ": snapshot of host " + QuotedText(h.host) +
-                             ", the registry is host " + QuotedText(root.GetName()));
+        mismatches.push_back(run.file + ":" + std::to_string(h.hostLine) + ": snapshot of host " + istd::YamlText(h.host) +
+                             ", the registry is host " + istd::YamlText(root.GetName()));
     if (h.root != RootText(g_params.root))
         mismatches.push_back(run.file + ":" + std::to_string(h.rootLine) + ": snapshot of the " + h.root +
                              " registry, this is the " + RootText(g_params.root) + " registry");
@@ -47,11 +50,32 @@ bool CheckOrigin(const SnapshotRun& run, const mci::Node& root) {
     return true;
 }
 
+// An entry that fails the check.
+struct Failure {
+    int line;
+    std::string path;
+    std::string reason;
+};
+
+void ReportFailures(std::vector<Failure>& failures, std::size_t checked) {
+    // In file order, whichever check found them.
+    std::stable_sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.line < b.line; });
+    if (g_params.json) {
+        for (const auto& f : failures)
+            rove_json::Write(rove_json::Json{{"path", f.path}, {"written", false}, {"line", f.line}, {"error", f.reason}});
+        return;
+    }
+    std::cout.flush();
+    std::cerr << "Error: " << failures.size() << " of " << checked << " entries fail the check; nothing was written:\n";
+    for (const auto& f : failures) std::cerr << "  " << f.path << " (line " << f.line << "): " << f.reason << "\n";
+    std::cerr.flush();
+}
+
 // Every entry against the live tree and the registry's own rules for the
 // value (exact conversion, domain, bounds), in one call; false after
-// listing every failing entry.
+// reporting every failing entry.
 bool CheckAll(const SnapshotRun& run, const LiveTree& live, std::vector<Planned>& plan) {
-    std::vector<std::pair<int, std::string>> failures;  // line, text
+    std::vector<Failure> failures;
     std::vector<mci::Node> nodes;
     std::vector<istd::Any> values;
     std::size_t checked = 0;
@@ -61,7 +85,7 @@ bool CheckAll(const SnapshotRun& run, const LiveTree& live, std::vector<Planned>
         const mci::SubtreeEntry* node = live.Find(entry.path);
         const std::string mismatch = LiveMismatch(entry, node);
         if (!mismatch.empty()) {
-            failures.emplace_back(entry.line, entry.path + " (line " + std::to_string(entry.line) + "): " + mismatch);
+            failures.push_back({entry.line, entry.path, mismatch});
             continue;
         }
         plan.push_back({&entry, node});
@@ -70,18 +94,9 @@ bool CheckAll(const SnapshotRun& run, const LiveTree& live, std::vector<Planned>
     }
     const std::vector<std::string> reasons = mci::CheckValues(nodes, values);
     for (std::size_t i = 0; i < reasons.size(); ++i)
-        if (!reasons[i].empty())
-            failures.emplace_back(plan[i].saved->line, plan[i].saved->path + " (line " +
-                                                           std::to_string(plan[i].saved->line) + "): " + reasons[i]);
+        if (!reasons[i].empty()) failures.push_back({plan[i].saved->line, plan[i].saved->path, reasons[i]});
     if (failures.empty()) return true;
-    // In file order, whichever check found them.
-    std::stable_sort(failures.begin(), failures.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::cout.flush();
-    std::cerr << "Error: " << failures.size() << " of " << checked
-              << " entries fail the check; nothing was written:" << "\n";
-    for (const auto& f : failures) std::cerr << "  " << f.second << "\n";
-    std::cerr.flush();
+    ReportFailures(failures, checked);
     return false;
 }
 
@@ -108,40 +123,114 @@ istd::Any GetWhole(const mci::Node& node, const istd::Any& like) {
         like.Elements());
 }
 
-// Writes one node and reads it back; the reason it failed, or "".
-std::string WriteConfirmed(const Planned& p) {
+// How the write of one node ended.
+enum class Outcome_e {
+    eWritten,   // set and read back (`reason` set when the read-back failed)
+    eFailed,    // refused, or read back with another value
+    eNoAnswer,  // the set got no answer: it may or may not have been done
+};
+
+struct WriteResult {
+    Outcome_e outcome = Outcome_e::eWritten;
+    std::string reason;
+};
+
+// Writes one node and reads it back.
+WriteResult WriteConfirmed(const Planned& p) {
     try {
         SetWhole(p.live->node, p.saved->value);
-        const istd::Any back = GetWhole(p.live->node, p.saved->value);
-        if (!SameValue(back, p.saved->value)) return "read back " + ValueText(back) + " after the write";
+    } catch (const mci::NoAnswer& e) {
+        return {Outcome_e::eNoAnswer, e.what()};
     } catch (const istd::Exception& e) {
-        return e.what();
+        return {Outcome_e::eFailed, e.what()};
     }
-    return std::string();
+    try {
+        const istd::Any back = GetWhole(p.live->node, p.saved->value);
+        if (!SameValue(back, p.saved->value)) return {Outcome_e::eFailed, "read back " + ValueText(back) + " after the write"};
+    } catch (const istd::Exception& e) {
+        return {Outcome_e::eWritten, std::string("not read back: ") + e.what()};
+    }
+    return {};
 }
 
 std::string Change(const Planned& p) {
     return p.saved->path + ": " + ValueText(p.live->value) + " -> " + ValueText(p.saved->value);
 }
 
-// Tells the operator the exact state after a failed write (`reason` set)
-// or an interrupt before the write of writes[stop].
-void ReportStop(const std::vector<Planned>& writes, std::size_t stop, const std::string& reason) {
+const char* const c_mayHaveBeenWritten = "no answer: may have been written";
+
+// --json: one record per entry the run meant to write; `written` is null
+// when the registry did not answer.
+void WriteRecord(const Planned& p, std::optional<bool> written, const std::string& error) {
+    rove_json::Json record;
+    record["path"] = p.saved->path;
+    record["written"] = written ? rove_json::Json(*written) : rove_json::Json(nullptr);
+    record["value"] = rove_json::ValueJson(p.saved->value);
+    if (!error.empty()) record["error"] = error;
+    rove_json::Write(record);
+}
+
+void RecordResult(const Planned& p, const WriteResult& result) {
+    switch (result.outcome) {
+        case Outcome_e::eWritten: WriteRecord(p, true, result.reason); break;
+        case Outcome_e::eFailed: WriteRecord(p, false, result.reason); break;
+        case Outcome_e::eNoAnswer:
+            WriteRecord(p, std::nullopt, std::string(c_mayHaveBeenWritten) + " (" + result.reason + ")");
+            break;
+    }
+}
+
+// Tells the operator the exact state once the run stopped before the
+// write of writes[stop] (an interrupt) or after it (`last` says how it
+// ended).
+void ReportStop(const SnapshotRun& run, const std::vector<Planned>& writes, std::size_t stop,
+                const WriteResult* last) {
     std::cout.flush();
-    std::cerr << "Error: apply " << (reason.empty() ? "interrupted" : "stopped") << "; " << stop << " of "
-              << writes.size() << " nodes were written:\n";
+    const bool interrupted = last == nullptr;
+    const bool maybe = !interrupted && last->outcome == Outcome_e::eNoAnswer;
+    const bool lastWritten = !interrupted && last->outcome == Outcome_e::eWritten;
+    const std::size_t reached = interrupted ? stop : stop + 1;
+    if (g_params.json) {
+        for (std::size_t i = reached; i < writes.size(); ++i) WriteRecord(writes[i], false, "not reached");
+        return;
+    }
+    std::cerr << "Error: apply " << (interrupted ? "interrupted" : "stopped") << "; " << stop + lastWritten << " of "
+              << writes.size() << " nodes were written" << (maybe ? ", 1 may have been" : "") << ":\n";
     for (std::size_t i = 0; i < stop; ++i) std::cerr << "  written: " << writes[i].saved->path << "\n";
-    if (!reason.empty()) std::cerr << "  failed: " << writes[stop].saved->path << ": " << reason << "\n";
-    for (std::size_t i = stop + (reason.empty() ? 0 : 1); i < writes.size(); ++i)
-        std::cerr << "  not reached: " << writes[i].saved->path << "\n";
+    if (lastWritten) std::cerr << "  written: " << writes[stop].saved->path << " (" << last->reason << ")\n";
+    if (maybe)
+        std::cerr << "  " << c_mayHaveBeenWritten << ": " << writes[stop].saved->path << " (" << last->reason << ")\n";
+    if (!interrupted && last->outcome == Outcome_e::eFailed)
+        std::cerr << "  failed: " << writes[stop].saved->path << ": " << last->reason << "\n";
+    for (std::size_t i = reached; i < writes.size(); ++i) std::cerr << "  not reached: " << writes[i].saved->path << "\n";
+    if (maybe || lastWritten)
+        std::cerr << "Once the registry answers, compare it with the snapshot: velnor-rove diff " << run.file << "\n";
     std::cerr.flush();
+}
+
+void ReportDryRun(const std::vector<Planned>& writes, std::size_t planned) {
+    for (const auto& p : writes) {
+        if (!g_params.json) {
+            std::cout << "would set " << Change(p) << "\n";
+            continue;
+        }
+        rove_json::Json record;
+        record["path"] = p.saved->path;
+        record["written"] = false;
+        record["value"] = rove_json::ValueJson(p.saved->value);
+        record["dry_run"] = true;
+        rove_json::Write(record);
+    }
+    if (!g_params.json)
+        std::cout << writes.size() << " of " << planned << " nodes would be written (dry run: nothing written)\n";
+    std::cout.flush();
 }
 
 }  // namespace
 
 int ApplySnapshot(const mci::Node& root) {
     SnapshotRun run;
-    if (!run.Load("apply")) return c_statusBadSnapshot;
+    if (const int status = run.Load("apply", root, 1)) return status;
     if (!CheckOrigin(run, root)) return 1;
     const LiveTree live = ReadLiveTree(root, run.limits, false);
     std::vector<Planned> plan;
@@ -152,9 +241,7 @@ int ApplySnapshot(const mci::Node& root) {
         if (!SameValue(p.saved->value, p.live->value)) writes.push_back(p);
 
     if (g_params.dryRun) {
-        for (const auto& p : writes) std::cout << "would set " << Change(p) << "\n";
-        std::cout << writes.size() << " of " << plan.size() << " nodes would be written (dry run: nothing written)"
-                  << std::endl;
+        ReportDryRun(writes, plan.size());
         return 0;
     }
     StartSignalThread();  // a signal stops the run between two writes
@@ -162,17 +249,18 @@ int ApplySnapshot(const mci::Node& root) {
         // Ctrl-C (or another caught signal) stops between two writes, so the
         // report can say exactly which nodes hold the snapshot's values.
         if (sigHandler.Signal() != 0) {
-            ReportStop(writes, i, std::string());
+            ReportStop(run, writes, i, nullptr);
             return 1;
         }
-        const std::string failure = WriteConfirmed(writes[i]);
-        if (!failure.empty()) {
-            ReportStop(writes, i, failure);
+        const WriteResult result = WriteConfirmed(writes[i]);
+        if (g_params.json) RecordResult(writes[i], result);
+        if (result.outcome != Outcome_e::eWritten || !result.reason.empty()) {
+            ReportStop(run, writes, i, &result);
             return 1;
         }
         // Flushed: an operator watching a long run sees each node as it is set.
-        std::cout << "set " << Change(writes[i]) << std::endl;
+        if (!g_params.json) std::cout << "set " << Change(writes[i]) << std::endl;
     }
-    std::cout << writes.size() << " of " << plan.size() << " nodes written" << std::endl;
+    if (!g_params.json) std::cout << writes.size() << " of " << plan.size() << " nodes written" << std::endl;
     return 0;
 }

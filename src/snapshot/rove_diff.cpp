@@ -40,7 +40,7 @@ void PrintChange(const std::string& path, const istd::Any& saved, const istd::An
 
 int DiffSnapshot(const mci::Node& root) {
     SnapshotRun run;
-    if (!run.Load("diff")) return c_statusBadSnapshot;
+    if (const int status = run.Load("diff", root, c_statusBadSnapshot)) return status;
     const LiveTree live = ReadLiveTree(root, run.limits, false);
     bool differs = false;
     for (const auto& entry : run.snapshot.entries) {

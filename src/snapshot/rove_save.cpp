@@ -66,7 +66,11 @@ bool WriteOut(const std::string& text) {
 
 
 int SaveSnapshot(const mci::Node& root) {
-    const LiveTree tree = ReadLiveTree(root, SubtreeLimits(g_params.paths), true);
+    if (g_params.json) {
+        std::cerr << "Error: save writes a YAML snapshot; --json does not apply to it" << std::endl;
+        return 1;
+    }
+    const LiveTree tree = ReadLiveTree(root, SubtreeWords(root, g_params.paths), true);
     Snapshot snapshot;
     SnapshotHeader& h = snapshot.header;
     h.host = root.GetName();

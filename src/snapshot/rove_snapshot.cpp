@@ -1,21 +1,19 @@
 #include "snapshot/rove_snapshot.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cinttypes>
-#include <cmath>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <limits>
 #include <map>
 #include <set>
-#include <sstream>
 #include <type_traits>
 
 #include <yaml-cpp/yaml.h>
+
+#include "istd/unique_fd.h"
 
 namespace {
 
@@ -23,111 +21,14 @@ using mci::enums::NodeValType_e;
 
 // --- writing ---
 
-template <class F, class Bits>
-Bits BitsOf(F value) {
-    static_assert(sizeof(F) == sizeof(Bits));
-    Bits bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-template <class F>
-F ReadFloating(const char* text, char** end) {
-    if constexpr (std::is_same_v<F, float>) return std::strtof(text, end);
-    else return std::strtod(text, end);
-}
-
-// The fewest significant digits that read back to the same bits.
-template <class F, class Bits>
-std::string FloatingText(F value) {
-    if (std::isinf(value)) return value > 0 ? ".inf" : "-.inf";
-    const Bits bits = BitsOf<F, Bits>(value);
-    if (std::isnan(value)) {
-        if (bits == BitsOf<F, Bits>(std::numeric_limits<F>::quiet_NaN())) return ".nan";
-        char hex[32];
-        std::snprintf(hex, sizeof hex, ".nan(0x%0*" PRIx64 ")", static_cast<int>(sizeof(F) * 2),
-                      static_cast<std::uint64_t>(bits));
-        return hex;
-    }
-    const int least = std::numeric_limits<F>::digits10;
-    char text[64];
-    for (int digits = least; digits <= std::numeric_limits<F>::max_digits10; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (BitsOf<F, Bits>(ReadFloating<F>(text, nullptr)) == bits) break;
-    }
-    return text;
-}
-
 std::string ElementText(bool v) { return v ? "true" : "false"; }
 std::string ElementText(int v) { return std::to_string(v); }
 std::string ElementText(unsigned int v) { return std::to_string(v); }
 std::string ElementText(long long v) { return std::to_string(v); }
 std::string ElementText(unsigned long long v) { return std::to_string(v); }
-std::string ElementText(double v) { return FloatingText<double, std::uint64_t>(v); }
-std::string ElementText(float v) { return FloatingText<float, std::uint32_t>(v); }
-std::string ElementText(const std::string& v) { return QuotedText(v); }
-
-// Length of the valid UTF-8 sequence at text[i], or 0.
-std::size_t Utf8Length(const std::string& text, std::size_t i, std::uint32_t& code) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length;
-    std::uint32_t min;
-    if (lead < 0x80) { code = lead; return 1; }
-    if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; min = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; min = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
-bool IsUtf8(const std::string& text) {
-    std::uint32_t code;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8Length(text, i, code);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-std::string Base64(const std::string& bytes) {
-    return YAML::EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-}
-
-// Escapes whatever a YAML reader would not give back byte for byte: quotes,
-// backslashes, control characters and the characters YAML takes as line
-// breaks or a byte order mark.
-std::string DoubleQuoted(const std::string& text) {
-    std::string out = "\"";
-    std::uint32_t code = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8Length(text, i, code);
-        char escape[16];
-        if (code == '"') out += "\\\"";
-        else if (code == '\\') out += "\\\\";
-        else if (code == '\n') out += "\\n";
-        else if (code == '\t') out += "\\t";
-        else if (code == '\r') out += "\\r";
-        else if (code < 0x20 || code == 0x7F) {
-            std::snprintf(escape, sizeof escape, "\\x%02X", code);
-            out += escape;
-        } else if (code == 0x85 || code == 0x2028 || code == 0x2029 || code == 0xFEFF) {
-            std::snprintf(escape, sizeof escape, "\\u%04X", code);
-            out += escape;
-        } else {
-            out.append(text, i, n);
-        }
-        i += n;
-    }
-    return out + "\"";
-}
+std::string ElementText(double v) { return istd::YamlFloating(v); }
+std::string ElementText(float v) { return istd::YamlFloating(v); }
+std::string ElementText(const std::string& v) { return istd::YamlText(v); }
 
 std::string HeaderLine(const char* key, const std::string& value) { return std::string(key) + ": " + value + "\n"; }
 
@@ -139,6 +40,45 @@ int LineOf(const YAML::Node& node) { return node.Mark().line + 1; }
     throw SnapshotFileError(fileName + ":" + std::to_string(line) + ": " + reason);
 }
 
+std::string HexByte(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02X", byte);
+    return text;
+}
+
+// Text from the file as a message shows it on a terminal: control
+// characters (C0, DEL, and C1 in UTF-8) and, in a text that is not UTF-8,
+// every byte above 0x7F as \xHH.
+std::string Shown(const std::string& text) {
+    const bool utf8 = istd::IsUtf8(text);
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = utf8 && byte == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c1) {
+            out += HexByte(byte) + HexByte(static_cast<unsigned char>(text[++i]));
+        } else if (byte < 0x20 || byte == 0x7F || (!utf8 && byte >= 0x80)) {
+            out += HexByte(byte);
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// "a bool", "an int32", "a uint32": the type names as the file spells them,
+// with the article they are spoken with.
+std::string WithArticle(const std::string& typeName) {
+    const bool vowel = !typeName.empty() && std::string("aeio").find(typeName[0]) != std::string::npos;
+    return (vowel ? "an " : "a ") + typeName;
+}
+
+// "'1.5' is not an int32", and why when there is more to say than that.
+std::string NotA(const std::string& text, const std::string& typeName, const std::string& why = std::string()) {
+    return "'" + Shown(text) + "' is not " + WithArticle(typeName) + (why.empty() ? "" : " (" + why + ")");
+}
+
 class Reader {
 public:
     explicit Reader(std::string fileName) : m_file(std::move(fileName)) {}
@@ -148,7 +88,7 @@ public:
         try {
             document = YAML::Load(text);
         } catch (const YAML::Exception& e) {
-            Fail(m_file, e.mark.line + 1, e.msg);
+            Fail(m_file, e.mark.line + 1, Shown(e.msg));
         }
         m_lastLine = LastLine(text);
         if (!document.IsMap()) Fail(m_file, document.IsDefined() ? LineOf(document) : 1, "not a snapshot: a mapping with host, root, count and nodes is expected");
@@ -169,8 +109,8 @@ private:
         for (auto it = map.begin(); it != map.end(); ++it) {
             if (!it->first.IsScalar()) Fail(m_file, LineOf(it->first), "a key must be a plain name");
             const std::string key = it->first.Scalar();
-            if (!known.count(key)) Fail(m_file, LineOf(it->first), "unknown key '" + key + "'");
-            if (keys.count(key)) Fail(m_file, LineOf(it->first), "duplicate key '" + key + "'");
+            if (!known.count(key)) Fail(m_file, LineOf(it->first), "unknown key '" + Shown(key) + "'");
+            if (keys.count(key)) Fail(m_file, LineOf(it->first), "duplicate key '" + Shown(key) + "'");
             keys.emplace(key, it->second);
         }
         return keys;
@@ -184,12 +124,9 @@ private:
 
     std::string Text(const YAML::Node& node, const char* what) {
         if (!node.IsScalar()) Fail(m_file, LineOf(node), std::string(what) + " must be a scalar");
-        if (node.Tag() == "tag:yaml.org,2002:binary") {
-            const std::vector<unsigned char> bytes = YAML::DecodeBase64(node.Scalar());
-            if (bytes.empty() && !node.Scalar().empty()) Fail(m_file, LineOf(node), "bad base64 text");
-            return std::string(bytes.begin(), bytes.end());
-        }
-        return node.Scalar();
+        std::optional<std::string> bytes = istd::YamlTextBytes(node.Tag(), node.Scalar());
+        if (!bytes) Fail(m_file, LineOf(node), "bad base64 text");
+        return std::move(*bytes);
     }
 
     Snapshot ReadTop(const YAML::Node& document) {
@@ -221,7 +158,7 @@ private:
                 auto [it, fresh] = seen.emplace(entry.path, entry.line);
                 if (!fresh)
                     Fail(m_file, entry.line,
-                         "duplicate path '" + entry.path + "' (first at line " + std::to_string(it->second) + ")");
+                         "duplicate path '" + Shown(entry.path) + "' (first at line " + std::to_string(it->second) + ")");
                 s.entries.push_back(std::move(entry));
             }
         }
@@ -243,7 +180,7 @@ private:
         const std::string typeName = Text(type, "type");
         NodeValType_e code{};
         if (!istd::EnumMap<NodeValType_e>::items.Find(typeName.c_str(), code) || code == mci::enums::eNoValue)
-            Fail(m_file, LineOf(type), "unknown type '" + typeName + "'");
+            Fail(m_file, LineOf(type), "unknown type '" + Shown(typeName) + "'");
         entry.type = code;
         entry.value = ReadValue(Required(keys, "value", item), code);
         return entry;
@@ -281,10 +218,10 @@ private:
         if constexpr (std::is_same_v<T, std::string>) {
             return Text(node, "a value");
         } else {
-            // A quoted number is a text, not a number.
-            if (node.Tag() != "?") Fail(m_file, LineOf(node), "'" + node.Scalar() + "' is not a " + typeName);
+            if (node.Tag() != "?") Fail(m_file, LineOf(node), NotA(node.Scalar(), typeName, "a quoted value is a text"));
             T value{};
-            if (!Parse(node.Scalar(), value)) Fail(m_file, LineOf(node), "'" + node.Scalar() + "' is not a " + typeName);
+            std::string why;
+            if (!Parse(node.Scalar(), value, why)) Fail(m_file, LineOf(node), NotA(node.Scalar(), typeName, why));
             return value;
         }
     }
@@ -292,67 +229,58 @@ private:
     template <class T>
     T Number(const YAML::Node& node, const char* what) {
         T value{};
-        if (!node.IsScalar() || !Parse(node.Scalar(), value))
+        std::string why;
+        if (!node.IsScalar() || !Parse(node.Scalar(), value, why))
             Fail(m_file, LineOf(node), std::string(what) + " must be a whole number");
         return value;
     }
 
-    static bool Parse(const std::string& text, bool& value) {
+    static bool HasHexPrefix(const std::string& text) {
+        const std::size_t digits = text.find_first_not_of("+-");
+        return digits != std::string::npos && text.compare(digits, 2, "0x") == 0;
+    }
+
+    // Each Parse sets `value`, or gives false and, where there is more to
+    // say than that the text is no such value, why in `why`.
+    static bool Parse(const std::string& text, bool& value, std::string& why) {
         if (text == "true") value = true;
         else if (text == "false") value = false;
-        else return false;
+        else {
+            why = "true or false";
+            return false;
+        }
         return true;
     }
 
     template <class T>
-    static std::enable_if_t<std::is_integral_v<T>, bool> Parse(const std::string& text, T& value) {
-        // Decimal digits and, for signed types, a leading minus: nothing else.
-        if (text.empty() || text.size() > 21) return false;
-        const bool negative = text[0] == '-';
-        if (negative && !std::is_signed_v<T>) return false;
-        if (text.find_first_not_of("0123456789", negative ? 1 : 0) != std::string::npos ||
-            text.size() == (negative ? 1u : 0u))
+    static std::enable_if_t<std::is_integral_v<T>, bool> Parse(const std::string& text, T& value, std::string& why) {
+        // Decimal digits and a leading minus: nothing else.
+        const bool negative = !text.empty() && text[0] == '-';
+        const std::size_t first = negative ? 1 : 0;
+        if (text.size() == first || text.find_first_not_of("0123456789", first) != std::string::npos) {
+            if (HasHexPrefix(text)) why = "integers are written in decimal";
             return false;
-        errno = 0;
-        char* end = nullptr;
-        if constexpr (std::is_signed_v<T>) {
-            const long long n = std::strtoll(text.c_str(), &end, 10);
-            if (errno == ERANGE || n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max()) return false;
-            value = static_cast<T>(n);
-        } else {
-            const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-            if (errno == ERANGE || n > std::numeric_limits<T>::max()) return false;
-            value = static_cast<T>(n);
         }
-        return true;
+        if (negative && !std::is_signed_v<T>) {
+            why = "out of its range";
+            return false;
+        }
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc::result_out_of_range) why = "out of its range";
+        return error == std::errc() && end == text.data() + text.size();
     }
 
     template <class F>
-    static std::enable_if_t<std::is_floating_point_v<F>, bool> Parse(const std::string& text, F& value) {
-        using Bits = std::conditional_t<std::is_same_v<F, float>, std::uint32_t, std::uint64_t>;
-        if (text == ".inf" || text == "+.inf") value = std::numeric_limits<F>::infinity();
-        else if (text == "-.inf") value = -std::numeric_limits<F>::infinity();
-        else if (text == ".nan") value = std::numeric_limits<F>::quiet_NaN();
-        else if (text.rfind(".nan(0x", 0) == 0 && text.back() == ')') {
-            const std::string hex = text.substr(7, text.size() - 8);
-            if (hex.empty() || hex.size() > sizeof(F) * 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-                return false;
-            const Bits bits = static_cast<Bits>(std::strtoull(hex.c_str(), nullptr, 16));
-            std::memcpy(&value, &bits, sizeof value);
-            return std::isnan(value);
-        } else {
-            // strtod would take hexadecimal, "nan", "inf" and leading blanks as
-            // well; a snapshot holds decimal numbers only.
-            if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
-            char* end = nullptr;
-            errno = 0;
-            value = ReadFloating<F>(text.c_str(), &end);
-            if (end != text.c_str() + text.size()) return false;
-            // Overflow is refused; an underflow to a subnormal or zero is the
-            // nearest value and stays.
-            if (errno == ERANGE && std::isinf(value)) return false;
+    static std::enable_if_t<std::is_floating_point_v<F>, bool> Parse(const std::string& text, F& value,
+                                                                     std::string& why) {
+        switch (istd::ReadYamlFloating(text, value)) {
+            case istd::FloatingText_e::eNumber: return true;
+            case istd::FloatingText_e::eTooLarge: why = "out of its range"; return false;
+            case istd::FloatingText_e::eTooSmall: why = "so close to 0 that it would become 0"; return false;
+            case istd::FloatingText_e::eNoNumber: break;
         }
-        return true;
+        if (HasHexPrefix(text)) why = "numbers are written in decimal";
+        return false;
     }
 
     const std::string m_file;
@@ -360,11 +288,6 @@ private:
 };
 
 }  // namespace
-
-std::string QuotedText(const std::string& text) {
-    if (!IsUtf8(text)) return "!!binary \"" + Base64(text) + "\"";
-    return DoubleQuoted(text);
-}
 
 std::string ValueText(const istd::Any& value) {
     return std::visit(
@@ -407,16 +330,16 @@ std::string TypeText(NodeValType_e type, bool isArray, std::size_t size) {
 std::string SnapshotText(const Snapshot& snapshot) {
     const SnapshotHeader& h = snapshot.header;
     std::string out = "# velnor-rove snapshot\n";
-    out += HeaderLine("host", QuotedText(h.host));
+    out += HeaderLine("host", istd::YamlText(h.host));
     out += HeaderLine("port", std::to_string(h.port));
     out += HeaderLine("root", h.root);
-    if (h.version) out += HeaderLine("version", QuotedText(*h.version));
-    out += HeaderLine("time", QuotedText(h.time));
-    out += HeaderLine("tool", QuotedText(h.tool));
+    if (h.version) out += HeaderLine("version", istd::YamlText(*h.version));
+    out += HeaderLine("time", istd::YamlText(h.time));
+    out += HeaderLine("tool", istd::YamlText(h.tool));
     out += HeaderLine("count", std::to_string(snapshot.entries.size()));
     out += snapshot.entries.empty() ? "nodes: []\n" : "nodes:\n";
     for (const auto& e : snapshot.entries) {
-        out += "  - {path: " + QuotedText(e.path) + ", type: " + istd::EnumMap<NodeValType_e>::items.NameOf(e.type) +
+        out += "  - {path: " + istd::YamlText(e.path) + ", type: " + istd::EnumMap<NodeValType_e>::items.NameOf(e.type) +
                ", value: " + ValueText(e.value) + "}\n";
     }
     return out;
@@ -424,15 +347,30 @@ std::string SnapshotText(const Snapshot& snapshot) {
 
 Snapshot ParseSnapshot(const std::string& text, const std::string& fileName) { return Reader(fileName).Read(text); }
 
-Snapshot ReadSnapshotFile(const std::string& fileName) {
+namespace {
+
+[[noreturn]] void CannotRead(const std::string& fileName, int error) {
+    throw SnapshotFileError(fileName + ": cannot be read (" + std::strerror(error) + ")");
+}
+
+// Everything `fd` gives until its end.
+std::string ReadAll(int fd, const std::string& fileName) {
     std::string text;
-    if (fileName == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream in(fileName, std::ios::binary);
-        if (!in) throw SnapshotFileError(fileName + ": cannot be read (" + std::strerror(errno) + ")");
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) throw SnapshotFileError(fileName + ": cannot be read (" + std::strerror(errno) + ")");
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) CannotRead(fileName, errno);  // EISDIR for a directory
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
     }
-    return ParseSnapshot(text, fileName);
+}
+
+}  // namespace
+
+Snapshot ReadSnapshotFile(const std::string& fileName) {
+    if (fileName == "-") return ParseSnapshot(ReadAll(STDIN_FILENO, fileName), fileName);
+    const istd::UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsValid()) CannotRead(fileName, errno);
+    return ParseSnapshot(ReadAll(fd.Get(), fileName), fileName);
 }

@@ -16,12 +16,12 @@
 //     - {path: "boards.board0.coeffs", type: int32, value: [0, 1, 2, 3]}
 //
 // Values are written so that they read back exactly: integers in decimal,
-// doubles and floats in the fewest digits that read back to the same bits
-// (.inf, -.inf, .nan; a NaN with other bits than the default quiet NaN as
-// .nan(0x<bits>)), bools as true/false, texts and enumeration names double
-// quoted with YAML escapes, or, when a text is not valid UTF-8, as
-// !!binary "<base64 of its bytes>". An array is a flow sequence, [] when
-// empty; a scalar is a plain value.
+// bools as true/false, floating values, texts and enumeration names as
+// istd/yaml_text.h writes them (the shortest text that reads back to the
+// same bits, .nan(0x<bits>) for a NaN other than the default one; double
+// quoted with YAML escapes, or !!binary when a text is not UTF-8), the
+// rule the registry server's state file follows too. An array is a flow
+// sequence, [] when empty; a scalar is a plain value.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "istd/any.h"
+#include "istd/yaml_text.h"
 #include "mci/mci.h"
 
 struct SnapshotEntry {
@@ -71,8 +72,6 @@ Snapshot ReadSnapshotFile(const std::string& fileName);
 
 // A value as the file writes it ("1.5", "[1, 2]", "\"text\"").
 std::string ValueText(const istd::Any& value);
-// A text as the file writes it: double quoted, or !!binary.
-std::string QuotedText(const std::string& text);
 // Equal element types, array forms and elements; doubles and floats are
 // compared bit for bit (a NaN equals the same NaN, 0 differs from -0).
 bool SameValue(const istd::Any& a, const istd::Any& b);

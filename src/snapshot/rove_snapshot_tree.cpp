@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "rove_glob.h"
+#include "rove_params.h"
+
 std::vector<std::string> SubtreeLimits(const std::vector<std::string>& paths) {
     std::vector<std::string> limits;
     for (const auto& p : paths) {
@@ -10,6 +13,18 @@ std::vector<std::string> SubtreeLimits(const std::vector<std::string>& paths) {
     }
     if (limits.empty()) limits.emplace_back();
     return limits;
+}
+
+std::vector<std::string> SubtreeWords(const mci::Node& root, const std::vector<std::string>& words) {
+    std::vector<std::string> paths;
+    for (const auto& word : words) {
+        if (!g_params.glob || !IsPattern(word)) {
+            paths.push_back(word);
+            continue;
+        }
+        for (const auto& match : ExpandPattern(root, word)) paths.push_back(mci::ToString(match));
+    }
+    return SubtreeLimits(paths);
 }
 
 bool IsUnder(const std::string& path, const std::vector<std::string>& limits) {

@@ -11,6 +11,10 @@
 // The subtrees a save, diff or apply is limited to, as dotted paths ("" is
 // the whole registry), each once.
 std::vector<std::string> SubtreeLimits(const std::vector<std::string>& paths);
+// The same from the subtree words of the command line: with --glob a word
+// that holds a pattern stands for every node of the registry it matches
+// (istd::Exception "Node not found: PATTERN" when there is none).
+std::vector<std::string> SubtreeWords(const mci::Node& root, const std::vector<std::string>& words);
 // True when `path` is one of the limits or lies below one.
 bool IsUnder(const std::string& path, const std::vector<std::string>& limits);
 

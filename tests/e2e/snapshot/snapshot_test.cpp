@@ -3,19 +3,24 @@
 // reading the registry back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include <sys/stat.h>
 
+#include "snapshot_case.h"
 #include "support/case_name.h"
+#include "support/faults.h"
 #include "support/process.h"
 #include "support/registry_server.h"
 
+using snapshot_test::Expect;
+using snapshot_test::ReadFile;
+using snapshot_test::SnapshotOf;
+using snapshot_test::Stable;
+using snapshot_test::WriteFile;
 using velnor::test::FixturePath;
 using velnor::test::RegistryServer;
 using velnor::test::RunResult;
@@ -23,39 +28,6 @@ using velnor::test::RunResult;
 namespace {
 
 const char* const c_tree = "snapshot-values.yaml";
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The snapshot without the lines that differ from run to run.
-std::string Stable(const std::string& text) {
-    std::istringstream in(text);
-    std::string line, out;
-    while (std::getline(in, line))
-        if (line.rfind("time: ", 0) != 0 && line.rfind("port: ", 0) != 0 && line.rfind("tool: ", 0) != 0)
-            out += line + "\n";
-    return out;
-}
-
-void Expect(const RunResult& r, const std::string& out, const std::string& err, int status) {
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-    EXPECT_EQ(r.status, status);
-}
-
-// A snapshot of the test tree's application registry holding `entries`.
-std::string SnapshotOf(const std::vector<std::string>& entries, const std::string& host = "snap-host") {
-    std::string text = "host: \"" + host + "\"\nroot: application\ncount: " + std::to_string(entries.size()) + "\nnodes:\n";
-    for (const auto& e : entries) text += "  - " + e + "\n";
-    return text;
-}
 
 const std::string c_savedNodes =
     "# velnor-rove snapshot\n"
@@ -76,7 +48,7 @@ const std::string c_savedNodes =
     "  - {path: \"numbers.inf\", type: double, value: .inf}\n"
     "  - {path: \"numbers.ninf\", type: float, value: -.inf}\n"
     "  - {path: \"numbers.third\", type: double, value: 0.3333333333333333}\n"
-    "  - {path: \"numbers.tiny\", type: double, value: 4.94065645841247e-324}\n"
+    "  - {path: \"numbers.tiny\", type: double, value: 5e-324}\n"
     "  - {path: \"numbers.tenth\", type: float, value: 0.1}\n"
     "  - {path: \"numbers.i64min\", type: int64, value: -9223372036854775808}\n"
     "  - {path: \"numbers.i64max\", type: int64, value: 9223372036854775807}\n"
@@ -208,7 +180,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "", 1},
         RunCase{"limited",
                 {"{path: modes.bounded, type: int32, value: 6}", "{path: texts.hash, type: string, value: x}"},
-                {"texts", "no.such"}, "texts.hash: \"x\" -> \"# not a comment\"\n", "", 1},
+                {"texts"}, "texts.hash: \"x\" -> \"# not a comment\"\n", "", 1},
+        RunCase{"limitNamesNothing", {"{path: modes.bounded, type: int32, value: 6}"}, {"texts", "no.such"}, "",
+                "Node not found: no.such\n", 2},
+        RunCase{"limitByPattern",
+                {"{path: modes.bounded, type: int32, value: 6}", "{path: texts.hash, type: string, value: x}"},
+                {"-g", "t*s.h?sh"}, "texts.hash: \"x\" -> \"# not a comment\"\n", "", 1},
+        RunCase{"patternWithoutMatch", {"{path: modes.bounded, type: int32, value: 6}"}, {"-g", "no.*"}, "",
+                "Node not found: no.*\n", 2},
         RunCase{"limitNamesNoNode", {"{path: no.such.node, type: int32, value: 1}"}, {"no.such"},
                 "no.such.node: missing in registry\n", "", 1},
         RunCase{"json",
@@ -262,17 +241,27 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"nestedArray", {Good("  - {path: secret, type: int32, value: [[1]]}\n")}, {}, "",
                 "FILE:6: an array element must be a scalar", 2},
         RunCase{"fraction", {Good("  - {path: secret, type: int32, value: 1.5}\n")}, {}, "",
-                "FILE:6: '1.5' is not a int32", 2},
+                "FILE:6: '1.5' is not an int32", 2},
         RunCase{"quotedNumber", {Good("  - {path: secret, type: int32, value: \"1\"}\n")}, {}, "",
-                "FILE:6: '1' is not a int32", 2},
+                "FILE:6: '1' is not an int32 (a quoted value is a text)", 2},
         RunCase{"int64Overflow", {Good("  - {path: numbers.i64max, type: int64, value: 9223372036854775808}\n")}, {},
-                "", "FILE:6: '9223372036854775808' is not a int64", 2},
+                "", "FILE:6: '9223372036854775808' is not an int64 (out of its range)", 2},
         RunCase{"negativeUnsigned", {Good("  - {path: numbers.u32max, type: uint32, value: -1}\n")}, {}, "",
-                "FILE:6: '-1' is not a uint32", 2},
+                "FILE:6: '-1' is not a uint32 (out of its range)", 2},
         RunCase{"hexDouble", {Good("  - {path: numbers.third, type: double, value: 0x1p-2}\n")}, {}, "",
-                "FILE:6: '0x1p-2' is not a double", 2},
+                "FILE:6: '0x1p-2' is not a double (numbers are written in decimal)", 2},
         RunCase{"boolWord", {Good("  - {path: numbers.flags, type: bool, value: [yes, no]}\n")}, {}, "",
-                "FILE:6: 'yes' is not a bool", 2},
+                "FILE:6: 'yes' is not a bool (true or false)", 2},
+        RunCase{"hexInteger", {Good("  - {path: secret, type: int32, value: 0x10}\n")}, {}, "",
+                "FILE:6: '0x10' is not an int32 (integers are written in decimal)", 2},
+        RunCase{"floatUnderflow", {Good("  - {path: numbers.tenth, type: float, value: 1e-50}\n")}, {}, "",
+                "FILE:6: '1e-50' is not a float (so close to 0 that it would become 0)", 2},
+        RunCase{"doubleUnderflow", {Good("  - {path: numbers.third, type: double, value: [1, -1e-400]}\n")}, {}, "",
+                "FILE:6: '-1e-400' is not a double (so close to 0 that it would become 0)", 2},
+        RunCase{"floatOverflow", {Good("  - {path: numbers.tenth, type: float, value: 3.5e38}\n")}, {}, "",
+                "FILE:6: '3.5e38' is not a float (out of its range)", 2},
+        RunCase{"controlByteInAnError", {Good("  - {path: texts.raw, type: string, value: \"\\\x01\x9b\"}\n")}, {}, "",
+                "FILE:6: unknown escape character: \\x01", 2},
         RunCase{"unknownType", {Good("  - {path: secret, type: int16, value: 1}\n")}, {}, "",
                 "FILE:6: unknown type 'int16'", 2},
         RunCase{"cutAtALine", {Good("", 2)}, {}, "",
@@ -292,6 +281,9 @@ TEST(SnapshotBadFile, UnreadableOrMissingFile) {
     RegistryServer server(FixturePath(c_tree));
     Expect(velnor::test::Rove(server, {"diff", "/nonexistent/s.yaml"}), "",
            "/nonexistent/s.yaml: cannot be read (No such file or directory)\n", 2);
+    const std::string dir = velnor::test::TempDir();
+    for (const char* command : {"diff", "apply"})
+        Expect(velnor::test::Rove(server, {command, dir}), "", dir + ": cannot be read (Is a directory)\n", 2);
     Expect(velnor::test::Rove(server, {"apply"}), "", "Error: apply needs a snapshot FILE (velnor-rove help apply)\n", 2);
 }
 
@@ -327,7 +319,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "  fixed (line 7): not writable now\n"
                 "  nowhere (line 8): missing in registry\n"
                 "  numbers.flags (line 9): type changed (saved bool[1], live bool[2])\n",
-                1}),
+                1},
+        RunCase{"jsonRecordsPerFailure",
+                {"{path: modes.mode, type: enum, value: slow}", "{path: nowhere, type: int32, value: 2}"}, {"--json"},
+                "{\"path\":\"modes.mode\",\"written\":false,\"line\":6,"
+                "\"error\":\"Value 'slow' is not in the domain of node modes.mode\"}\n"
+                "{\"path\":\"nowhere\",\"written\":false,\"line\":7,\"error\":\"missing in registry\"}\n",
+                "", 1},
+        RunCase{"limitNamesNothing", {}, {"no.such"}, "", "Node not found: no.such\n", 1},
+        RunCase{"patternWithoutMatch", {}, {"-g", "texts.*", "x?"}, "", "Node not found: x?\n", 1}),
     velnor::test::NameOfCase());
 
 TEST(SnapshotApply, OtherHostOrRootOnlyWithForce) {
@@ -354,6 +354,25 @@ TEST(SnapshotApply, OtherHostOrRootOnlyWithForce) {
            1);
     Expect(velnor::test::Rove(server, {"apply", dir + "/platform.yaml", "-P"}),
            "set label: \"platform side\" -> \"x\"\n1 of 1 nodes written\n", "", 0);
+}
+
+// --json: one record per entry to write, as it is written (or would be).
+TEST(SnapshotApply, JsonGivesARecordPerWrite) {
+    RegistryServer server(FixturePath(c_tree));
+    const std::string file = velnor::test::TempDir() + "/s.yaml";
+    WriteFile(file, SnapshotOf({"{path: modes.bounded, type: int32, value: 9}", "{path: secret, type: int32, value: 3}",
+                                "{path: numbers.flags, type: bool, value: [false, false]}"}));
+    Expect(velnor::test::Rove(server, {"apply", file, "--json", "--dry-run"}),
+           "{\"path\":\"modes.bounded\",\"written\":false,\"value\":9,\"dry_run\":true}\n"
+           "{\"path\":\"numbers.flags\",\"written\":false,\"value\":[false,false],\"dry_run\":true}\n",
+           "", 0);
+    Expect(velnor::test::Rove(server, {"apply", file, "--json"}),
+           "{\"path\":\"modes.bounded\",\"written\":true,\"value\":9}\n"
+           "{\"path\":\"numbers.flags\",\"written\":true,\"value\":[false,false]}\n",
+           "", 0);
+    Expect(velnor::test::Rove(server, {"apply", file, "--json"}), "", "", 0);
+    Expect(velnor::test::Rove(server, {"save", "--json"}), "",
+           "Error: save writes a YAML snapshot; --json does not apply to it\n", 1);
 }
 
 TEST(SnapshotApply, DryRunWritesNothingAndPathsLimitTheWrites) {
@@ -398,11 +417,81 @@ TEST(SnapshotApply, AFailedWriteStopsAndReportsTheState) {
     EXPECT_EQ(r.status, 1);
     Expect(velnor::test::Rove(server, {"diff", dir + "/s.yaml"}),
            "secret: 9 -> 3\ntexts.hash: \"x\" -> \"# not a comment\"\n", "", 1);
+    // --json: the same as records, the one that failed with its reason.
+    const RunResult json = velnor::test::Rove(server, {"apply", dir + "/s.yaml", "--json"});
+    const std::string failed = "{\"path\":\"secret\",\"written\":false,\"value\":9,\"error\":\"";
+    EXPECT_EQ(json.out.substr(0, failed.size()), failed);
+    EXPECT_NE(json.out.find(" could not be saved ("), std::string::npos) << json.out;
+    const std::string notReached = "\"}\n{\"path\":\"texts.hash\",\"written\":false,\"value\":\"x\",\"error\":\"not reached\"}\n";
+    EXPECT_EQ(json.out.substr(json.out.size() - std::min(json.out.size(), notReached.size())), notReached);
+    EXPECT_EQ(json.err, "");
+    EXPECT_EQ(json.status, 1);
+}
+
+// A write without an answer (the registry stopped) may or may not have
+// been done: it is reported so, never as failed, and the report says how to
+// find out. Either the set or its read-back meets the stopped registry.
+TEST(SnapshotApply, AWriteWithoutAnswerMayHaveBeenDone) {
+    const std::string dir = velnor::test::TempDir();
+    const int count = 20000;  // seconds of writes: the pause comes long before their end
+    std::string tree = "host: snap-host\napplication:\n  nodes:\n";
+    std::vector<std::string> entries;
+    for (int i = 0; i < count; ++i) {
+        tree += "    n" + std::to_string(i) + ": {type: int32, value: 0, flags: [writable]}\n";
+        entries.push_back("{path: n" + std::to_string(i) + ", type: int32, value: 1}");
+    }
+    WriteFile(dir + "/tree.yaml", tree);
+    WriteFile(dir + "/s.yaml", SnapshotOf(entries));
+    RegistryServer server(dir + "/tree.yaml");
+    velnor::test::RunOptions options;
+    options.env = velnor::test::FaultEnvironment();
+    velnor::test::Child apply({velnor::test::BinPath("velnor-rove"), "apply", dir + "/s.yaml", "-p", server.PortText()},
+                              options);
+    ASSERT_TRUE(apply.WaitForOutput("set n0: 0 -> 1\n", velnor::test::c_faultBound)) << apply.Err();
+    {
+        velnor::test::PausedServer paused(server);
+        ASSERT_EQ(apply.Wait(velnor::test::c_faultBound), 1) << apply.Err();
+    }
+    const std::string& err = apply.Err();
+    const std::size_t stop = std::count(apply.Out().begin(), apply.Out().end(), '\n');  // "set" lines
+    ASSERT_LT(stop, static_cast<std::size_t>(count));
+    std::string expected;
+    for (std::size_t i = 0; i < stop; ++i) expected += "  written: n" + std::to_string(i) + "\n";
+    const std::string node = "n" + std::to_string(stop);
+    const std::string noAnswer = "Registry at 127.0.0.1:" + server.PortText() + " did not answer in time)\n";
+    if (err.find("  no answer: may have been written: " + node + " (") != std::string::npos) {
+        expected = "Error: apply stopped; " + std::to_string(stop) + " of " + std::to_string(count) +
+                   " nodes were written, 1 may have been:\n" + expected + "  no answer: may have been written: " +
+                   node + " (" + noAnswer;
+    } else {
+        expected = "Error: apply stopped; " + std::to_string(stop + 1) + " of " + std::to_string(count) +
+                   " nodes were written:\n" + expected + "  written: " + node + " (not read back: " + noAnswer;
+    }
+    for (int i = static_cast<int>(stop) + 1; i < count; ++i) expected += "  not reached: n" + std::to_string(i) + "\n";
+    expected += "Once the registry answers, compare it with the snapshot: velnor-rove diff " + dir + "/s.yaml\n";
+    EXPECT_EQ(err, expected);
+    // Resumed: the nodes reported written hold the value, those not reached
+    // do not.
+    const std::string before = "n" + std::to_string(stop - 1), after = "n" + std::to_string(stop + 1);
+    EXPECT_EQ(velnor::test::Rove(server, {"-q", before, after}).out, "1\n0\n");
 }
 
 }  // namespace
 
 namespace {
+
+// Options before the command word make it a path of access: the error
+// says where the command goes.
+TEST(SnapshotHelp, ACommandAfterTheOptionsIsHinted) {
+    RegistryServer server(FixturePath(c_tree));
+    const std::string hint = "Hint: the command must come first: velnor-rove save [options] ...\n";
+    Expect(velnor::test::Run({velnor::test::BinPath("velnor-rove"), "--port", server.PortText(), "save", "-o", "f"}),
+           "", "unrecognised option '-o'\n" + hint, 1);
+    Expect(velnor::test::Run({velnor::test::BinPath("velnor-rove"), "-p", server.PortText(), "save"}), "",
+           "Node not found: save\n" + hint, 1);
+    Expect(velnor::test::Run({velnor::test::BinPath("velnor-rove"), "-p", server.PortText(), "nothing"}), "",
+           "Node not found: nothing\n", 1);
+}
 
 TEST(SnapshotHelp, EachCommandHasItsOptionsAndExamples) {
     const std::vector<std::pair<std::string, std::string>> cases{
