@@ -123,14 +123,8 @@ std::string RootYaml(const Tree& tree, const std::vector<SavedValue>& values, Ro
 
 std::string ReadAll(int fd, const std::string& path) {
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Throw("cannot read the state file", path);
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    if (!istd::ReadToEnd(fd, text)) Throw("cannot read the state file", path);
+    return text;
 }
 
 void WriteAll(int fd, const std::string& text, const std::string& path) {

@@ -90,20 +90,6 @@ namespace {
     throw istd::Exception("Can't read value from file " + name, true);
 }
 
-// Reads to the end; false on a read error (a directory gives EISDIR).
-bool ReadAll(int fd, std::string& content) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 }  // namespace
 
 std::string ReadFile(const std::string& name) {
@@ -111,7 +97,7 @@ std::string ReadFile(const std::string& name) {
     if (name.empty()) throw istd::Exception("Missing file name after @.", true);
     std::string content;
     if (name == "-") {
-        if (!ReadAll(STDIN_FILENO, content)) ThrowUnreadable(name);
+        if (!istd::ReadToEnd(STDIN_FILENO, content)) ThrowUnreadable(name);
         return content;
     }
     const istd::UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
@@ -120,6 +106,6 @@ std::string ReadFile(const std::string& name) {
     struct stat info {};
     if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         content.reserve(static_cast<std::size_t>(info.st_size));
-    if (!ReadAll(file.Get(), content)) ThrowUnreadable(name);
+    if (!istd::ReadToEnd(file.Get(), content)) ThrowUnreadable(name);
     return content;
 }

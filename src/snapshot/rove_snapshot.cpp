@@ -356,14 +356,8 @@ namespace {
 // Everything `fd` gives until its end.
 std::string ReadAll(int fd, const std::string& fileName) {
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) CannotRead(fileName, errno);  // EISDIR for a directory
-        if (n == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    if (!istd::ReadToEnd(fd, text)) CannotRead(fileName, errno);
+    return text;
 }
 
 }  // namespace

@@ -39,4 +39,15 @@ std::string SnapshotOf(const std::vector<std::string>& entries, const std::strin
     return text;
 }
 
+void WriteManyNodes(const std::string& dir, int count) {
+    std::string tree = "host: snap-host\napplication:\n  nodes:\n";
+    std::vector<std::string> entries;
+    for (int i = 0; i < count; ++i) {
+        tree += "    n" + std::to_string(i) + ": {type: int32, value: 0, flags: [writable]}\n";
+        entries.push_back("{path: n" + std::to_string(i) + ", type: int32, value: 1}");
+    }
+    WriteFile(dir + "/tree.yaml", tree);
+    WriteFile(dir + "/s.yaml", SnapshotOf(entries));
+}
+
 }  // namespace snapshot_test

@@ -21,4 +21,9 @@ void Expect(const velnor::test::RunResult& r, const std::string& out, const std:
 // (each a flow mapping, such as "{path: a, type: int32, value: 1}").
 std::string SnapshotOf(const std::vector<std::string>& entries, const std::string& host = "snap-host");
 
+// Writes DIR/tree.yaml, a tree of `count` writable int32 nodes n0, n1, ...
+// holding 0, and DIR/s.yaml, a snapshot that sets them all to 1: an apply
+// that runs for seconds.
+void WriteManyNodes(const std::string& dir, int count);
+
 }  // namespace snapshot_test

@@ -434,14 +434,7 @@ TEST(SnapshotApply, AFailedWriteStopsAndReportsTheState) {
 TEST(SnapshotApply, AWriteWithoutAnswerMayHaveBeenDone) {
     const std::string dir = velnor::test::TempDir();
     const int count = 20000;  // seconds of writes: the pause comes long before their end
-    std::string tree = "host: snap-host\napplication:\n  nodes:\n";
-    std::vector<std::string> entries;
-    for (int i = 0; i < count; ++i) {
-        tree += "    n" + std::to_string(i) + ": {type: int32, value: 0, flags: [writable]}\n";
-        entries.push_back("{path: n" + std::to_string(i) + ", type: int32, value: 1}");
-    }
-    WriteFile(dir + "/tree.yaml", tree);
-    WriteFile(dir + "/s.yaml", SnapshotOf(entries));
+    snapshot_test::WriteManyNodes(dir, count);
     RegistryServer server(dir + "/tree.yaml");
     velnor::test::RunOptions options;
     options.env = velnor::test::FaultEnvironment();
@@ -515,14 +508,7 @@ namespace {
 TEST(SnapshotApply, AnInterruptStopsBetweenWrites) {
     const std::string dir = velnor::test::TempDir();
     const int count = 20000;
-    std::string tree = "host: snap-host\napplication:\n  nodes:\n";
-    std::vector<std::string> entries;
-    for (int i = 0; i < count; ++i) {
-        tree += "    n" + std::to_string(i) + ": {type: int32, value: 0, flags: [writable]}\n";
-        entries.push_back("{path: n" + std::to_string(i) + ", type: int32, value: 1}");
-    }
-    WriteFile(dir + "/tree.yaml", tree);
-    WriteFile(dir + "/s.yaml", SnapshotOf(entries));
+    snapshot_test::WriteManyNodes(dir, count);
     RegistryServer server(dir + "/tree.yaml");
     velnor::test::Child apply({velnor::test::BinPath("velnor-rove"), "apply", dir + "/s.yaml", "-p", server.PortText()});
     ASSERT_TRUE(apply.WaitForOutput("set n0: 0 -> 1\n", std::chrono::seconds(60))) << apply.Err();

@@ -1,8 +1,11 @@
 #pragma once
 // The one owner of a file descriptor: closed when the owner goes, unless it
-// was released first. Movable, not copyable.
+// was released first. Movable, not copyable. And the one loop that reads a
+// descriptor to its end.
 #include <unistd.h>
 
+#include <cerrno>
+#include <string>
 #include <utility>
 
 namespace istd {
@@ -38,5 +41,18 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Appends everything `fd` gives until its end to `text`; false (errno set)
+// when a read fails (EISDIR for a directory).
+inline bool ReadToEnd(int fd, std::string& text) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
 
 }  // namespace istd
