@@ -79,11 +79,22 @@ T HexTo(const std::string& text) {
     return static_cast<T>(value);
 }
 
-// Whole-text decimal read; fails with "Bad cast from <item> to <type>".
+// A digit other than 0 before the exponent: the text is no zero.
+inline bool HasNonZeroMantissa(const std::string& text) {
+    const std::size_t exponent = text.find_first_of("eE");
+    return text.find_first_of("123456789") < exponent;
+}
+
+// Whole-text decimal read; fails with "Bad cast from <item> to <type>". A
+// floating number that the type could only hold as 0 (1e-50 for a float)
+// is none of its numbers either.
 template <class T>
 T DecimalTo(const std::string& text) {
     T value{};
     if (!boost::conversion::try_lexical_convert(text, value)) detail::ThrowBadCast<T>("Bad cast from ", text);
+    if constexpr (std::is_floating_point<T>::value) {
+        if (value == 0 && HasNonZeroMantissa(text)) detail::ThrowBadCast<T>("Bad cast from ", text);
+    }
     return value;
 }
 

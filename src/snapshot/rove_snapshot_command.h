@@ -39,6 +39,8 @@ struct SnapshotRun {
             limits = SubtreeWords(root, std::vector<std::string>(g_params.paths.begin() + 1, g_params.paths.end()));
             for (const auto& limit : limits)
                 if (!HoldsEntryUnder(limit)) root.GetNode(mci::Tokenize(limit));  // "Node not found: ..."
+        } catch (const mci::NoAnswer&) {
+            throw;  // the registry's failure, not the command line's
         } catch (const istd::Exception& e) {
             std::cout.flush();
             std::cerr << e.what() << std::endl;

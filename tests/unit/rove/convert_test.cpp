@@ -2,6 +2,8 @@
 // into a different number.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <string>
 
 #include "istd/convert.h"
@@ -90,6 +92,12 @@ TEST(ConvertItem, FloatingPointHasNoHexPrefix) {
     EXPECT_EQ(FailureOf<double>("0x10"), "Bad cast from 0x10 to double");
     EXPECT_EQ(FailureOf<double>("1.5\n"), "Bad cast from 1.5\n to double");
     EXPECT_EQ(FailureOf<float>("abc"), "Bad cast from abc to float");
+    // Rounded to the nearest value of the type, but never to 0 from a number
+    // that is not 0.
+    EXPECT_EQ(ConvertItem<float>("1e-45"), std::numeric_limits<float>::denorm_min());
+    EXPECT_EQ(ConvertItem<double>("-0e-999"), 0.0);
+    EXPECT_EQ(FailureOf<float>("1e-50"), "Bad cast from 1e-50 to float");
+    EXPECT_EQ(FailureOf<double>("-0.001e-400"), "Bad cast from -0.001e-400 to double");
 }
 
 TEST(ConvertItem, TextUnchanged) {
