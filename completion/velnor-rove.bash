@@ -42,15 +42,14 @@ _velnor_rove_takes_value() {
 
 # Splits the line up to the cursor into shell words as the shell will see
 # them (quotes and backslashes removed; nothing is expanded) into _vr_words;
-# the last one is the word being completed ("" after a blank). For that
-# word, _vr_raw is the text as typed, _vr_open the quote left open at its
-# end ("", ' or "), and _vr_keep how many of its typed characters stay in
-# place: readline replaces the rest, from the last word break
-# (COMP_WORDBREAKS) or from inside the open quote.
+# the last one is the word being completed ("" after a blank). Readline
+# replaces that word from its last word break (COMP_WORDBREAKS) on, or from
+# inside the quote left open at its end: _vr_keep is how many characters of
+# the word stay, and _vr_open the open quote ("", ' or ").
 _velnor_rove_split() {
     local line="${COMP_LINE:0:COMP_POINT}" breaks=$' \t\n"\'@><=;|&(:'
     [[ -v COMP_WORDBREAKS ]] && breaks="$COMP_WORDBREAKS"
-    local i ch n=${#line} word="" raw="" quote="" started=0 brk=0 open=0 dangling=0
+    local i ch n=${#line} word="" quote="" started=0 brk=0 open=0
     _vr_words=()
     for (( i = 0; i < n; i++ )); do
         ch="${line:i:1}"
@@ -66,26 +65,20 @@ _velnor_rove_split() {
             fi
         elif [[ $ch == [[:blank:]] || $ch == $'\n' ]]; then
             (( started )) && _vr_words+=("$word")
-            word="" raw="" started=0 brk=0
-            continue
+            word="" started=0 brk=0
         elif [[ $ch == '\' ]]; then
-            raw+="$ch"; started=1
-            (( i + 1 < n )) || { dangling=1; continue; }
-            (( i++ )); word+="${line:i:1}"; raw+="${line:i:1}"
-            continue
+            (( i + 1 < n )) && { (( i++ )); word+="${line:i:1}"; }
         elif [[ $ch == "'" || $ch == '"' ]]; then
-            quote="$ch"; open=$(( ${#raw} + 1 ))
+            quote="$ch" open=${#word}
         else
             word+="$ch"
-            [[ $breaks == *"$ch"* ]] && brk=$(( ${#raw} + 1 ))
+            [[ $breaks == *"$ch"* ]] && brk=${#word}
         fi
-        raw+="$ch"; started=1
+        [[ $ch == [[:blank:]] || $ch == $'\n' ]] || started=1
     done
     _vr_words+=("$word")
-    _vr_raw="$raw" _vr_open="$quote" _vr_keep=$brk
+    _vr_open="$quote" _vr_keep=$brk
     [[ -n $quote ]] && _vr_keep=$open
-    # A backslash typed last escapes nothing yet: the candidate brings its own.
-    [[ -z $quote && $line == *\\ && ${line: -2} != '\\' ]] && _vr_raw="${_vr_raw%\\}"
     return 0
 }
 
@@ -110,23 +103,24 @@ _velnor_rove_inside_quote() {
 
 # The candidates in the arguments (whole words, as the command is to see
 # them) that continue the word being completed, quoted for the shell and
-# added to COMPREPLY. Inner nodes end with "." so that the next segment can
-# follow at once: then no blank is added after a sole candidate. Linear in
-# the number of candidates: a node may have ten thousand children.
+# added to COMPREPLY: what readline puts in place of the text after the
+# word break or the open quote. Inner nodes end with "." so that the next
+# segment can follow at once: then no blank is added after a sole
+# candidate. Linear in the number of candidates: a node may have ten
+# thousand children.
 _velnor_rove_offer() {
     local cur="${_vr_words[${#_vr_words[@]}-1]}" c rest quoted nospace=0
-    local n=${#cur} head="${_vr_raw:_vr_keep}"
     local -a rests=()
     for c in "$@"; do
         [[ $c == "$cur"* ]] || continue
-        rests+=("${c:n}")
+        rests+=("${c:_vr_keep}")
         [[ $c == *. ]] && nospace=1
     done
     (( nospace )) && compopt -o nospace 2>/dev/null
     local IFS=.
-    if [[ -z $_vr_open && "${rests[*]}" != *[![:alnum:]._/+,:@%=-]* ]]; then
+    if [[ "${rests[*]}" != *[![:alnum:]._/+,:@%=-]* ]]; then
         # Nothing to quote (the usual names): one step for all.
-        COMPREPLY+=("${rests[@]/#/"$head"}")
+        COMPREPLY+=("${rests[@]}")
         return 0
     fi
     for rest in "${rests[@]}"; do
@@ -136,7 +130,7 @@ _velnor_rove_offer() {
             quoted=""
             [[ -n $rest ]] && printf -v quoted '%q' "$rest"
         fi
-        COMPREPLY+=("$head$quoted")
+        COMPREPLY+=("$quoted")
     done
     return 0
 }
@@ -226,7 +220,7 @@ _velnor_rove_files() {
 
 _velnor_rove() {
     COMPREPLY=()
-    local _vr_words _vr_raw _vr_open _vr_keep _vr_conn _vr_found
+    local _vr_words _vr_open _vr_keep _vr_conn _vr_found
     _velnor_rove_split
     local n=${#_vr_words[@]}
     local cur="${_vr_words[n-1]}" prev=""
