@@ -72,7 +72,9 @@ _velnor_rove_split() {
             quote="$ch" open=${#word}
         else
             word+="$ch"
+            # Readline leaves "@" and "$" in the text it replaces.
             [[ $breaks == *"$ch"* ]] && brk=${#word}
+            [[ $breaks == *"$ch"* && $ch == [@\$] ]] && brk=$(( ${#word} - 1 ))
         fi
         [[ $ch == [[:blank:]] || $ch == $'\n' ]] || started=1
     done

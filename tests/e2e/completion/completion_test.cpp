@@ -112,12 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"helpTopic", "help li", "listen"},
         CompletionCase{"scriptingOption", "info --js", "--json"},
         CompletionCase{"listenOption", "listen --un", "--until"},
-        // "=" and "@" break words: readline replaces only what follows them.
+        // "=" and "@" break words: readline replaces what follows "=", and
+        // "@" with what follows it.
         CompletionCase{"enumValue", "--port @PORT@ boards.mode=s", "slow"},
         CompletionCase{"enumValues", "access --port @PORT@ boards.mode=", "off\nslow\nfast"},
         CompletionCase{"noValuesOfOtherTypes", "--port @PORT@ boards.gain=", ""},
-        CompletionCase{"valueFromFile", "--port @PORT@ boards.gain=@@SNAP@/sa", "@SNAP@/saved.yaml"},
-        CompletionCase{"valueFromFileWithBlank", "--port @PORT@ boards.gain=@@SNAP@/wi", "@SNAP@/with\\ blank.yaml"},
+        CompletionCase{"valueFromFile", "--port @PORT@ boards.gain=@@SNAP@/sa", "@@SNAP@/saved.yaml"},
+        CompletionCase{"valueFromFileWithBlank", "--port @PORT@ boards.gain=@@SNAP@/wi", "@@SNAP@/with\\ blank.yaml"},
         CompletionCase{"noRegistryNoPaths", "info b", ""}),
     velnor::test::NameOfCase());
 
