@@ -125,13 +125,16 @@ _velnor_rove_offer() {
         COMPREPLY+=("${rests[@]}")
         return 0
     fi
+    if [[ -z $_vr_open ]]; then
+        # One printf for all; %q puts no line end in what it writes, and
+        # writes '' only for an empty text, which needs nothing inserted.
+        local -a all
+        mapfile -t all < <(printf '%q\n' "${rests[@]}")
+        COMPREPLY+=("${all[@]/#\'\'/}")
+        return 0
+    fi
     for rest in "${rests[@]}"; do
-        if [[ -n $_vr_open ]]; then
-            _velnor_rove_inside_quote "$rest" "$_vr_open"
-        else
-            quoted=""
-            [[ -n $rest ]] && printf -v quoted '%q' "$rest"
-        fi
+        _velnor_rove_inside_quote "$rest" "$_vr_open"
         COMPREPLY+=("$quoted")
     done
     return 0
