@@ -129,7 +129,9 @@ _velnor_rove_offer() {
         # One printf for all; %q puts no line end in what it writes, and
         # writes '' only for an empty text, which needs nothing inserted.
         local -a all
-        mapfile -t all < <(printf '%q\n' "${rests[@]}")
+        local joined
+        printf -v joined '%q\n' "${rests[@]}"
+        mapfile -t all <<<"${joined%$'\n'}"
         COMPREPLY+=("${all[@]/#\'\'/}")
         return 0
     fi

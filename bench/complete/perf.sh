@@ -7,7 +7,8 @@
 #
 #   bench/complete/perf.sh [BUILD_DIR]
 #
-# COMPLETION=FILE times another completion script (an older one, to compare).
+# COMPLETION=FILE times another completion script (an older one, to compare);
+# SIZES="1000:l 4000:l" chooses the trees (count:name prefix).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,7 +40,7 @@ time_function() {  # figure name, port
 }
 
 echo "figure median-ms candidates"
-for spec in 1000:l 4000:l 10000:l 10000:q\;; do
+for spec in ${SIZES:-1000:l 4000:l 10000:l 10000:q;}; do
   count=${spec%%:*} name=${spec#*:}
   tree=$work/wide-$count.yaml
   awk -v n="$count" -v name="$name" 'BEGIN {
