@@ -45,12 +45,13 @@ _velnor_rove_takes_value() {
 # the last one is the word being completed ("" after a blank). Readline
 # replaces that word from its last word break (COMP_WORDBREAKS) on, or from
 # inside the quote left open at its end: _vr_keep is how many characters of
-# the word stay, and _vr_open the open quote ("", ' or ").
+# the word stay, _vr_open the open quote ("", ' or "), and _vr_tilde is 1
+# when the word starts with a bare "~".
 _velnor_rove_split() {
     local line="${COMP_LINE:0:COMP_POINT}" breaks=$' \t\n"\'@><=;|&(:'
     [[ -v COMP_WORDBREAKS ]] && breaks="$COMP_WORDBREAKS"
     local i ch n=${#line} word="" quote="" started=0 brk=0 open=0
-    _vr_words=()
+    _vr_words=() _vr_tilde=0
     for (( i = 0; i < n; i++ )); do
         ch="${line:i:1}"
         if [[ $quote == "'" ]]; then
@@ -65,12 +66,13 @@ _velnor_rove_split() {
             fi
         elif [[ $ch == [[:blank:]] || $ch == $'\n' ]]; then
             (( started )) && _vr_words+=("$word")
-            word="" started=0 brk=0
+            word="" started=0 brk=0 _vr_tilde=0
         elif [[ $ch == '\' ]]; then
             (( i + 1 < n )) && { (( i++ )); word+="${line:i:1}"; }
         elif [[ $ch == "'" || $ch == '"' ]]; then
             quote="$ch" open=${#word}
         else
+            [[ $ch == '~' && -z $word && $started == 0 ]] && _vr_tilde=1
             word+="$ch"
             # Readline leaves "@" and "$" in the text it replaces.
             [[ $breaks == *"$ch"* ]] && brk=${#word}
@@ -132,7 +134,11 @@ _velnor_rove_offer() {
         local joined
         printf -v joined '%q\n' "${rests[@]}"
         mapfile -t all <<<"${joined%$'\n'}"
-        COMPREPLY+=("${all[@]/#\'\'/}")
+        all=("${all[@]/#\'\'/}")
+        # A "~" typed first stays the home directory: its file names keep it bare.
+        local esc='\~' tilde='~'
+        [[ $_vr_keep == 0 && $_vr_tilde == 1 ]] && all=("${all[@]/#"$esc"/"$tilde"}")
+        COMPREPLY+=("${all[@]}")
         return 0
     fi
     for rest in "${rests[@]}"; do
@@ -227,7 +233,7 @@ _velnor_rove_files() {
 
 _velnor_rove() {
     COMPREPLY=()
-    local _vr_words _vr_open _vr_keep _vr_conn _vr_found
+    local _vr_words _vr_open _vr_keep _vr_tilde _vr_conn _vr_found
     _velnor_rove_split
     local n=${#_vr_words[@]}
     local cur="${_vr_words[n-1]}" prev=""

@@ -56,8 +56,9 @@ const std::string& SnapshotDir() {
 
 // Runs the completion of `typed` (after the program's path), where "@PORT@"
 // stands for `port` and "@SNAP@" for SnapshotDir(). `breaks` replaces
-// bash's COMP_WORDBREAKS when given.
-velnor::test::RunResult Complete(std::string typed, int port, const char* breaks = nullptr) {
+// bash's COMP_WORDBREAKS, and `home` HOME, when given.
+velnor::test::RunResult Complete(std::string typed, int port, const char* breaks = nullptr,
+                                 const std::string& home = "") {
     static const velnor::test::ReservedPort closed;
     ReplaceAll(typed, "@PORT@", std::to_string(port));
     ReplaceAll(typed, "@SNAP@", SnapshotDir());
@@ -67,6 +68,7 @@ velnor::test::RunResult Complete(std::string typed, int port, const char* breaks
               "\nCOMP_POINT=${#COMP_LINE}\n_velnor_rove\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
     velnor::test::RunOptions options;
     options.env["VELNOR_APP_PORT"] = std::to_string(closed.Port());
+    if (!home.empty()) options.env["HOME"] = home;
     return velnor::test::Run({"/bin/bash", "--norc", "--noprofile", "-c", script}, options);
 }
 
@@ -121,6 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"valueFromFileWithBlank", "--port @PORT@ boards.gain=@@SNAP@/wi", "@@SNAP@/with\\ blank.yaml"},
         CompletionCase{"noRegistryNoPaths", "info b", ""}),
     velnor::test::NameOfCase());
+
+// A "~" typed first stays the home directory; a quoted one is a name.
+TEST_F(Completion, HomeDirectoryStaysBare) {
+    ExpectCandidates(Complete("diff ~/sa", s_server->Port(), nullptr, SnapshotDir()), "~/saved.yaml");
+    ExpectCandidates(Complete("diff ~/wi", s_server->Port(), nullptr, SnapshotDir()), "~/with\\ blank.yaml");
+}
 
 // Without "=" and "@" among the word breaks the whole word is replaced.
 TEST_F(Completion, FewerWordBreaks) {
