@@ -25,21 +25,23 @@ source "$here/../perf-lib.sh"
 export VELNOR_RUNTIME_DIR=$work
 
 # One bash that sources the script and times the completion function ROUNDS
-# times: "name milliseconds candidates" lines.
+# times: "name wall-ms cpu-ms candidates" lines, the CPU time being that of
+# bash and the tool it runs (user and system): on a loaded machine it tells
+# what the work costs when the wall time no longer does.
 time_function() {  # figure name, port
   on_client bash --norc --noprofile -c '
     source "$1"
+    TIMEFORMAT="%R %U %S"
     for (( r = 0; r < $4; r++ )); do
       COMP_WORDS=("$2" --port "$3" wide.) COMP_CWORD=3
       COMP_LINE="${COMP_WORDS[*]}" COMP_POINT=${#COMP_LINE} COMPREPLY=()
-      t0=$EPOCHREALTIME
-      _velnor_rove
-      t1=$EPOCHREALTIME
-      echo "$5 $(( (${t1/./} - ${t0/./}) / 1000 )) ${#COMPREPLY[@]}"
-    done' bash "$completion" "$bin/velnor-rove" "$2" "${ROUNDS:-5}" "$1"
+      { time _velnor_rove; } 2>"$6"
+      read -r real user sys <"$6"
+      echo "$5 $real $user $sys ${#COMPREPLY[@]}"
+    done' bash "$completion" "$bin/velnor-rove" "$2" "${ROUNDS:-5}" "$1" "$work/times"
 }
 
-echo "figure median-ms candidates"
+echo "figure median-wall-ms median-cpu-ms candidates"
 for spec in ${SIZES:-1000:l 4000:l 10000:l 10000:q;}; do
   count=${spec%%:*} name=${spec#*:}
   tree=$work/wide-$count.yaml
@@ -51,8 +53,10 @@ for spec in ${SIZES:-1000:l 4000:l 10000:l 10000:q;}; do
   label="$count-${name%;}"
   for (( r = 0; r < ${ROUNDS:-5}; r++ )); do
     oneshot "tool-$label" "$bin/velnor-rove" access --complete wide. --long true --port "$port" -- wide.
-  done | medians | sed 's/$/ -/'
+  done | medians | sed 's/$/ - -/'
   results=$(time_function "bash-$label" "$port")
-  candidates=$(awk 'NR == 1 { print $3 }' <<<"$results")
-  awk '{ print $1, $2 }' <<<"$results" | medians | sed "s/\$/ $candidates/"
+  candidates=$(awk 'NR == 1 { print $5 }' <<<"$results")
+  wall=$(awk '{ print $1, $2 * 1000 }' <<<"$results" | medians)
+  cpu=$(awk '{ print $1, ($3 + $4) * 1000 }' <<<"$results" | medians | awk '{ print $2 }')
+  echo "$wall $cpu $candidates"
 done
