@@ -32,6 +32,7 @@ std::string TmuxShell::Tmux(const std::vector<std::string>& args) const {
     argv.insert(argv.end(), args.begin(), args.end());
     RunOptions options;
     options.env["TERM"] = "xterm";
+    options.unsetEnv = {"TMUX"};  // a test run from inside tmux starts a server of its own all the same
     argv.insert(argv.begin(), "/usr/bin/env");
     const RunResult r = Run(argv, options);
     if (r.status != 0) throw std::runtime_error("tmux " + args.front() + " failed (" + std::to_string(r.status) + "): " + r.err);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/case_name.h"
+#include "support/faults.h"
 #include "support/server_per_suite.h"
 #include "support/tmux_shell.h"
 
@@ -75,7 +76,10 @@ protected:
         m_shell->Type("velnor-rove --port " + s_server->PortText() + " ");
         for (const Key& key : keys) key.named ? m_shell->Press(key.text) : m_shell->Type(key.text);
         m_shell->Press("Enter");
-        EXPECT_TRUE(m_shell->WaitForLastLine("ready>", std::chrono::seconds(30))) << m_shell->Screen();
+        // The program records its arguments once the line ran (renamed into
+        // place whole); the screen alone could still show the last prompt.
+        EXPECT_TRUE(velnor::test::WaitForFileText(m_dir + "/args", "--port", std::chrono::seconds(30)))
+            << m_shell->Screen();
         std::vector<std::string> args;
         std::istringstream record(ReadFile(m_dir + "/args"));
         for (std::string arg; std::getline(record, arg, '\0');) args.push_back(arg);
