@@ -1,6 +1,9 @@
 #pragma once
-// A real velnor-registryd on 127.0.0.1, started with --port 0 (or a given
-// port) and a fixture tree; the port is read from its ready line.
+// A real velnor-registryd on 127.0.0.1 with a fixture tree, on a port of
+// its own: without a given port, the object first holds a free one (bound,
+// not listening, with SO_REUSEADDR, which the server's own socket shares)
+// for its whole life, so that no other process's --port 0 server or client
+// can take it while this one restarts. The port is read from the ready line.
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +25,7 @@ public:
     int Stop(int signal = 15);
     // SIGKILL, no clean-up.
     void Kill();
-    // Starts it again with the same tree, arguments and port.
+    // Starts it again with the same tree, arguments and port (held in between).
     void Restart();
     Child& Process() { return *m_child; }
 
@@ -32,6 +35,7 @@ private:
     std::vector<std::string> m_extraArgs;
     int m_port;
     std::unique_ptr<Child> m_child;
+    int m_heldPort = -1;  // the socket that holds the port, or -1
 };
 
 // The local socket a server on `port` makes in the runtime directory `dir`:

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "registry_fixture.h"
+#include "support/faults.h"
 #include "support/process.h"
 
 namespace mcitest {
@@ -28,9 +29,13 @@ std::vector<std::string> Names(const std::vector<mci::Node>& nodes) {
 // Connects with the local socket looked up in `dir` and reads a node: the
 // registry must be reached whatever the socket there turns out to be.
 void ExpectReadableWithRuntimeDir(const std::string& dir, int port) {
-    setenv("VELNOR_RUNTIME_DIR", dir.c_str(), 1);
-    const mci::Node root = mci::Connect("", mci::eApplicationRoot, port, true);
-    unsetenv("VELNOR_RUNTIME_DIR");
+    mci::Node root;
+    {
+        // Only for this connection: later tests find their servers' sockets
+        // in the runtime directory they started with.
+        const velnor::test::ScopedEnvironment runtime("VELNOR_RUNTIME_DIR", dir);
+        root = mci::Connect("", mci::eApplicationRoot, port, true);
+    }
     ASSERT_TRUE(root.IsValid());
     int value = 0;
     root["limits"]["readonly"].Get(value, 0);

@@ -60,6 +60,27 @@ TEST_F(Complete, MissingParentFails) {
     EXPECT_NE(r.err.find("nope"), std::string::npos) << r.err;
 }
 
+// Names and enumeration values that hold the quote or the backslash: both
+// are escaped with a backslash, so that no word ends early.
+class CompleteEscaped : public velnor::test::ServerPerSuite<CompleteEscaped, ::testing::TestWithParam<RoveCase>> {
+public:
+    static constexpr const char* c_tree = "completion-hostile.yaml";
+};
+
+TEST_P(CompleteEscaped, Run) { rove_test::ExpectRun(*s_server, GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CompleteEscaped,
+    ::testing::Values(
+        RoveCase{"rootChildren", {"--complete", ""},
+                 "\"$(id>pwned)\" \"semi;colon\" \"x|y&z<w>\" \"q\\\"uote\" \"back\\\\slash\" \"it's\" \"star*\" "
+                 "\"`id>tick`\" \"wide.\" \"mode\" \n"},
+        RoveCase{"exactMatch", {"access", "q\"uote", "--complete", "q\"uote", "--long", "true"}, "\"q\\\"uote \"\n"},
+        RoveCase{"exactMatchRuleKept", {"access", "wide.l1", "--complete", "wide.l1", "--long", "true"}, "\"wide.l1 \"\n"},
+        RoveCase{"enumValues", {"--complete-value", "mode"},
+                 "\"a b\" \"a\\\"b\" \"$(id>pwned)\" \"back\\\\slash\" \"plain\" \n"}),
+    velnor::test::NameOfCase());
+
 TEST(Bench, ThreeLinesAndLevelReset) {
     RegistryServer server(FixturePath("rove-values.yaml"));
     const auto r = velnor::test::Rove(server, {"bench"});

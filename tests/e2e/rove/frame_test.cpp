@@ -10,6 +10,7 @@
 
 #include "rove_case.h"
 #include "support/case_name.h"
+#include "support/faults.h"
 #include "support/server_per_suite.h"
 
 using rove_test::RoveCase;
@@ -184,8 +185,10 @@ TEST_F(Frame, LongNeedsValue) {
 
 // (With the port alone, for every command: the fault matrix, e2e/faults.)
 TEST_F(Frame, ConnectionBroken) {
-    rove_test::ExpectResult(RunRove({"dump", "-h", "127.0.0.1", "-p", "1", "-P"}), "",
-                            "Connection to 127.0.0.1:1/platform is broken.\n", 1);
+    const velnor::test::ReservedPort closed;
+    const std::string port = std::to_string(closed.Port());
+    rove_test::ExpectResult(RunRove({"dump", "-h", "127.0.0.1", "-p", port, "-P"}), "",
+                            "Connection to 127.0.0.1:" + port + "/platform is broken.\n", 1);
 }
 
 // An address no registry can have is a failed connection: the frame's own
@@ -198,11 +201,13 @@ TEST_F(Frame, UnusableAddressIsABrokenConnection) {
         std::string err;
         int status;
     };
+    const velnor::test::ReservedPort closed;
+    const std::string port = std::to_string(closed.Port());
     const Case cases[] = {
         {{"vals.one"}, "0xffffffff", "", "Connection to :-1/application is broken.\n", 1},
         {{"info", "--port", "70000"}, nullptr, "", "Connection to :70000/application is broken.\n", 1},
-        {{"dump", "--host", "127.0.0.1/registry-platform", "--port", "1"}, nullptr, "",
-         "Connection to 127.0.0.1/registry-platform:1/application is broken.\n", 1},
+        {{"dump", "--host", "127.0.0.1/registry-platform", "--port", port}, nullptr, "",
+         "Connection to 127.0.0.1/registry-platform:" + port + "/application is broken.\n", 1},
         {{"dump", "--host", "a,omniunix:/tmp/x"}, nullptr, "", "Connection to a,omniunix:/tmp/x/application is broken.\n",
          1},
         {{"--port", "70000", "--complete", ""}, nullptr, "", "", 0},
@@ -225,8 +230,12 @@ TEST_F(Frame, AppPortFromEnvironment) {
     hex << "0x" << std::hex << s_server->Port();
     options.env["VELNOR_APP_PORT"] = hex.str();
     rove_test::ExpectResult(RunRove({"scalars.count"}, options), "scalars.count: -7\n", "", 0);
-    options.env["VELNOR_APP_PORT"] = "0x10";
-    rove_test::ExpectResult(RunRove({"info"}, options), "", "Connection to :16/application is broken.\n", 1);
+    const velnor::test::ReservedPort closed;
+    std::ostringstream closedHex;
+    closedHex << "0x" << std::hex << closed.Port();
+    options.env["VELNOR_APP_PORT"] = closedHex.str();
+    rove_test::ExpectResult(RunRove({"info"}, options), "",
+                            "Connection to :" + std::to_string(closed.Port()) + "/application is broken.\n", 1);
 }
 
 TEST_F(Frame, BadAppPortWarns) {
@@ -372,6 +381,8 @@ TEST(FrameClosedDescriptors, BehaveAsClosed) {
 TEST_F(Frame, FailedWarningReportsItsOwnCause) {
     const std::string port = " --port " + s_server->PortText();
     const std::string full = "Can't write to standard output: No space left on device\n";
+    const velnor::test::ReservedPort closed;
+    const std::string closedPort = std::to_string(closed.Port());
     struct Case {
         std::string args;
         std::string err;
@@ -382,7 +393,7 @@ TEST_F(Frame, FailedWarningReportsItsOwnCause) {
         {"access arrays.one=5" + port, full},
         {"listen --wait 0 scalars.count" + port, full},
         {"--complete ''" + port, full},
-        {"info --port 1", "Connection to :1/application is broken.\n" + full},
+        {"info --port " + closedPort, "Connection to :" + closedPort + "/application is broken.\n" + full},
         {"help", full},
     };
     for (const Case& c : cases) {

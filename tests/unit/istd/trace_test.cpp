@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -16,7 +17,8 @@ std::string ReadAll(const std::string& path) {
 }
 
 TEST(TraceFile, WritesOnlyActiveLevelsWithAllFields) {
-    const std::string path = "/tmp/velnor-trace-test-" + std::to_string(getpid()) + ".log";
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("velnor-trace-test-" + std::to_string(getpid()) + ".log")).string();
     unlink(path.c_str());
     auto& trace = istd::TraceFile::GetInstance();
     EXPECT_FALSE(trace.IsActive());

@@ -1,6 +1,7 @@
 // Values read from files: the whole content or a failure, never a part.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -13,8 +14,8 @@ namespace {
 class ReadFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/rove-read-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = (std::filesystem::temp_directory_path() / "rove-read-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
     }
     void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
