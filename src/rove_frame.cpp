@@ -308,6 +308,28 @@ int RunSnapshotCommand(const mci::Node& root) {
     }
 }
 
+// "Caught signal while waiting for the registry at HOST:PORT".
+std::string InterruptText() { return "Caught signal while waiting for the registry at " + RegistryAddress(); }
+
+bool GoesOverNodes(Command_e command) { return command == eAccess || command == eInfo || command == eDump; }
+
+// access, info and dump go from node to node: once the registry did not
+// answer, the nodes after it fail at once with the same error instead of
+// each waiting out the deadline. With --json a signal ends the run at once,
+// also while a call waits for the registry.
+void PrepareForUnansweredCalls() {
+    if (!GoesOverNodes(g_params.command)) return;
+    mci::FailFastAfterNoAnswer(true);
+    if (JsonRecords()) sigHandler.EndRunOnSignalDuringCalls(InterruptText());
+}
+
+// --json: a signal caught since the last node ends the run before the next.
+void CheckInterruptBetweenNodes() {
+    if (!JsonRecords() || !GoesOverNodes(g_params.command)) return;
+    DeliverPendingSignals();
+    if (sigHandler.Signal() != 0) throw istd::Exception(InterruptText(), true);
+}
+
 // Withdraws the listen subscriptions when the command ends, however it ends:
 // the server stops pushing to a process that no longer listens, and no line
 // is printed after the command.
@@ -337,12 +359,14 @@ void ExecuteCommand() {
         return;
     }
 
+    PrepareForUnansweredCalls();
     Selection selection = SelectNodes(root);
     g_params.accessMode = istd::EnumCast<isig::AccessMode_e>(g_params.mode);
     ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile, "selected nodes: " << selection.nodes.size());
 
     ListenerRelease release;
     for (std::size_t i = 0; i < selection.nodes.size(); ++i) {
+        CheckInterruptBetweenNodes();
         RunHandler(selection, i);
         CheckStandardOutput();
     }

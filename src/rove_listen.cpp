@@ -22,10 +22,8 @@ namespace {
 
 // "Connection to HOST:PORT/ROOT lost.", with the address actually used.
 std::string LostConnectionText() {
-    const std::string host = g_params.host.empty() ? std::string(mci::DefaultHost()) : g_params.host;
-    const std::int32_t port = g_params.port != 0 ? g_params.port : mci::DefaultPort();
     std::ostringstream text;
-    text << "Connection to " << host << ":" << port << "/" << g_params.root << " lost.";
+    text << "Connection to " << RegistryAddress() << "/" << g_params.root << " lost.";
     return text.str();
 }
 
