@@ -96,6 +96,18 @@ std::string Text(const PARTS&... parts) {
     return text.str();
 }
 
+// What ended a read that failed with eRemoteFailed, after the reader's own
+// words: ": Registry at HOST:PORT did not answer in time" or "... is not
+// reachable", or nothing when the cause says no more.
+std::string CauseText(isig::SuccessCode_e code, isig::RemoteFailure_e failure) {
+    if (code != isig::eRemoteFailed) return std::string();
+    switch (failure) {
+        case isig::RemoteFailure_e::eNoAnswer: return ": Registry at " + RegistryAddress() + " did not answer in time";
+        case isig::RemoteFailure_e::eUnreachable: return ": Registry at " + RegistryAddress() + " is not reachable";
+        default: return std::string();
+    }
+}
+
 bool KeepLooping(std::int32_t pass) { return g_params.loop == -1 || pass < g_params.loop; }
 
 // --timeout in seconds as the client's milliseconds, saturated.
@@ -127,7 +139,9 @@ void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDema
         isig::SignalMeta meta;
         const isig::SuccessCode_e code = client.Read(array, meta, g_params.lmt);
         if (code != isig::eSuccess)
-            throw istd::Exception(Text("Can't read ", source.GetName(), " signal. Error: ", code), true);
+            throw istd::Exception(
+                Text("Can't read ", source.GetName(), " signal. Error: ", code, CauseText(code, client.LastFailure())),
+                true);
         if (g_params.verbose) WriteMeta(meta);
         if (g_params.format != eFormatStat && g_params.header) PrintHeader(source.GetComponentNames());
         PrintBlock(array, array.GetAtomCount());
@@ -173,13 +187,15 @@ const char* PrintRemoteStreamSignature() {
 
 // One pass of PrintRemoteStream; its trace is PrintRemoteStream's.
 template <class TRAITS>
-void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::Stream<TRAITS>& stream) {
+void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::RemoteStream<TRAITS>& stream) {
     std::uint64_t remaining = g_params.size;
     for (;;) {
         typename isig::StreamClient<TRAITS>::PairPtr block;
         const isig::SuccessCode_e code = client.Pop(block);
         if (code != isig::eSuccess)
-            throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code), true);
+            throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code,
+                                       CauseText(code, stream.LastFailure())),
+                                  true);
         const isig::Array<TRAITS>& array = block->GetArray();
         const std::uint32_t atoms = array.GetAtomCount();
         ISTD_TRACE(2, PrintRemoteStreamSignature<TRAITS>(), c_traceFile, "remaining: " << remaining);
