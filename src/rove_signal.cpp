@@ -61,14 +61,35 @@ constexpr std::uint64_t c_maxDodAtoms = std::numeric_limits<std::uint32_t>::max(
 // Stream client queue capacity when --queue-size is not given.
 constexpr std::uint32_t c_defaultQueueAtomGroups = 256;
 
+// The path of the signal node being read, as --json records give it.
+std::string g_signalPath;
+
+// With --json the lines on standard error are records: {"path","error"}.
+void WriteErrorRecord(const std::string& text) {
+    std::cout.flush();
+    rove_json::WriteDiagnostic(rove_json::Json{{"path", g_signalPath}, {"error", rove_json::ErrorText(text)}});
+}
+
 // A failure that does not end the command: logged as critical, also shown
 // on standard error (the log is off unless enabled), and remembered for the
 // exit status.
 void ReportCritical(const std::string& text) {
     ++g_signalFailures;
     std::cout.flush();
-    if (!istd::Log::m_enabled) std::cerr << "CRITICAL: " << text << std::endl;
+    if (g_params.json)
+        WriteErrorRecord(text);
+    else if (!istd::Log::m_enabled)
+        std::cerr << "CRITICAL: " << text << std::endl;
     istd::LogCritical(text);
+}
+
+// A line that the plain mode writes on standard output; with --json that
+// output carries the signal data alone.
+void ReportOnOutput(const std::string& text) {
+    if (g_params.json)
+        WriteErrorRecord(text);
+    else
+        std::cout << "Error: " << text << std::endl;
 }
 
 // Keeps a reader's client registered with the interrupt handler while it
@@ -220,7 +241,7 @@ void PrintStreamStatistics(const isig::SignalStatistics& first, const isig::Sign
 
 void DispatchOnType(isig::SignalSourceSharedPtr& source, std::int32_t type) {
     switch (type) {
-        case isig::eAtomInvalid: std::cout << "Error: Unknown signal type!" << std::endl; return;
+        case isig::eAtomInvalid: ReportOnOutput("Unknown signal type!"); return;
         case isig::eAtomDouble: PrintRemoteSignal<RoveTraits<double>>(source); return;
         case isig::eAtomFloat: PrintRemoteSignal<RoveTraits<float>>(source); return;
         case isig::eAtomUInt64: PrintRemoteSignal<RoveTraits<unsigned long long>>(source); return;
@@ -307,7 +328,7 @@ void PrintRemoteSignal(isig::SignalSourceSharedPtr& source) {
         throw istd::Exception(std::string("Error: ") + e.what(), true);
     } catch (const std::system_error& e) {
         ++g_signalFailures;
-        std::cout << "Error: " << e.code().message() << std::endl;
+        ReportOnOutput(e.code().message());
     } catch (const std::exception& e) {
         ReportCritical(std::string("Error: ") + e.what());
     } catch (...) {
@@ -319,6 +340,7 @@ void Signal(const mci::Node& node) {
     ISTD_TRACE_FNC("void Signal(const mci::Node&)", c_traceFile);
     isig::SignalSourceSharedPtr source = mci::CreateRemoteSignal(node);
     if (!source) throw istd::Exception(Text("signal: not a signal node: ", node.GetFullPath(false)), true);
+    g_signalPath = rove_json::PathOf(node);
     if (g_params.verbose && g_params.json)
         rove_json::WriteDiagnostic(rove_json::Json{{"path", rove_json::PathOf(node)}, {"signal", true}});
     else if (g_params.verbose)

@@ -245,16 +245,20 @@ TEST_F(Frame, BadAppPortWarns) {
     for (const auto& c : cases) {
         RunOptions options;
         options.env["VELNOR_APP_PORT"] = c.value;
+        const std::string warning = std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error;
         // --debug with one value stops before connecting.
         rove_test::ExpectResult(RunRove({"info", "--debug", "x"}, options),
-                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
-                                    "\nrequired parameter is missing in 'debug'\n",
-                                "", 1);
+                                warning + "\nrequired parameter is missing in 'debug'\n", "", 1);
         // --port still selects the server.
         rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count"}, options),
-                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
-                                    "\nscalars.count: -7\n",
-                                "", 0);
+                                warning + "\nscalars.count: -7\n", "", 0);
+        // With --json standard output holds records only: both lines go to
+        // standard error.
+        rove_test::ExpectResult(RunRove({"info", "--json", "--debug", "x"}, options), "",
+                                warning + "\nrequired parameter is missing in 'debug'\n", 1);
+        rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count", "--json"}, options),
+                                "{\"path\":\"scalars.count\",\"type\":\"int32\",\"value\":-7}\n", warning + "\n",
+                                0);
     }
 }
 
