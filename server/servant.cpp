@@ -199,14 +199,15 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
     return Translate([&] {
         const Tree& tree = m_store.GetTree();
         const Node& start = m_store.Visible(m_root, id, exposeHidden);
-        const auto nodes = m_store.Subtree(start, exposeHidden);
+        const auto nodes = m_store.Subtree(start, -1, exposeHidden);
         std::uint64_t bytes = 0;
-        for (const auto& [node, value] : nodes) bytes += WireBytes(value) + 64;
+        for (const auto& entry : nodes) bytes += WireBytes(entry.value) + 64;
         CheckReplySize(start, bytes, "The subtree");
         i_NET::SubtreeNodeSeq_var list = new i_NET::SubtreeNodeSeq;
         list->length(static_cast<CORBA::ULong>(nodes.size()));
         for (CORBA::ULong i = 0; i < list->length(); ++i) {
-            const auto& [node, value] = nodes[i];
+            const Node* node = nodes[i].node;
+            const Elements& value = nodes[i].value;
             i_NET::SubtreeNode& out = list[i];
             out.info = InfoOf(tree, *node);
             out.hasValue = value.index() != 0;
@@ -217,6 +218,31 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
                 for (std::size_t d = 0; d < node->domain->size(); ++d)
                     out.domain[static_cast<CORBA::ULong>(d)] = (*node->domain)[d].c_str();
             }
+        }
+        return list._retn();
+    });
+}
+
+i_NET::ListedNodeSeq* RegistryServant::listSubtree(i_NET::NodeId id, CORBA::Long level,
+                                                  CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Node& start = m_store.Visible(m_root, id, exposeHidden);
+        const auto nodes = m_store.Subtree(start, level, exposeHidden);
+        std::uint64_t bytes = 0;
+        for (const auto& entry : nodes) bytes += WireBytes(entry.value) + entry.node->name.size() + 32;
+        CheckReplySize(start, bytes, "The subtree");
+        i_NET::ListedNodeSeq_var list = new i_NET::ListedNodeSeq;
+        list->length(static_cast<CORBA::ULong>(nodes.size()));
+        for (CORBA::ULong i = 0; i < list->length(); ++i) {
+            const Node& node = *nodes[i].node;
+            i_NET::ListedNode& out = list[i];
+            out.name = node.name.c_str();
+            out.depth = nodes[i].depth;
+            out.flags = node.flags;
+            out.typeCode = static_cast<i_NET::ValueTypeCode>(node.type);
+            out.hasValue = nodes[i].value.index() != 0;
+            if (out.hasValue) ToCorba(nodes[i].value, out.value);
+            else out.value.s(i_NET::StringSeq());
         }
         return list._retn();
     });

@@ -33,20 +33,17 @@ std::vector<SubtreeEntry> ReadSubtree(const Node& start) {
     return entries;
 }
 
-void VisitSubtree(const Node& start, const std::function<void(const SubtreeNodeView&)>& visit) {
+void VisitSubtree(const Node& start, std::int32_t level, const std::function<void(const SubtreeNodeView&)>& visit) {
     if (!start.IsValid()) throw istd::Exception("Invalid registry node handle (not connected)", true);
     const std::uint32_t id = start.Facts()->id;
-    const auto base = static_cast<CORBA::ULong>(start.Facts()->relPath.size());
-    i_NET::SubtreeNodeSeq_var nodes = Remote(*start.Connection(), [&](i_NET::Registry_ptr r) {
-        return r->subtree(id, detail::HiddenExposed());
+    i_NET::ListedNodeSeq_var nodes = Remote(*start.Connection(), [&](i_NET::Registry_ptr r) {
+        return r->listSubtree(id, level, detail::HiddenExposed());
     });
     for (CORBA::ULong i = 0; i < nodes->length(); ++i) {
-        const i_NET::SubtreeNode& in = nodes[i];
-        const CORBA::ULong length = in.info.relPath.length();
+        const i_NET::ListedNode& in = nodes[i];
         const istd::Any value =
-            in.hasValue ? detail::ToAny(in.value, (in.info.flags & i_NET::FLAG_ARRAY) != 0) : istd::Any();
-        visit(SubtreeNodeView{length > base ? length - base : 0, in.info.name.in(), in.info.flags,
-                              static_cast<enums::NodeValType_e>(in.info.typeCode), value});
+            in.hasValue ? detail::ToAny(in.value, (in.flags & i_NET::FLAG_ARRAY) != 0) : istd::Any();
+        visit(SubtreeNodeView{in.depth, in.name.in(), in.flags, static_cast<enums::NodeValType_e>(in.typeCode), value});
     }
 }
 

@@ -208,10 +208,10 @@ struct SubtreeNodeView {
     enums::NodeValType_e valueType;
     const istd::Any& value;          // as SubtreeEntry::value
 };
-// The nodes of the subtree at `start` in ReadSubtree's order (one remote
-// call), handed to `visit` one by one without a node handle each: for a
-// caller that only prints them.
-void VisitSubtree(const Node& start, const std::function<void(const SubtreeNodeView&)>& visit);
+// The nodes of the subtree at `start` down to `level` levels below it (-1:
+// all), in ReadSubtree's order, handed to `visit` one by one without a node
+// handle each: for a caller that only prints them. One remote call.
+void VisitSubtree(const Node& start, std::int32_t level, const std::function<void(const SubtreeNodeView&)>& visit);
 
 // For each node and whole value (nodes of one registry): the reason the
 // registry would refuse to set the node to the value (flags, size, type,
