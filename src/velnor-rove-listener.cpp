@@ -1,11 +1,16 @@
 #include "velnor-rove-listener.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <type_traits>
+#include <variant>
 
 #include "istd/exception.h"
+#include "istd/strings.h"
 #include "istd/trace_statement.h"
 #include "rove_json.h"
 #include "rove_node_value.h"
@@ -28,6 +33,8 @@ void WriteRange(std::ostream& os, const mci::NotificationData& data, std::uint32
 
 std::atomic<VelnorRoveListener*> VelnorRoveListener::s_instance{nullptr};
 
+// A line is one line, whatever the texts in it hold, and sends no control
+// sequence to a terminal.
 std::string NotificationLine(const mci::NotificationData& data, const std::ios& format) {
     std::ostringstream line;
     line.flags(format.flags());
@@ -36,7 +43,7 @@ std::string NotificationLine(const mci::NotificationData& data, const std::ios& 
     const istd::Any value = data.value;
     if (value.IsArray()) WriteRange(line, data, static_cast<std::uint32_t>(value.Size()));
     line << "=" << value;
-    return line.str();
+    return istd::OneLineText(line.str());
 }
 
 std::string NotificationValueText(const istd::Any& value, const std::ios& format) {
@@ -44,7 +51,7 @@ std::string NotificationValueText(const istd::Any& value, const std::ios& format
     text.flags(format.flags());
     text.precision(format.precision());
     text << value;
-    return text.str();
+    return istd::OneLineText(text.str());
 }
 
 std::string ArrivalTime() {
@@ -74,7 +81,7 @@ std::string NotificationRecord(const mci::NotificationData& data, const std::str
     record["time"] = time;
     record["path"] = rove_json::PathOf(data.node);
     record["range"] = RangeJson(data);
-    record["value"] = rove_json::ValueJson(data.value);
+    rove_json::SetValue(record, "value", data.value);
     return rove_json::Line(record);
 }
 
