@@ -144,6 +144,42 @@ void VelnorRoveListener::PrintInitialValues() {
             WriteNotification(mci::NotificationData{node, ReadNodeValue(node), 0}, true);
 }
 
+void VelnorRoveListener::RememberCurrentValues() {
+    for (const auto& node : m_registered) {
+        if (node.GetValueType() == mci::enums::eNoValue) continue;
+        istd::Any value;
+        try {
+            value = ReadNodeValue(node);
+        } catch (const istd::Exception&) {
+            continue;  // unknown: printed after the next reconnection
+        }
+        std::lock_guard<std::mutex> lock(m_outputLock);
+        // A line printed meanwhile knows better.
+        m_lastValues.emplace(mci::ToString(node.GetRelPath()), std::move(value));
+    }
+}
+
+void VelnorRoveListener::PrintValuesChangedMeanwhile() {
+    for (const auto& node : m_registered) {
+        if (node.GetValueType() == mci::enums::eNoValue) continue;
+        istd::Any value;
+        try {
+            value = ReadNodeValue(node);
+        } catch (const istd::Exception&) {
+            continue;  // gone again: the next reconnection tries again
+        }
+        bool changed = true;
+        {
+            std::lock_guard<std::mutex> lock(m_outputLock);
+            const auto last = m_lastValues.find(mci::ToString(node.GetRelPath()));
+            changed = last == m_lastValues.end() || !(last->second == value);
+        }
+        // A value printed only because of --initial is not a change: it is
+        // not counted.
+        if (changed || g_params.initial) WriteNotification(mci::NotificationData{node, value, 0}, !changed);
+    }
+}
+
 bool VelnorRoveListener::EndReached() const { return m_endReached.load(); }
 
 void VelnorRoveListener::WriteNotification(const mci::NotificationData& data, bool initial) {
@@ -159,12 +195,52 @@ void VelnorRoveListener::WriteNotification(const mci::NotificationData& data, bo
     if (m_endReached.load()) return;
     std::cout << line << std::endl;
     if (!std::cout.good()) sigHandler.EndWaits();
+    if (g_params.pingPeriod != 0) RememberLocked(data);
     if (!initial) ++m_notificationLines;
     const bool countMet = g_params.count != 0 && m_notificationLines >= g_params.count;
     if (untilMet || countMet) {
         m_endReached.store(true);
         sigHandler.EndWaits();
     }
+}
+
+namespace {
+
+// `whole` with `part` written into it from element `first` on; nothing
+// when they hold elements of different types or the part does not fit.
+std::optional<istd::Any> Merged(const istd::Any& whole, const istd::Any& part, std::uint32_t first) {
+    return std::visit(
+        [&](const auto& elements) -> std::optional<istd::Any> {
+            using Elements = std::decay_t<decltype(elements)>;
+            if constexpr (std::is_same_v<Elements, std::monostate>) {
+                return std::nullopt;
+            } else {
+                const auto* written = part.As<typename Elements::value_type>();
+                if (!written || first + written->size() > elements.size()) return std::nullopt;
+                Elements merged = elements;
+                std::copy(written->begin(), written->end(), merged.begin() + first);
+                return istd::Any(std::move(merged), whole.IsArray());
+            }
+        },
+        whole.Elements());
+}
+
+}  // namespace
+
+void VelnorRoveListener::RememberLocked(const mci::NotificationData& data) {
+    const std::string path = mci::ToString(data.node.GetRelPath());
+    const bool whole = !data.value.IsArray() || (data.first == 0 && data.value.Size() == data.node.GetSize());
+    if (whole) {
+        m_lastValues[path] = data.value;
+        return;
+    }
+    const auto known = m_lastValues.find(path);
+    if (known == m_lastValues.end()) return;
+    // Part of a value not known as a whole: the whole is unknown from now on.
+    if (std::optional<istd::Any> merged = Merged(known->second, data.value, data.first))
+        known->second = std::move(*merged);
+    else
+        m_lastValues.erase(known);
 }
 
 void VelnorRoveListener::ReleaseSubscriptions() {
