@@ -291,6 +291,20 @@ TEST_F(Frame, TraceLevels) {
     }
 }
 
+// A traced run ends through the normal exit: the destructors of the
+// objects that live as long as the process write their scopes too.
+TEST_F(Frame, TracedRunWritesTheScopesOfItsEnd) {
+    const std::string file = velnor::test::TempDir() + "/trace";
+    rove_test::ExpectResult(
+        velnor::test::Rove(*s_server, {"listen", "--wait", "0", "scalars.count", "--debug", file, "4"}),
+        "Listen following nodes: \n\tcount\n", "", 0);
+    const std::string trace = Slurp(file);
+    for (const char* scope : {"VelnorRoveListener::VelnorRoveListener(): > enter",
+                              "VelnorRoveListener::~VelnorRoveListener(): > enter",
+                              "VelnorRoveListener::~VelnorRoveListener(): < exit"})
+        EXPECT_NE(trace.find(scope), std::string::npos) << scope << "\n" << trace;
+}
+
 TEST_F(Frame, LogErrorReachesTrace) {
     const std::string file = velnor::test::TempDir() + "/trace";
     rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.ucount=-1", "-d", file, "1"}), "",
