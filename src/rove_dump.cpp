@@ -83,7 +83,10 @@ public:
                 const std::size_t at = view.depth;
                 if (at > 0) {
                     paths.resize(at + 1);
-                    paths[at] = paths[at - 1].empty() ? view.name : paths[at - 1] + "." + view.name;
+                    std::string& path = paths[at];
+                    path = paths[at - 1];
+                    if (!path.empty()) path += '.';
+                    path += view.name;
                 }
                 m_writer.Write(m_out, paths[at], static_cast<std::int32_t>(depth + at), view.valueType, view.flags,
                                view.value);

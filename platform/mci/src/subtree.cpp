@@ -36,14 +36,24 @@ std::vector<SubtreeEntry> ReadSubtree(const Node& start) {
 void VisitSubtree(const Node& start, std::int32_t level, const std::function<void(const SubtreeNodeView&)>& visit) {
     if (!start.IsValid()) throw istd::Exception("Invalid registry node handle (not connected)", true);
     const std::uint32_t id = start.Facts()->id;
-    i_NET::ListedNodeSeq_var nodes = Remote(*start.Connection(), [&](i_NET::Registry_ptr r) {
+    i_NET::SubtreeListing_var listing = Remote(*start.Connection(), [&](i_NET::Registry_ptr r) {
         return r->listSubtree(id, level, detail::HiddenExposed());
     });
-    for (CORBA::ULong i = 0; i < nodes->length(); ++i) {
+    const i_NET::ListedNodeSeq& nodes = listing->nodes;
+    const auto* names = reinterpret_cast<const char*>(listing->names.get_buffer());
+    const std::size_t nameBytes = listing->names.length();
+    std::size_t nameAt = 0;
+    CORBA::ULong next = 0;
+    for (CORBA::ULong i = 0; i < nodes.length(); ++i) {
         const i_NET::ListedNode& in = nodes[i];
+        if (in.nameLength > nameBytes - nameAt)
+            throw istd::Exception("Registry at " + start.Connection()->Address() + " sent a malformed listing", true);
+        const std::string_view name(names + nameAt, in.nameLength);
+        nameAt += in.nameLength;
+        const bool hasValue = in.hasValue && next < listing->values.length();
         const istd::Any value =
-            in.hasValue ? detail::ToAny(in.value, (in.flags & i_NET::FLAG_ARRAY) != 0) : istd::Any();
-        visit(SubtreeNodeView{in.depth, in.name.in(), in.flags, static_cast<enums::NodeValType_e>(in.typeCode), value});
+            hasValue ? detail::ToAny(listing->values[next++], (in.flags & i_NET::FLAG_ARRAY) != 0) : istd::Any();
+        visit(SubtreeNodeView{in.depth, name, in.flags, static_cast<enums::NodeValType_e>(in.typeCode), value});
     }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "istd/any.h"
@@ -203,7 +204,7 @@ std::vector<SubtreeEntry> ReadSubtree(const Node& start);
 // call only.
 struct SubtreeNodeView {
     std::uint32_t depth;             // levels below the start node (0: the start node)
-    const char* name;
+    std::string_view name;
     std::uint32_t flags;             // NodeFlag_e bits
     enums::NodeValType_e valueType;
     const istd::Any& value;          // as SubtreeEntry::value
