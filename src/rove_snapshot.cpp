@@ -17,6 +17,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "istd/strings.h"
+
 namespace {
 
 using mci::enums::NodeValType_e;
@@ -67,36 +69,6 @@ std::string ElementText(double v) { return FloatingText<double, std::uint64_t>(v
 std::string ElementText(float v) { return FloatingText<float, std::uint32_t>(v); }
 std::string ElementText(const std::string& v) { return QuotedText(v); }
 
-// Length of the valid UTF-8 sequence at text[i], or 0.
-std::size_t Utf8Length(const std::string& text, std::size_t i, std::uint32_t& code) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length;
-    std::uint32_t min;
-    if (lead < 0x80) { code = lead; return 1; }
-    if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; min = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; min = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
-bool IsUtf8(const std::string& text) {
-    std::uint32_t code;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8Length(text, i, code);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::string Base64(const std::string& bytes) {
     return YAML::EncodeBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
@@ -108,7 +80,7 @@ std::string DoubleQuoted(const std::string& text) {
     std::string out = "\"";
     std::uint32_t code = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = Utf8Length(text, i, code);
+        const std::size_t n = istd::Utf8SequenceLength(text, i, code);
         char escape[16];
         if (code == '"') out += "\\\"";
         else if (code == '\\') out += "\\\\";
@@ -362,7 +334,7 @@ private:
 }  // namespace
 
 std::string QuotedText(const std::string& text) {
-    if (!IsUtf8(text)) return "!!binary \"" + Base64(text) + "\"";
+    if (!istd::IsUtf8(text)) return "!!binary \"" + Base64(text) + "\"";
     return DoubleQuoted(text);
 }
 

@@ -144,30 +144,37 @@ void VelnorRoveListener::PrintInitialValues() {
             WriteNotification(mci::NotificationData{node, ReadNodeValue(node), 0}, true);
 }
 
+namespace {
+
+// The node's value; nothing for a node without one (it never notifies) or
+// one that cannot be read now (the registry went away again).
+std::optional<istd::Any> CurrentValue(const mci::Node& node) {
+    if (node.GetValueType() == mci::enums::eNoValue) return std::nullopt;
+    try {
+        return ReadNodeValue(node);
+    } catch (const istd::Exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
 void VelnorRoveListener::RememberCurrentValues() {
     for (const auto& node : m_registered) {
-        if (node.GetValueType() == mci::enums::eNoValue) continue;
-        istd::Any value;
-        try {
-            value = ReadNodeValue(node);
-        } catch (const istd::Exception&) {
-            continue;  // unknown: printed after the next reconnection
-        }
+        // A value not read now is unknown: printed after the next reconnection.
+        std::optional<istd::Any> value = CurrentValue(node);
+        if (!value) continue;
         std::lock_guard<std::mutex> lock(m_outputLock);
         // A line printed meanwhile knows better.
-        m_lastValues.emplace(mci::ToString(node.GetRelPath()), std::move(value));
+        m_lastValues.emplace(mci::ToString(node.GetRelPath()), std::move(*value));
     }
 }
 
 void VelnorRoveListener::PrintValuesChangedMeanwhile() {
     for (const auto& node : m_registered) {
-        if (node.GetValueType() == mci::enums::eNoValue) continue;
-        istd::Any value;
-        try {
-            value = ReadNodeValue(node);
-        } catch (const istd::Exception&) {
-            continue;  // gone again: the next reconnection tries again
-        }
+        const std::optional<istd::Any> current = CurrentValue(node);
+        if (!current) continue;  // the next reconnection tries again
+        const istd::Any& value = *current;
         bool changed = true;
         {
             std::lock_guard<std::mutex> lock(m_outputLock);
