@@ -10,20 +10,6 @@ bool IsVisible(const Node& node, bool exposeHidden) { return exposeHidden || !no
 
 bool IsShowingValue(const Node& node) { return node.HasValue() && node.Has(flags::Readable); }
 
-// Line breaks inside a text value would split the line; they are written
-// as \n and \r instead.
-std::string OneLine(const std::string& text) {
-    if (text.find_first_of("\r\n") == std::string::npos) return text;
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
 std::string TypeText(const Node& node) {
     if (node.Has(flags::Signal)) return "signal";
     if (!node.HasValue()) return node.Has(flags::Executable) ? "function" : std::string();
@@ -85,7 +71,9 @@ private:
             m_out += " {" + (words.empty() ? std::string("none") : words) + "}";
         }
         if (IsShowingValue(node))
-            m_out += " = " + OneLine(LimitedValueText(node, m_values[node.id], m_request.maxLength));
+            // A line break inside a text would split the line, and a control
+            // character could drive the terminal the listing is shown on.
+            m_out += " = " + istd::OneLineText(LimitedValueText(node, m_values[node.id], m_request.maxLength));
         m_out += '\n';
     }
 

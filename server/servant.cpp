@@ -1,5 +1,6 @@
 #include "servant.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "corba_values.h"
@@ -199,14 +200,15 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
     return Translate([&] {
         const Tree& tree = m_store.GetTree();
         const Node& start = m_store.Visible(m_root, id, exposeHidden);
-        const auto nodes = m_store.Subtree(start, exposeHidden);
+        const auto nodes = m_store.Subtree(start, -1, exposeHidden);
         std::uint64_t bytes = 0;
-        for (const auto& [node, value] : nodes) bytes += WireBytes(value) + 64;
+        for (const auto& entry : nodes) bytes += WireBytes(entry.value) + 64;
         CheckReplySize(start, bytes, "The subtree");
         i_NET::SubtreeNodeSeq_var list = new i_NET::SubtreeNodeSeq;
         list->length(static_cast<CORBA::ULong>(nodes.size()));
         for (CORBA::ULong i = 0; i < list->length(); ++i) {
-            const auto& [node, value] = nodes[i];
+            const Node* node = nodes[i].node;
+            const Elements& value = nodes[i].value;
             i_NET::SubtreeNode& out = list[i];
             out.info = InfoOf(tree, *node);
             out.hasValue = value.index() != 0;
@@ -219,6 +221,41 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
             }
         }
         return list._retn();
+    });
+}
+
+i_NET::SubtreeListing* RegistryServant::listSubtree(i_NET::NodeId id, CORBA::Long level,
+                                                   CORBA::Boolean exposeHidden) {
+    return Translate([&] {
+        const Node& start = m_store.Visible(m_root, id, exposeHidden);
+        const auto nodes = m_store.Subtree(start, level, exposeHidden);
+        std::uint64_t bytes = 0;
+        std::uint64_t nameBytes = 0;
+        CORBA::ULong withValue = 0;
+        for (const auto& entry : nodes) {
+            bytes += WireBytes(entry.value) + entry.node->name.size() + 32;
+            nameBytes += entry.node->name.size();
+            if (entry.value.index() != 0) ++withValue;
+        }
+        CheckReplySize(start, bytes, "The subtree");
+        auto listing = std::make_unique<i_NET::SubtreeListing>();
+        listing->nodes.length(static_cast<CORBA::ULong>(nodes.size()));
+        listing->names.length(static_cast<CORBA::ULong>(nameBytes));
+        listing->values.length(withValue);
+        CORBA::Octet* name = listing->names.get_buffer();
+        CORBA::ULong value = 0;
+        for (CORBA::ULong i = 0; i < listing->nodes.length(); ++i) {
+            const Node& node = *nodes[i].node;
+            i_NET::ListedNode& out = listing->nodes[i];
+            out.nameLength = static_cast<CORBA::ULong>(node.name.size());
+            name = std::copy(node.name.begin(), node.name.end(), name);
+            out.depth = nodes[i].depth;
+            out.flags = node.flags;
+            out.typeCode = static_cast<i_NET::ValueTypeCode>(node.type);
+            out.hasValue = nodes[i].value.index() != 0;
+            if (out.hasValue) ToCorba(nodes[i].value, listing->values[value++]);
+        }
+        return listing.release();
     });
 }
 

@@ -33,6 +33,7 @@ public:
     void unsubscribe(const char* clientKey) override;
     CORBA::Boolean subscribed(const char* clientKey) override;
     i_NET::SubtreeNodeSeq* subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) override;
+    i_NET::SubtreeListing* listSubtree(i_NET::NodeId id, CORBA::Long level, CORBA::Boolean exposeHidden) override;
     i_NET::StringSeq* checkValues(const i_NET::ValueCheckSeq& checks) override;
 
 private:

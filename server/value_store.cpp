@@ -144,19 +144,21 @@ std::string ValueStore::Dump(const DumpRequest& request) const {
     return RenderDump(m_tree, m_values, request);
 }
 
-std::vector<std::pair<const Node*, Elements>> ValueStore::Subtree(const Node& start, bool exposeHidden) const {
-    std::vector<std::pair<const Node*, Elements>> out;
-    std::vector<const Node*> pending{&start};
+std::vector<ValueStore::SubtreeNode> ValueStore::Subtree(const Node& start, std::int32_t level,
+                                                          bool exposeHidden) const {
+    std::vector<SubtreeNode> out;
+    std::vector<std::pair<const Node*, std::uint32_t>> pending{{&start, 0}};
     std::shared_lock lock(m_valueLock);
     while (!pending.empty()) {
-        const Node* node = pending.back();
+        const auto [node, depth] = pending.back();
         pending.pop_back();
         const bool readable = node->HasValue() && node->Has(flags::Readable);
-        out.emplace_back(node, readable ? m_values[node->id] : Elements{});
+        out.push_back(SubtreeNode{node, depth, readable ? m_values[node->id] : Elements{}});
+        if (level >= 0 && depth >= static_cast<std::uint32_t>(level)) continue;
         // Reversed onto the stack, so that children come out in tree order.
         for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) {
             const Node& child = m_tree.nodes[*it];
-            if (exposeHidden || !child.Has(flags::Hidden)) pending.push_back(&child);
+            if (exposeHidden || !child.Has(flags::Hidden)) pending.emplace_back(&child, depth + 1);
         }
     }
     return out;

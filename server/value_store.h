@@ -62,10 +62,16 @@ public:
     Elements Current(const Node& node) const;
     std::string Text(const Node& node, std::uint32_t maxLength) const;
     std::string Dump(const DumpRequest& request) const;
-    // The nodes of the subtree at `start` visible under `exposeHidden`,
-    // parents first, with their whole values (empty for nodes that have none
-    // or are not readable), all read under one lock.
-    std::vector<std::pair<const Node*, Elements>> Subtree(const Node& start, bool exposeHidden) const;
+    // The nodes of the subtree at `start` visible under `exposeHidden`, down
+    // to `level` levels below it (-1: all), depth-first with children in tree
+    // order, each with its depth below `start` and its whole value (empty for
+    // nodes that have none or are not readable), all read under one lock.
+    struct SubtreeNode {
+        const Node* node;
+        std::uint32_t depth;
+        Elements value;
+    };
+    std::vector<SubtreeNode> Subtree(const Node& start, std::int32_t level, bool exposeHidden) const;
 
     // Puts saved values in place at start (no notifications, no saving).
     void Restore(const std::vector<SavedValue>& saved);

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "istd/exception.h"
@@ -231,17 +232,35 @@ void ValueAccess(const mci::Node& node, const std::string& path, const std::stri
 
 namespace {
 
+// The elements of several reads of one node, in order, as one array value.
+istd::Any Joined(const std::vector<istd::Any>& parts) {
+    if (parts.empty()) return istd::Any();
+    return std::visit(
+        [&parts](const auto& first) -> istd::Any {
+            using Elements = std::decay_t<decltype(first)>;
+            if constexpr (std::is_same_v<Elements, std::monostate>) {
+                return istd::Any();
+            } else {
+                Elements all;
+                for (const auto& part : parts)
+                    if (const auto* elements = std::get_if<Elements>(&part.Elements()))
+                        all.insert(all.end(), elements->begin(), elements->end());
+                return istd::Any(std::move(all), true);
+            }
+        },
+        parts.front().Elements());
+}
+
 // The selected elements of an array read: their values and their indexes.
 void AddSelectedElements(const mci::Node& node, const std::string& index, rove_json::Json& record) {
     rove_json::Json indexes = rove_json::Json::array();
-    rove_json::Json values = rove_json::Json::array();
+    std::vector<istd::Any> parts;
     for (const auto& range : ParseIndexes(index)) {
-        for (const auto& element : rove_json::ValueJson(ReadNodeElements(node, range.start, range.count)))
-            values.push_back(element);
+        parts.push_back(ReadNodeElements(node, range.start, range.count));
         for (std::uint32_t i = 0; i < range.count; ++i) indexes.push_back(range.start + i);
     }
     record["index"] = indexes;
-    record["value"] = values;
+    rove_json::SetValue(record, "value", Joined(parts));
 }
 
 }  // namespace
@@ -261,7 +280,7 @@ void ValueAccessJson(const mci::Node& node, const std::string& path, const std::
         if (node.IsArray() && !ParseIndexes(index).empty())
             AddSelectedElements(node, index, record);
         else
-            record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+            rove_json::SetValue(record, "value", ReadNodeValue(node));
     }
     rove_json::Write(record);
 }

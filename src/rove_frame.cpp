@@ -52,15 +52,25 @@ std::int32_t PortFromText(const std::string& text) {
     return istd::DecimalTo<std::int32_t>(text);
 }
 
-void ReadPortFromEnvironment() {
+// The port of VELNOR_APP_PORT into g_params; the warning about a value
+// that is no port, or an empty text.
+std::string ReadPortFromEnvironment() {
     const char* text = std::getenv("VELNOR_APP_PORT");
-    if (!text) return;
+    if (!text) return std::string();
     try {
         g_params.port = PortFromText(text);
     } catch (const std::exception& e) {
-        std::cout << "WARNING: Can't use VELNOR_APP_PORT = " << text << ": " << e.what() << std::endl;
         g_params.port = 0;
+        return std::string("WARNING: Can't use VELNOR_APP_PORT = ") + text + ": " + e.what();
     }
+    return std::string();
+}
+
+// A line that goes to standard output in the plain mode (where scripts of
+// old look for it); with --json that output holds records only, and the
+// line goes to standard error.
+void WriteNotice(const std::string& line, bool json) {
+    (json ? std::cerr : std::cout) << line << std::endl;
 }
 
 void WriteDefaults() {
@@ -90,7 +100,7 @@ void WriteDefaults() {
 bool StartTracing(const po::variables_map& vm) {
     if (!vm.count("debug")) return true;
     if (g_debug.size() != 2) {
-        std::cout << "required parameter is missing in 'debug'" << std::endl;
+        WriteNotice("required parameter is missing in 'debug'", vm.count("json") > 0);
         return false;
     }
     istd::TraceFile& trace = istd::TraceFile::GetInstance();
@@ -144,8 +154,25 @@ struct Selection {
     std::vector<std::string> errors;
 };
 
+// signal --json writes records on standard error: its warnings and errors
+// are records there too.
+bool DiagnosticRecords() { return g_params.json && g_params.command == eSignal; }
+
 void WarnSkipped(const char* reason, const std::string& argument) {
-    std::cerr << "WARNING: invalid usage. " << reason << " Node path: '" << argument << "'. Ignoring." << std::endl;
+    const std::string text = std::string("invalid usage. ") + reason;
+    if (DiagnosticRecords())
+        rove_json::WriteDiagnostic(rove_json::Json{{"path", argument}, {"warning", text + " Ignoring."}});
+    else
+        std::cerr << "WARNING: " << text << " Node path: '" << argument << "'. Ignoring." << std::endl;
+}
+
+// A failure that ends the run, on standard error.
+void ReportFailure(const std::string& text) {
+    std::cout.flush();
+    if (DiagnosticRecords())
+        rove_json::WriteDiagnostic(rove_json::Json{{"error", text}});
+    else
+        std::cerr << text << std::endl;
 }
 
 // --json gives records for these commands; signal keeps its data formats
@@ -288,6 +315,20 @@ void RunJsonHandler(Selection& s, std::size_t i) {
     }
 }
 
+void RunSignal(Selection& s, std::size_t i) {
+    if (!DiagnosticRecords()) {
+        Signal(s.nodes[i]);
+        return;
+    }
+    try {
+        Signal(s.nodes[i]);
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        rove_json::WriteDiagnostic(rove_json::Json{{"path", s.paths[i]}, {"error", rove_json::ErrorText(e.what())}});
+        throw FailureAlreadyReported();
+    }
+}
+
 void RunHandler(Selection& s, std::size_t i) {
     if (JsonRecords()) {
         RunJsonHandler(s, i);
@@ -301,7 +342,7 @@ void RunHandler(Selection& s, std::size_t i) {
             if (i == 0) std::cout << "Listen following nodes: " << std::endl;
             Listen(s.nodes[i]);
             break;
-        case eSignal: Signal(s.nodes[i]); break;
+        case eSignal: RunSignal(s, i); break;
         case eBench: Benchmark(s.nodes[i]); break;
         case eSave:
         case eDiff:
@@ -317,6 +358,28 @@ int RunSnapshotCommand(const mci::Node& root) {
         case eDiff: return DiffSnapshot(root);
         default: return ApplySnapshot(root);
     }
+}
+
+// "Caught signal while waiting for the registry at HOST:PORT".
+std::string InterruptText() { return "Caught signal while waiting for the registry at " + RegistryAddress(); }
+
+bool GoesOverNodes(Command_e command) { return command == eAccess || command == eInfo || command == eDump; }
+
+// access, info and dump go from node to node: once the registry did not
+// answer, the nodes after it fail at once with the same error instead of
+// each waiting out the deadline. With --json a signal ends the run at once,
+// also while a call waits for the registry.
+void PrepareForUnansweredCalls() {
+    if (!GoesOverNodes(g_params.command)) return;
+    mci::FailFastAfterNoAnswer(true);
+    if (JsonRecords()) sigHandler.EndRunOnSignalDuringCalls(InterruptText());
+}
+
+// --json: a signal caught since the last node ends the run before the next.
+void CheckInterruptBetweenNodes() {
+    if (!JsonRecords() || !GoesOverNodes(g_params.command)) return;
+    DeliverPendingSignals();
+    if (sigHandler.Signal() != 0) throw istd::Exception(InterruptText(), true);
 }
 
 // Withdraws the listen subscriptions when the command ends, however it ends:
@@ -348,12 +411,14 @@ void ExecuteCommand() {
         return;
     }
 
+    PrepareForUnansweredCalls();
     Selection selection = SelectNodes(root);
     g_params.accessMode = istd::EnumCast<isig::AccessMode_e>(g_params.mode);
     ISTD_TRACE(2, "void ExecuteCommand()", c_traceFile, "selected nodes: " << selection.nodes.size());
 
     ListenerRelease release;
     for (std::size_t i = 0; i < selection.nodes.size(); ++i) {
+        CheckInterruptBetweenNodes();
         RunHandler(selection, i);
         CheckStandardOutput();
     }
@@ -401,8 +466,14 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
     g_params.command = command.id;
     g_params.root = mci::eApplicationRoot;
     g_params.port = 0;
-    ReadPortFromEnvironment();
+    std::string portWarning = ReadPortFromEnvironment();
     WriteDefaults();
+    // Written once where the options put it: before anything else, and on
+    // standard output unless they hold --json.
+    const auto warnAboutPort = [&portWarning](bool json) {
+        if (!portWarning.empty()) WriteNotice(portWarning, json);
+        portWarning.clear();
+    };
     try {
         po::positional_options_description positional;
         positional.add("path", -1);
@@ -413,6 +484,7 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
 
         po::variables_map vm;
         po::store(po::command_line_parser(argc, argv).options(description).positional(positional).run(), vm);
+        warnAboutPort(vm.count("json") > 0);
         po::notify(vm);
         if (!commandDefaulted) RemoveCommand();
         if (!StartTracing(vm)) return false;
@@ -425,14 +497,16 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         else
             ExecuteCommand();
         CheckStandardOutput();
+    } catch (const FailureAlreadyReported&) {
+        return false;
     } catch (const std::exception& e) {
-        std::cout.flush();
-        std::cerr << e.what() << std::endl;
+        warnAboutPort(false);
+        ReportFailure(e.what());
         if (commandDefaulted) HintCommandFirst(argc, argv);
         return false;
     } catch (...) {
-        std::cout.flush();
-        std::cerr << "Unknown exception." << std::endl;
+        warnAboutPort(false);
+        ReportFailure("Unknown exception.");
         return false;
     }
     // A signal acquisition that failed without ending the command is no success either.

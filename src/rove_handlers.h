@@ -4,9 +4,16 @@
 // its command (rove_info.cpp, rove_dump.cpp, rove_access.cpp, rove_listen.cpp,
 // rove_signal.cpp, rove_bench.cpp); AutoComplete, which answers --complete
 // instead of running a command, in rove_complete.cpp.
+#include <exception>
 #include <string>
 
 #include "mci/mci.h"
+
+// A failure that ends the command after its message was written already:
+// the command frame only ends the run with status 1.
+struct FailureAlreadyReported : std::exception {
+    const char* what() const noexcept override { return "failure already reported"; }
+};
 
 // info
 void PrintNodeInfo(const mci::Node& node);

@@ -121,6 +121,6 @@ void PrintNodeInfoJson(const mci::Node& node) {
     record["validator"] = NullOr(hasValidator && !validator.empty(), validator);
     record["parent"] = NullOr(!root, root ? std::string() : rove_json::PathOf(node.GetParent()));
     record["children"] = children;
-    record["value"] = rove_json::ValueJson(ReadNodeValue(node));
+    rove_json::SetValue(record, "value", ReadNodeValue(node));
     rove_json::Write(record);
 }

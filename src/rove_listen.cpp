@@ -22,10 +22,8 @@ namespace {
 
 // "Connection to HOST:PORT/ROOT lost.", with the address actually used.
 std::string LostConnectionText() {
-    const std::string host = g_params.host.empty() ? std::string(mci::DefaultHost()) : g_params.host;
-    const std::int32_t port = g_params.port != 0 ? g_params.port : mci::DefaultPort();
     std::ostringstream text;
-    text << "Connection to " << host << ":" << port << "/" << g_params.root << " lost.";
+    text << "Connection to " << RegistryAddress() << "/" << g_params.root << " lost.";
     return text.str();
 }
 
@@ -37,24 +35,31 @@ void ReportPing(int result, bool& lost) {
     lost = result == 1;
 }
 
+// How the wait for notifications ended.
+enum class WaitEnd_e { eOver, eEndedEarly, eConnectionLost };
+
 // Sleeps the listening time, or pings the connection every ping period until
 // the listening time is over; a handled signal, a notification that could
 // not be written, or the end condition of --count or --until ends the wait
-// at once.
-void WaitForNotifications(const mci::Node& root) {
+// at once. After a reconnection the values that changed meanwhile are
+// printed.
+WaitEnd_e WaitForNotifications(const mci::Node& root, VelnorRoveListener& listener) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
-        sigHandler.WaitForSignal(std::chrono::seconds(waitTime));
-        return;
+        return sigHandler.WaitForSignal(std::chrono::seconds(waitTime)) ? WaitEnd_e::eEndedEarly : WaitEnd_e::eOver;
     }
-    if (waitTime == 0) return;
+    if (waitTime == 0) return WaitEnd_e::eOver;
+    listener.RememberCurrentValues();
     std::uint32_t elapsed = 0;
     bool lost = false;
     for (;;) {
-        if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod)))) return;
-        ReportPing(mci::Ping(root), lost);
+        if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod))))
+            return WaitEnd_e::eEndedEarly;
+        const int ping = mci::Ping(root);
+        ReportPing(ping, lost);
+        if (ping == 3) listener.PrintValuesChangedMeanwhile();
         elapsed += static_cast<std::uint32_t>(g_params.pingPeriod);
-        if (waitTime <= elapsed) return;
+        if (waitTime <= elapsed) return lost ? WaitEnd_e::eConnectionLost : WaitEnd_e::eOver;
     }
 }
 
@@ -68,8 +73,15 @@ void ListeningPhase(const mci::Node& root) {
         listener = VelnorRoveListener::Instance();
     }
     if (g_params.initial) listener->PrintInitialValues();
-    WaitForNotifications(root);
-    if (!g_params.hasUntil || listener->EndReached() || sigHandler.Signal() != 0 || !std::cout.good()) return;
+    const WaitEnd_e end = WaitForNotifications(root, *listener);
+    if (listener->EndReached() || sigHandler.Signal() != 0 || !std::cout.good()) return;
+    // The registry never came back: what the listener printed may be stale.
+    // With -v the loss was reported when it began.
+    if (end == WaitEnd_e::eConnectionLost) {
+        if (g_params.verbose) throw FailureAlreadyReported();
+        throw istd::Exception(LostConnectionText(), true);
+    }
+    if (!g_params.hasUntil) return;
     throw istd::Exception("Timed out waiting for " + istd::StringVecIntoString(g_params.paths, ", ") +
                               " to become " + g_params.until,
                           true);

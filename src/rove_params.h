@@ -87,5 +87,8 @@ struct Parameters {
 extern Parameters g_params;
 extern std::vector<std::string> g_debug;
 
+// "HOST:PORT" of the registry the run talks to, the defaults filled in.
+std::string RegistryAddress();
+
 // Source file name given to the trace facility by the command code.
 constexpr const char* c_traceFile = "velnor-rove";

@@ -61,14 +61,35 @@ constexpr std::uint64_t c_maxDodAtoms = std::numeric_limits<std::uint32_t>::max(
 // Stream client queue capacity when --queue-size is not given.
 constexpr std::uint32_t c_defaultQueueAtomGroups = 256;
 
+// The path of the signal node being read, as --json records give it.
+std::string g_signalPath;
+
+// With --json the lines on standard error are records: {"path","error"}.
+void WriteErrorRecord(const std::string& text) {
+    std::cout.flush();
+    rove_json::WriteDiagnostic(rove_json::Json{{"path", g_signalPath}, {"error", rove_json::ErrorText(text)}});
+}
+
 // A failure that does not end the command: logged as critical, also shown
 // on standard error (the log is off unless enabled), and remembered for the
 // exit status.
 void ReportCritical(const std::string& text) {
     ++g_signalFailures;
     std::cout.flush();
-    if (!istd::Log::m_enabled) std::cerr << "CRITICAL: " << text << std::endl;
+    if (g_params.json)
+        WriteErrorRecord(text);
+    else if (!istd::Log::m_enabled)
+        std::cerr << "CRITICAL: " << text << std::endl;
     istd::LogCritical(text);
+}
+
+// A line that the plain mode writes on standard output; with --json that
+// output carries the signal data alone.
+void ReportOnOutput(const std::string& text) {
+    if (g_params.json)
+        WriteErrorRecord(text);
+    else
+        std::cout << "Error: " << text << std::endl;
 }
 
 // Keeps a reader's client registered with the interrupt handler while it
@@ -94,6 +115,18 @@ std::string Text(const PARTS&... parts) {
     std::ostringstream text;
     (text << ... << parts);
     return text.str();
+}
+
+// What ended a read that failed with eRemoteFailed, after the reader's own
+// words: ": Registry at HOST:PORT did not answer in time" or "... is not
+// reachable", or nothing when the cause says no more.
+std::string CauseText(isig::SuccessCode_e code, isig::RemoteFailure_e failure) {
+    if (code != isig::eRemoteFailed) return std::string();
+    switch (failure) {
+        case isig::RemoteFailure_e::eNoAnswer: return ": Registry at " + RegistryAddress() + " did not answer in time";
+        case isig::RemoteFailure_e::eUnreachable: return ": Registry at " + RegistryAddress() + " is not reachable";
+        default: return std::string();
+    }
 }
 
 bool KeepLooping(std::int32_t pass) { return g_params.loop == -1 || pass < g_params.loop; }
@@ -127,7 +160,9 @@ void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDema
         isig::SignalMeta meta;
         const isig::SuccessCode_e code = client.Read(array, meta, g_params.lmt);
         if (code != isig::eSuccess)
-            throw istd::Exception(Text("Can't read ", source.GetName(), " signal. Error: ", code), true);
+            throw istd::Exception(
+                Text("Can't read ", source.GetName(), " signal. Error: ", code, CauseText(code, client.LastFailure())),
+                true);
         if (g_params.verbose) WriteMeta(meta);
         if (g_params.format != eFormatStat && g_params.header) PrintHeader(source.GetComponentNames());
         PrintBlock(array, array.GetAtomCount());
@@ -173,13 +208,15 @@ const char* PrintRemoteStreamSignature() {
 
 // One pass of PrintRemoteStream; its trace is PrintRemoteStream's.
 template <class TRAITS>
-void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::Stream<TRAITS>& stream) {
+void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::RemoteStream<TRAITS>& stream) {
     std::uint64_t remaining = g_params.size;
     for (;;) {
         typename isig::StreamClient<TRAITS>::PairPtr block;
         const isig::SuccessCode_e code = client.Pop(block);
         if (code != isig::eSuccess)
-            throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code), true);
+            throw istd::Exception(Text("Interrupted read from ", stream.GetName(), " signal. Error: ", code,
+                                       CauseText(code, stream.LastFailure())),
+                                  true);
         const isig::Array<TRAITS>& array = block->GetArray();
         const std::uint32_t atoms = array.GetAtomCount();
         ISTD_TRACE(2, PrintRemoteStreamSignature<TRAITS>(), c_traceFile, "remaining: " << remaining);
@@ -204,7 +241,7 @@ void PrintStreamStatistics(const isig::SignalStatistics& first, const isig::Sign
 
 void DispatchOnType(isig::SignalSourceSharedPtr& source, std::int32_t type) {
     switch (type) {
-        case isig::eAtomInvalid: std::cout << "Error: Unknown signal type!" << std::endl; return;
+        case isig::eAtomInvalid: ReportOnOutput("Unknown signal type!"); return;
         case isig::eAtomDouble: PrintRemoteSignal<RoveTraits<double>>(source); return;
         case isig::eAtomFloat: PrintRemoteSignal<RoveTraits<float>>(source); return;
         case isig::eAtomUInt64: PrintRemoteSignal<RoveTraits<unsigned long long>>(source); return;
@@ -291,7 +328,7 @@ void PrintRemoteSignal(isig::SignalSourceSharedPtr& source) {
         throw istd::Exception(std::string("Error: ") + e.what(), true);
     } catch (const std::system_error& e) {
         ++g_signalFailures;
-        std::cout << "Error: " << e.code().message() << std::endl;
+        ReportOnOutput(e.code().message());
     } catch (const std::exception& e) {
         ReportCritical(std::string("Error: ") + e.what());
     } catch (...) {
@@ -303,6 +340,7 @@ void Signal(const mci::Node& node) {
     ISTD_TRACE_FNC("void Signal(const mci::Node&)", c_traceFile);
     isig::SignalSourceSharedPtr source = mci::CreateRemoteSignal(node);
     if (!source) throw istd::Exception(Text("signal: not a signal node: ", node.GetFullPath(false)), true);
+    g_signalPath = rove_json::PathOf(node);
     if (g_params.verbose && g_params.json)
         rove_json::WriteDiagnostic(rove_json::Json{{"path", rove_json::PathOf(node)}, {"signal", true}});
     else if (g_params.verbose)

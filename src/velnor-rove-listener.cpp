@@ -1,11 +1,16 @@
 #include "velnor-rove-listener.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <type_traits>
+#include <variant>
 
 #include "istd/exception.h"
+#include "istd/strings.h"
 #include "istd/trace_statement.h"
 #include "rove_json.h"
 #include "rove_node_value.h"
@@ -28,6 +33,8 @@ void WriteRange(std::ostream& os, const mci::NotificationData& data, std::uint32
 
 std::atomic<VelnorRoveListener*> VelnorRoveListener::s_instance{nullptr};
 
+// A line is one line, whatever the texts in it hold, and sends no control
+// sequence to a terminal.
 std::string NotificationLine(const mci::NotificationData& data, const std::ios& format) {
     std::ostringstream line;
     line.flags(format.flags());
@@ -36,7 +43,7 @@ std::string NotificationLine(const mci::NotificationData& data, const std::ios& 
     const istd::Any value = data.value;
     if (value.IsArray()) WriteRange(line, data, static_cast<std::uint32_t>(value.Size()));
     line << "=" << value;
-    return line.str();
+    return istd::OneLineText(line.str());
 }
 
 std::string NotificationValueText(const istd::Any& value, const std::ios& format) {
@@ -44,7 +51,7 @@ std::string NotificationValueText(const istd::Any& value, const std::ios& format
     text.flags(format.flags());
     text.precision(format.precision());
     text << value;
-    return text.str();
+    return istd::OneLineText(text.str());
 }
 
 std::string ArrivalTime() {
@@ -74,7 +81,7 @@ std::string NotificationRecord(const mci::NotificationData& data, const std::str
     record["time"] = time;
     record["path"] = rove_json::PathOf(data.node);
     record["range"] = RangeJson(data);
-    record["value"] = rove_json::ValueJson(data.value);
+    rove_json::SetValue(record, "value", data.value);
     return rove_json::Line(record);
 }
 
@@ -137,6 +144,49 @@ void VelnorRoveListener::PrintInitialValues() {
             WriteNotification(mci::NotificationData{node, ReadNodeValue(node), 0}, true);
 }
 
+namespace {
+
+// The node's value; nothing for a node without one (it never notifies) or
+// one that cannot be read now (the registry went away again).
+std::optional<istd::Any> CurrentValue(const mci::Node& node) {
+    if (node.GetValueType() == mci::enums::eNoValue) return std::nullopt;
+    try {
+        return ReadNodeValue(node);
+    } catch (const istd::Exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+void VelnorRoveListener::RememberCurrentValues() {
+    for (const auto& node : m_registered) {
+        // A value not read now is unknown: printed after the next reconnection.
+        std::optional<istd::Any> value = CurrentValue(node);
+        if (!value) continue;
+        std::lock_guard<std::mutex> lock(m_outputLock);
+        // A line printed meanwhile knows better.
+        m_lastValues.emplace(mci::ToString(node.GetRelPath()), std::move(*value));
+    }
+}
+
+void VelnorRoveListener::PrintValuesChangedMeanwhile() {
+    for (const auto& node : m_registered) {
+        const std::optional<istd::Any> current = CurrentValue(node);
+        if (!current) continue;  // the next reconnection tries again
+        const istd::Any& value = *current;
+        bool changed = true;
+        {
+            std::lock_guard<std::mutex> lock(m_outputLock);
+            const auto last = m_lastValues.find(mci::ToString(node.GetRelPath()));
+            changed = last == m_lastValues.end() || !(last->second == value);
+        }
+        // A value printed only because of --initial is not a change: it is
+        // not counted.
+        if (changed || g_params.initial) WriteNotification(mci::NotificationData{node, value, 0}, !changed);
+    }
+}
+
 bool VelnorRoveListener::EndReached() const { return m_endReached.load(); }
 
 void VelnorRoveListener::WriteNotification(const mci::NotificationData& data, bool initial) {
@@ -152,12 +202,52 @@ void VelnorRoveListener::WriteNotification(const mci::NotificationData& data, bo
     if (m_endReached.load()) return;
     std::cout << line << std::endl;
     if (!std::cout.good()) sigHandler.EndWaits();
+    if (g_params.pingPeriod != 0) RememberLocked(data);
     if (!initial) ++m_notificationLines;
     const bool countMet = g_params.count != 0 && m_notificationLines >= g_params.count;
     if (untilMet || countMet) {
         m_endReached.store(true);
         sigHandler.EndWaits();
     }
+}
+
+namespace {
+
+// `whole` with `part` written into it from element `first` on; nothing
+// when they hold elements of different types or the part does not fit.
+std::optional<istd::Any> Merged(const istd::Any& whole, const istd::Any& part, std::uint32_t first) {
+    return std::visit(
+        [&](const auto& elements) -> std::optional<istd::Any> {
+            using Elements = std::decay_t<decltype(elements)>;
+            if constexpr (std::is_same_v<Elements, std::monostate>) {
+                return std::nullopt;
+            } else {
+                const auto* written = part.As<typename Elements::value_type>();
+                if (!written || first + written->size() > elements.size()) return std::nullopt;
+                Elements merged = elements;
+                std::copy(written->begin(), written->end(), merged.begin() + first);
+                return istd::Any(std::move(merged), whole.IsArray());
+            }
+        },
+        whole.Elements());
+}
+
+}  // namespace
+
+void VelnorRoveListener::RememberLocked(const mci::NotificationData& data) {
+    const std::string path = mci::ToString(data.node.GetRelPath());
+    const bool whole = !data.value.IsArray() || (data.first == 0 && data.value.Size() == data.node.GetSize());
+    if (whole) {
+        m_lastValues[path] = data.value;
+        return;
+    }
+    const auto known = m_lastValues.find(path);
+    if (known == m_lastValues.end()) return;
+    // Part of a value not known as a whole: the whole is unknown from now on.
+    if (std::optional<istd::Any> merged = Merged(known->second, data.value, data.first))
+        known->second = std::move(*merged);
+    else
+        m_lastValues.erase(known);
 }
 
 void VelnorRoveListener::ReleaseSubscriptions() {

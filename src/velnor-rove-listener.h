@@ -3,6 +3,7 @@
 // the nodes given to `listen` and prints every notification as one line.
 #include <atomic>
 #include <ios>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,6 +28,15 @@ public:
     // listen --initial: prints the current value of every registered node
     // as a notification line.
     void PrintInitialValues();
+    // With a ping: the current value of every registered node becomes the
+    // one to compare with after a reconnection, unless a line printed it
+    // already.
+    void RememberCurrentValues();
+    // After a reconnection: prints the current value of every registered
+    // node that differs from the last one known (a change made while the
+    // registry was away, or by its restart); with --initial, of every node.
+    // A node that cannot be read is left out.
+    void PrintValuesChangedMeanwhile();
     // True once --count or --until ended the listening: no line follows.
     bool EndReached() const;
     // Prints one notification; called by the registry library's threads.
@@ -45,6 +55,8 @@ private:
     // Writes the line of one notification (or initial value) and checks the
     // end conditions of --count and --until.
     void WriteNotification(const mci::NotificationData& data, bool initial);
+    // The value of the node after this notification, when it can be known.
+    void RememberLocked(const mci::NotificationData& data);
 
     mci::Callback m_callback;
     std::optional<mci::NotificationClient> m_notificationClient;  // empty once released
@@ -53,6 +65,8 @@ private:
     std::mutex m_outputLock;
     std::uint64_t m_notificationLines = 0;  // guarded by m_outputLock
     std::vector<mci::Node> m_registered;    // main thread only
+    // The last value printed (or read) of each node, by path; with a ping only.
+    std::map<std::string, istd::Any> m_lastValues;  // guarded by m_outputLock
     std::atomic<bool> m_endReached{false};
 
     static std::atomic<VelnorRoveListener*> s_instance;

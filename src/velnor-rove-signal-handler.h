@@ -8,6 +8,9 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include <pthread.h>
 
 #include "istd/signal_handler.h"
 
@@ -44,8 +47,21 @@ public:
     // a reason of the command's own (its output is gone). Any thread.
     void EndWaits();
 
+    // From now on a signal caught while the calling thread waits for a
+    // registry call ends the process at once, with `text` and a line end on
+    // standard error and status 1: the call cannot be cut short, and its
+    // deadline may be seconds away. A signal caught between two calls is
+    // only recorded, as before, and ends the process at the next call.
+    // Whole lines only reach standard output: the line being written, when
+    // there is one, is dropped. Once per process, before the calls.
+    void EndRunOnSignalDuringCalls(const std::string& text);
+    // Called around every registry call (see mci::ObserveCalls).
+    void CallBegins();
+    void CallEnds();
+
 private:
     void WakeWaiters();
+    [[noreturn]] void EndRunNow() const;
 
     std::mutex m_clientLock;                        // guards m_client
     isig::SignalClientBase* m_client = nullptr;     // not owned
@@ -53,6 +69,16 @@ private:
     std::atomic<bool> m_waitsEnded{false};
     std::mutex m_waitLock;                          // pairs with m_signalArrived
     std::condition_variable m_signalArrived;
+
+    // Written once before the calls are observed, then only read.
+    std::string m_interruptText;
+    pthread_t m_callThread{};                       // the thread whose calls end the run
+    std::atomic<bool> m_callsWatched{false};
+    std::mutex m_callLock;                          // guards m_inCall
+    bool m_inCall = false;
+    // The signals are let through to the calling thread during a call
+    // (while the signal thread does not run); that thread only.
+    bool m_signalsLetThrough = false;
 };
 
 extern VelnorRoveSigHandler sigHandler;

@@ -13,6 +13,7 @@
 
 #include <boost/program_options/options_description.hpp>
 
+#include "istd/trace.h"
 #include "mci/mci.h"
 #include "rove_commands.h"
 #include "rove_frame.h"
@@ -40,17 +41,23 @@ void OccupyClosedStandardDescriptors(int, char**, char**) {
     }
 }
 
+// A traced run writes every scope, down to the destructors of the objects
+// that live as long as the process: it ends through the normal exit.
+bool Traced() { return istd::TraceFile::GetInstance().IsActive(); }
+
 // Standard output has been flushed and checked. What exit would still do
-// is free memory and join threads whose work has ended; builds that check
-// for leaks and races still do it.
+// is free memory, join threads whose work has ended and destroy the
+// process-wide objects; builds that check for leaks and races still do it,
+// and so does a traced run.
 [[noreturn]] void EndProcess(int status) {
-#ifdef VELNOR_FULL_TEARDOWN
-    std::exit(status);
-#else
-    std::cerr.flush();
-    std::fflush(nullptr);
-    _exit(status);
+#ifndef VELNOR_FULL_TEARDOWN
+    if (!Traced()) {
+        std::cerr.flush();
+        std::fflush(nullptr);
+        _exit(status);
+    }
 #endif
+    std::exit(status);
 }
 
 }  // namespace
@@ -85,7 +92,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;
     }
-    mci::EndProcessAfterShutdown();
+    if (!Traced()) mci::EndProcessAfterShutdown();
     mci::Shutdown();
     if (!rove_output::Good()) {
         if (!rove_output::FailureReported()) std::cerr << rove_output::FailureText() << std::endl;

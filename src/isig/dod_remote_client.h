@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "isig/dod_client_base.h"
+#include "isig/failure.h"
 #include "isig/remote.h"
 
 namespace isig {
@@ -141,6 +142,9 @@ public:
 
     bool IsOpen() const override { return m_open; }
 
+    // Why the last remote call that failed did (eNone while none did).
+    RemoteFailure_e LastFailure() const { return m_failures.Last(); }
+
     // How long an Event read waits for a block before it gives eNoData;
     // 0: as long as the server keeps the registration.
     void SetTimeout(std::uint64_t milliseconds) { m_timeoutMs = milliseconds; }
@@ -196,6 +200,7 @@ private:
             code = remote->Read(m_receiver.in(), 0, 0, 1, block.out());
         } catch (const CORBA::Exception& e) {
             ISIG_TRACE(2, this->m_name << ": Can't access remote signal: " << e._name());
+            m_failures.Note(ClassifyCurrentFailure());
             // Not asked again to unregister: it would not answer either.
             m_unreachable = true;
             return m_open ? eRemoteFailed : eClosed;
@@ -220,9 +225,11 @@ private:
                                  buffer.ElementCount(), meta, elementsRead);
         } catch (const CORBA::SystemException& e) {
             ISIG_TRACE(3, "Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
+            m_failures.Note(ClassifyCurrentFailure());
             return eRemoteFailed;
         } catch (const CORBA::Exception& e) {
             ISIG_TRACE(3, "Can't access remote signal: " << e._name());
+            m_failures.Note(RemoteFailure_e::eOther);
             return eRemoteFailed;
         } catch (const std::exception& e) {
             ISIG_TRACE(3, "Can't access remote signal: " << e.what());
@@ -256,6 +263,7 @@ private:
     std::atomic<std::int64_t> m_offset{0};
     std::atomic<std::uint64_t> m_timeoutMs{0};
     std::atomic<bool> m_unreachable{false};  // a check of the registration got no answer
+    RemoteFailureNote m_failures;
     const std::weak_ptr<Source_t> m_source;
 };
 

@@ -31,8 +31,8 @@ void PrintChange(const std::string& path, const istd::Any& saved, const istd::An
     rove_json::Json record;
     record["path"] = path;
     record["difference"] = "value";
-    record["saved"] = rove_json::ValueJson(saved);
-    record["live"] = rove_json::ValueJson(live);
+    rove_json::SetValue(record, "saved", saved);
+    rove_json::SetValue(record, "live", live);
     rove_json::Write(record);
 }
 

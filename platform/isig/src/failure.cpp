@@ -1,6 +1,7 @@
 #include "isig/failure.h"
 
 #include <omniORB4/CORBA.h>
+#include <omniORB4/minorCode.h>
 
 #include <exception>
 #include <sstream>
@@ -45,6 +46,20 @@ FailureReport DescribeCurrentFailure() {
         return {FailureKind::eOther, e.what()};
     } catch (...) {
         return {FailureKind::eOther, "unknown exception"};
+    }
+}
+
+RemoteFailure_e ClassifyCurrentFailure() {
+    try {
+        throw;
+    } catch (const CORBA::TIMEOUT&) {
+        return RemoteFailure_e::eNoAnswer;
+    } catch (const CORBA::TRANSIENT& e) {
+        return e.minor() == omni::TRANSIENT_CallTimedout ? RemoteFailure_e::eNoAnswer : RemoteFailure_e::eUnreachable;
+    } catch (const CORBA::COMM_FAILURE&) {
+        return RemoteFailure_e::eUnreachable;
+    } catch (...) {
+        return RemoteFailure_e::eOther;
     }
 }
 

@@ -102,7 +102,8 @@ std::uint32_t PullWayChooser::Next(Clock::time_point now) {
 }
 
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
-                        i_NET::Block_var& block, const std::string& name, const PullTime& time) {
+                        i_NET::Block_var& block, const std::string& name, const PullTime& time,
+                        RemoteFailureNote* failures) {
     bool cut = false;
     const std::chrono::milliseconds limit = time.Limit(PullTime::Clock::now(), cut);
     if (limit.count() <= 0) {
@@ -119,21 +120,25 @@ SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, 
             return eNoData;
         }
         ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
+        if (failures) failures->Note(RemoteFailure_e::eNoAnswer);
     } catch (const CORBA::SystemException& e) {
         ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name() << " (minor " << e.minor() << ")");
+        if (failures) failures->Note(ClassifyCurrentFailure());
     } catch (const CORBA::Exception& e) {
         ISIG_TRACE(1, name << ": Can't access remote signal: " << e._name());
+        if (failures) failures->Note(RemoteFailure_e::eOther);
     }
     return eRemoteFailed;
 }
 
 PullAhead::PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name,
-                     PullTime time)
+                     PullTime time, RemoteFailureNote* failures)
     : m_remote(i_NET::RemoteSignal::_duplicate(remote)),
       m_blockAtoms(blockAtoms > 0 ? blockAtoms : 1),
       m_depth(depth > 0 ? depth : 1),
       m_name(std::move(name)),
-      m_time(std::move(time)) {
+      m_time(std::move(time)),
+      m_failures(failures) {
     try {
         for (std::uint32_t i = 1; i < m_depth; ++i) m_pullers.emplace_back([this] { Run(); });
     } catch (...) {
@@ -201,7 +206,7 @@ SuccessCode_e PullAhead::Take(std::uint64_t position, i_NET::Block_var& block) {
     }
     m_changed.notify_all();  // the pullers' turn
     // The reader's own pull needs no hand-over from another thread.
-    if (!slot) return PullBlock(m_remote.in(), own, m_blockAtoms, block, m_name, m_time);
+    if (!slot) return PullBlock(m_remote.in(), own, m_blockAtoms, block, m_name, m_time, m_failures);
     block = slot->block._retn();
     return slot->code;
 }
@@ -217,7 +222,7 @@ void PullAhead::Run() {
         m_window.push_back(slot);
         lock.unlock();
         i_NET::Block_var block;
-        const SuccessCode_e code = PullBlock(remote.in(), slot->position, m_blockAtoms, block, m_name, m_time);
+        const SuccessCode_e code = PullBlock(remote.in(), slot->position, m_blockAtoms, block, m_name, m_time, m_failures);
         lock.lock();
         slot->block = block._retn();
         slot->code = code;

@@ -224,8 +224,9 @@ void i_SignalReceiver_impl::Cancel(CORBA::Long code) {
 }
 
 SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote, i_NET::RemoteSignal_ptr bulk,
-                                               std::chrono::milliseconds callDeadline) {
+                                               std::chrono::milliseconds callDeadline, const std::string& name) {
     i_NET::SignalInfo_var info = remote->GetInfo();
+    if (!name.empty()) info->name = name.c_str();
     const bool readable = info->accessType == eAccessStream || info->accessType == eAccessDod;
     if (readable) {
         if (SignalSourceSharedPtr source = MakeForType(remote, bulk, info.in(), callDeadline)) return source;

@@ -27,6 +27,7 @@ struct SignalHandlerThread::Impl {
     std::mutex handlerLock;  // guards handler
     SignalHandler* handler = nullptr;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> started{false};
     std::mutex threadLock;  // guards thread (its start and its join)
     std::thread thread;
 
@@ -41,6 +42,7 @@ struct SignalHandlerThread::Impl {
             drained->set_value();
             Run();
         });
+        started.store(true);
         done.wait_for(c_drainBound);
     }
 
@@ -159,6 +161,8 @@ void SignalHandlerThread::Start() { m_impl->Start(); }
 void SignalHandlerThread::DeliverPending() {
     if (m_impl->AnyPending()) m_impl->Start();
 }
+
+bool SignalHandlerThread::Started() const { return m_impl->started.load(); }
 
 ScopedSignalBlock::ScopedSignalBlock() {
     sigset_t set = SignalHandlerThread::DefaultSignals();

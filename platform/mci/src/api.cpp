@@ -25,6 +25,9 @@ namespace detail {
 namespace {
 
 std::atomic<bool> g_hiddenExposed{false};
+std::atomic<bool> g_failFast{false};
+std::atomic<void (*)()> g_callBegin{nullptr};
+std::atomic<void (*)()> g_callEnd{nullptr};
 
 const char* ObjectKey(Root root) { return velnor::wire::RegistryKey(root == ePlatformRoot); }
 
@@ -176,6 +179,19 @@ bool ResubscribeDropped(const std::shared_ptr<Connection>& connection) {
 
 bool HiddenExposed() { return g_hiddenExposed.load(std::memory_order_relaxed); }
 
+bool FailsFastAfterNoAnswer() { return g_failFast.load(std::memory_order_relaxed); }
+
+ObservedCall::ObservedCall() : m_end(nullptr) {
+    void (*begin)() = g_callBegin.load();
+    if (!begin) return;
+    m_end = g_callEnd.load();
+    begin();
+}
+
+ObservedCall::~ObservedCall() {
+    if (m_end) m_end();
+}
+
 }  // namespace detail
 
 void Init(int argc, char** argv) { detail::OrbRuntime::Instance().Init(argc, argv); }
@@ -185,6 +201,14 @@ void ExposeHiddenRegistry() { detail::g_hiddenExposed.store(true, std::memory_or
 void Shutdown() { detail::OrbRuntime::Instance().Shutdown(); }
 
 void EndProcessAfterShutdown() { detail::OrbRuntime::Instance().EndProcessAfterShutdown(); }
+
+void FailFastAfterNoAnswer(bool on) { detail::g_failFast.store(on); }
+
+void ObserveCalls(CallObserver observer) {
+    // The end first: a call that sees the begin also sees its end.
+    detail::g_callEnd.store(observer.end);
+    detail::g_callBegin.store(observer.begin);
+}
 
 Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh) {
     const std::string address = host.empty() ? DefaultHost() : host;
@@ -216,6 +240,7 @@ int Ping(const Node& root) {
     } catch (...) {
         return 1;
     }
+    connection->NoteAnswered();
     std::uint64_t previous = 0;
     if (!connection->RecordRunId(identity->runId, &previous)) {
         try {

@@ -99,6 +99,12 @@ std::vector<std::shared_ptr<Resubscriber>> Connection::Resubscribers() {
     return alive;
 }
 
+void Connection::ThrowIfUnanswered() const {
+    if (m_unanswered.load() && FailsFastAfterNoAnswer()) throw NoAnswer(NoAnswerText());
+}
+
+std::string Connection::NoAnswerText() const { return "Registry at " + m_address + " did not answer in time"; }
+
 namespace {
 
 bool IsTimeout(const CORBA::SystemException& e) {
@@ -128,23 +134,26 @@ void RethrowTranslated(const Connection& connection) {
     } catch (const i_NET::RegistryError& e) {
         throw istd::Exception(std::string(e.message.in()), true);
     } catch (const CORBA::TIMEOUT&) {
-        throw NoAnswer(registry + " did not answer in time", true);
+        connection.NoteUnanswered();
+        throw NoAnswer(connection.NoAnswerText());
     } catch (const CORBA::TRANSIENT& e) {
-        if (IsTimeout(e)) throw NoAnswer(registry + " did not answer in time", true);
-        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable", true);
-        throw istd::Exception(registry + " is not reachable", true);
+        if (IsTimeout(e)) {
+            connection.NoteUnanswered();
+            throw NoAnswer(connection.NoAnswerText());
+        }
+        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable");
+        throw ConnectionFailure(registry + " is not reachable");
     } catch (const CORBA::COMM_FAILURE& e) {
-        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable", true);
-        throw istd::Exception(registry + " is not reachable", true);
+        if (MayHaveCompleted(e)) throw NoAnswer(registry + " is not reachable");
+        throw ConnectionFailure(registry + " is not reachable");
     } catch (const CORBA::OBJECT_NOT_EXIST&) {
-        throw istd::Exception(registry + " does not serve the " +
-                                  (connection.GetRoot() == eApplicationRoot ? "application" : "platform") +
-                                  " registry",
-                              true);
+        throw ConnectionFailure(registry + " does not serve the " +
+                                (connection.GetRoot() == eApplicationRoot ? "application" : "platform") +
+                                " registry");
     } catch (const CORBA::MARSHAL& e) {
-        throw istd::Exception(registry + " sent or refused a malformed message: " + SystemText(e), true);
+        throw ConnectionFailure(registry + " sent or refused a malformed message: " + SystemText(e));
     } catch (const CORBA::SystemException& e) {
-        throw istd::Exception(registry + " failed: " + SystemText(e), true);
+        throw ConnectionFailure(registry + " failed: " + SystemText(e));
     } catch (const CORBA::UserException& e) {
         throw istd::Exception(registry + " raised the unexpected " + std::string(e._name()), true);
     } catch (const CORBA::Exception& e) {

@@ -2,6 +2,7 @@
 // One registry reached at host:port (one root), the object reference the
 // calls go through, the server run it was last seen with and the
 // notification clients that subscribed through it.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,15 @@ public:
     void AddResubscriber(const std::shared_ptr<Resubscriber>& subscriber);
     std::vector<std::shared_ptr<Resubscriber>> Resubscribers();
 
+    // A call went unanswered; with mci::FailFastAfterNoAnswer the calls
+    // after it fail at once, until the registry answers a Ping.
+    void NoteUnanswered() const { m_unanswered.store(true); }
+    void NoteAnswered() const { m_unanswered.store(false); }
+    // Throws NoAnswer when calls are to fail at once.
+    void ThrowIfUnanswered() const;
+    // "Registry at HOST:PORT did not answer in time".
+    std::string NoAnswerText() const;
+
 private:
     const CallTarget m_target;
     const Root m_root;
@@ -93,6 +103,8 @@ private:
     bool m_released = false;
     std::mutex m_quickMutex;  // with m_referenceLock shared: making m_quickRegistry
     i_NET::Registry_var m_quickRegistry;
+
+    mutable std::atomic<bool> m_unanswered{false};
 
     mutable std::mutex m_mutex;  // guards everything below
     std::string m_registryHost;
@@ -111,7 +123,9 @@ private:
 // istd::Exception.
 template <class F>
 auto Remote(const Connection& connection, F&& call) -> decltype(call(std::declval<i_NET::Registry_ptr>())) {
+    const ObservedCall observed;
     try {
+        connection.ThrowIfUnanswered();
         return connection.WithRegistry(call);
     } catch (...) {
         RethrowTranslated(connection);

@@ -28,12 +28,14 @@ i_NET::RemoteSignal_ptr SignalAt(CORBA::ORB_ptr orb, const std::string& uri) {
 
 // Over the local socket a stream may also pull over TCP, which moves large
 // blocks with less work on the reader's processor.
+// The source is named by the node's path, so that every message of its
+// readers names the node whatever the server calls its signal.
 isig::SignalSourceSharedPtr SourceOf(const detail::Connection& connection, const std::string& uri,
-                                     const std::string& tcpUri) {
+                                     const std::string& tcpUri, const std::string& path) {
     CORBA::ORB_var orb = detail::OrbRuntime::Instance().Orb(connection.Host());
     i_NET::RemoteSignal_var remote = SignalAt(orb, uri);
     i_NET::RemoteSignal_var bulk = tcpUri.empty() ? i_NET::RemoteSignal::_nil() : SignalAt(orb, tcpUri);
-    return isig::CreateRemoteSignalSource(remote.in(), bulk.in(), detail::ClientDeadlines().call);
+    return isig::CreateRemoteSignalSource(remote.in(), bulk.in(), detail::ClientDeadlines().call, path);
 }
 
 }  // namespace
@@ -48,7 +50,7 @@ isig::SignalSourceSharedPtr CreateRemoteSignal(const Node& node) {
     const std::string tcpUri =
         target.unixPath.empty() ? "" : detail::CorbalocOf(detail::CallTarget{target.host, target.port, ""}, key);
     try {
-        return SourceOf(connection, uri, tcpUri);
+        return SourceOf(connection, uri, tcpUri, ToString(node.GetRelPath()));
     } catch (const CORBA::OBJECT_NOT_EXIST&) {
         throw istd::Exception("Registry at " + connection.Address() + " does not serve the signal of node " +
                                   ToString(node.GetRelPath()),

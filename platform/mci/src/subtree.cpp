@@ -33,6 +33,30 @@ std::vector<SubtreeEntry> ReadSubtree(const Node& start) {
     return entries;
 }
 
+void VisitSubtree(const Node& start, std::int32_t level, const std::function<void(const SubtreeNodeView&)>& visit) {
+    if (!start.IsValid()) throw istd::Exception("Invalid registry node handle (not connected)", true);
+    const std::uint32_t id = start.Facts()->id;
+    i_NET::SubtreeListing_var listing = Remote(*start.Connection(), [&](i_NET::Registry_ptr r) {
+        return r->listSubtree(id, level, detail::HiddenExposed());
+    });
+    const i_NET::ListedNodeSeq& nodes = listing->nodes;
+    const auto* names = reinterpret_cast<const char*>(listing->names.get_buffer());
+    const std::size_t nameBytes = listing->names.length();
+    std::size_t nameAt = 0;
+    CORBA::ULong next = 0;
+    for (CORBA::ULong i = 0; i < nodes.length(); ++i) {
+        const i_NET::ListedNode& in = nodes[i];
+        if (in.nameLength > nameBytes - nameAt)
+            throw istd::Exception("Registry at " + start.Connection()->Address() + " sent a malformed listing", true);
+        const std::string_view name(names + nameAt, in.nameLength);
+        nameAt += in.nameLength;
+        const bool hasValue = in.hasValue && next < listing->values.length();
+        const istd::Any value =
+            hasValue ? detail::ToAny(listing->values[next++], (in.flags & i_NET::FLAG_ARRAY) != 0) : istd::Any();
+        visit(SubtreeNodeView{in.depth, name, in.flags, static_cast<enums::NodeValType_e>(in.typeCode), value});
+    }
+}
+
 std::vector<std::string> CheckValues(const std::vector<Node>& nodes, const std::vector<istd::Any>& values) {
     if (nodes.size() != values.size()) throw istd::Exception("CheckValues: as many values as nodes are needed", true);
     std::vector<std::string> reasons(nodes.size());

@@ -77,6 +77,53 @@ TEST(ManagedConnection, SurvivesAServerRestart) {
     EXPECT_EQ(listener.Process().Out().rfind(Announcement({"count"}), 0), 0u);
 }
 
+// A value changed while the registry was away (here its restart puts the
+// tree's value back) is printed after the reconnection, so that --until
+// sees it: the listener compares the values with the last it printed.
+TEST(ManagedConnection, PrintsWhatChangedWhileAway) {
+    RegistryServer server(FixturePath("listen-values.yaml"));
+    ListenSession listener(server, {"--ping", "1", "--wait", "30", "--until", "idle", "scalars.label"}, 1);
+    Write(server, {"scalars.label=busy"});
+    ASSERT_EQ(listener.NextLine(), "listen-host.scalars.label=busy");
+    server.Restart();
+    EXPECT_EQ(listener.Process().Wait(60s), 0);
+    EXPECT_EQ(listener.Process().Out(),
+              Announcement({"label"}) + "listen-host.scalars.label=busy\nlisten-host.scalars.label=idle\n");
+    EXPECT_EQ(listener.Process().Err(), "Reconnected managed connection.\n");
+}
+
+// With --initial every value is printed again after a reconnection, changed
+// or not.
+TEST(ManagedConnection, InitialValuesAgainAfterAReconnection) {
+    RegistryServer server(FixturePath("listen-values.yaml"));
+    ListenSession listener(server, {"--ping", "1", "--initial", "scalars.label"}, 1);
+    ASSERT_EQ(listener.NextLine(), "listen-host.scalars.label=idle");
+    server.Restart();
+    EXPECT_EQ(listener.NextLine(), "listen-host.scalars.label=idle");
+    EXPECT_EQ(listener.StopWith(SIGTERM), 0);
+    EXPECT_EQ(listener.Process().Err(), "Reconnected managed connection.\n");
+}
+
+// A registry that never comes back within --wait: the run fails and says
+// so, once (with -v it said so when the loss began).
+class LostForGood : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LostForGood, EndsWithTheLoss) {
+    RegistryServer server(FixturePath("listen-values.yaml"));
+    std::vector<std::string> args = {"--ping", "1", "--wait", "5", "scalars.count"};
+    if (GetParam()) args.insert(args.begin(), "-v");
+    ListenSession listener(server, args, 1);
+    server.Stop();
+    EXPECT_EQ(listener.Process().Wait(60s), 1);
+    EXPECT_EQ(listener.Process().Out(), Announcement({"count"}));
+    EXPECT_EQ(listener.Process().Err(), "Connection to 127.0.0.1:" + server.PortText() + "/application lost.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Listen, LostForGood, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Verbose" : "Quiet");
+                         });
+
 // Without a ping the connection is not managed: nothing is reported, and the
 // listener still ends cleanly after its server went away and came back.
 TEST(ManagedConnection, UnmanagedListenerEndsCleanlyAfterARestart) {

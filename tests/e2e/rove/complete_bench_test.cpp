@@ -81,8 +81,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "\"a b\" \"a\\\"b\" \"$(id>pwned)\" \"back\\\\slash\" \"plain\" \n"}),
     velnor::test::NameOfCase());
 
-TEST(Bench, ThreeLinesAndLevelReset) {
-    RegistryServer server(FixturePath("rove-values.yaml"));
+struct BenchCase {
+    const char* name;
+    const char* tree;
+    const char* level;  // tracing.level after the run
+};
+
+void PrintTo(const BenchCase& c, std::ostream* os) { *os << c.name; }
+
+class BenchRun : public ::testing::TestWithParam<BenchCase> {};
+
+// The three lines, whether the registry takes the writes or refuses them:
+// a refused call is timed like any other.
+TEST_P(BenchRun, ThreeLines) {
+    RegistryServer server(FixturePath(GetParam().tree));
     const auto r = velnor::test::Rove(server, {"bench"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -94,8 +106,13 @@ TEST(Bench, ThreeLinesAndLevelReset) {
         EXPECT_TRUE(rove_test::IsSixDecimals(line.substr(label.size()))) << line;
     }
     EXPECT_FALSE(std::getline(lines, line)) << r.out;
-    EXPECT_EQ(rove_test::Read(server, "tracing.level"), "tracing.level: 0\n");
+    EXPECT_EQ(rove_test::Read(server, "tracing.level"), std::string("tracing.level: ") + GetParam().level + "\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Registries, BenchRun,
+                         ::testing::Values(BenchCase{"WritesTaken", "rove-values.yaml", "0"},
+                                           BenchCase{"WritesRefused", "bench-refusals.yaml", "3"}),
+                         [](const ::testing::TestParamInfo<BenchCase>& info) { return std::string(info.param.name); });
 
 TEST(Bench, MissingChildEndsRun) {
     RegistryServer server(FixturePath("rove-values.yaml"));

@@ -254,16 +254,20 @@ TEST_F(Frame, BadAppPortWarns) {
     for (const auto& c : cases) {
         RunOptions options;
         options.env["VELNOR_APP_PORT"] = c.value;
+        const std::string warning = std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error;
         // --debug with one value stops before connecting.
         rove_test::ExpectResult(RunRove({"info", "--debug", "x"}, options),
-                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
-                                    "\nrequired parameter is missing in 'debug'\n",
-                                "", 1);
+                                warning + "\nrequired parameter is missing in 'debug'\n", "", 1);
         // --port still selects the server.
         rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count"}, options),
-                                std::string("WARNING: Can't use VELNOR_APP_PORT = ") + c.value + ": " + c.error +
-                                    "\nscalars.count: -7\n",
-                                "", 0);
+                                warning + "\nscalars.count: -7\n", "", 0);
+        // With --json standard output holds records only: both lines go to
+        // standard error.
+        rove_test::ExpectResult(RunRove({"info", "--json", "--debug", "x"}, options), "",
+                                warning + "\nrequired parameter is missing in 'debug'\n", 1);
+        rove_test::ExpectResult(velnor::test::Rove(*s_server, {"scalars.count", "--json"}, options),
+                                "{\"path\":\"scalars.count\",\"type\":\"int32\",\"value\":-7}\n", warning + "\n",
+                                0);
     }
 }
 
@@ -294,6 +298,20 @@ TEST_F(Frame, TraceLevels) {
                   c.detail || c.scopes)
             << trace;
     }
+}
+
+// A traced run ends through the normal exit: the destructors of the
+// objects that live as long as the process write their scopes too.
+TEST_F(Frame, TracedRunWritesTheScopesOfItsEnd) {
+    const std::string file = velnor::test::TempDir() + "/trace";
+    rove_test::ExpectResult(
+        velnor::test::Rove(*s_server, {"listen", "--wait", "0", "scalars.count", "--debug", file, "4"}),
+        "Listen following nodes: \n\tcount\n", "", 0);
+    const std::string trace = Slurp(file);
+    for (const char* scope : {"VelnorRoveListener::VelnorRoveListener(): > enter",
+                              "VelnorRoveListener::~VelnorRoveListener(): > enter",
+                              "VelnorRoveListener::~VelnorRoveListener(): < exit"})
+        EXPECT_NE(trace.find(scope), std::string::npos) << scope << "\n" << trace;
 }
 
 TEST_F(Frame, LogErrorReachesTrace) {

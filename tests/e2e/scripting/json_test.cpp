@@ -2,6 +2,8 @@
 // the run going on after them; dumped values written back unchanged.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "script_case.h"
 #include "support/case_name.h"
 #include "support/server_per_suite.h"
@@ -170,6 +172,53 @@ TEST(JsonRoundTrip, DumpedValuesWriteBackUnchanged) {
 
     const velnor::test::RunResult after = velnor::test::Rove(server, {"dump", "--json", "values"});
     EXPECT_EQ(Records(after.out), records);
+}
+
+// A text that is not valid UTF-8 cannot travel in JSON unchanged: every
+// record that carries one gives the value as base64, in a field that says
+// so, instead of putting U+FFFD in place of its bytes. Valid texts, also
+// beyond ASCII, stay texts.
+TEST(JsonBinaryText, GivenAsBase64) {
+    velnor::test::RegistryServer server(velnor::test::FixturePath("scripting.yaml"));
+    const std::string dir = velnor::test::TempDir();
+    std::ofstream(dir + "/label", std::ios::binary) << "caf\xe9";
+    std::ofstream(dir + "/texts", std::ios::binary) << "ok,\xff\xfe";
+    const velnor::test::RunResult written = velnor::test::Rove(
+        server, {"values.label=@" + dir + "/label", "values.texts=@" + dir + "/texts", "state=caf\xc3\xa9"});
+    ASSERT_EQ(written.status, 0) << written.err;
+    const velnor::test::RunResult saved = velnor::test::Rove(server, {"save", "values.label", "-o", dir + "/saved"});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    ASSERT_EQ(velnor::test::Rove(server, {"values.label=x"}).status, 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string record;
+    };
+    const Case cases[] = {
+        {{"values.label"}, R"({"path":"values.label","type":"string","value":"x"})"},
+        {{"values.texts"}, R"({"path":"values.texts","type":"string","value_base64":["b2s=","//4="]})"},
+        {{"values.texts[1]"}, R"({"path":"values.texts","type":"string","index":[1],"value_base64":["//4="]})"},
+        {{"state"}, "{\"path\":\"state\",\"type\":\"string\",\"value\":\"caf\xc3\xa9\"}"},
+        {{"info", "values.texts"},
+         R"({"name":"texts","path":"values.texts","type":"string","size":2,"flags":["readable","writable","array"],
+             "domain":null,"validator":null,"parent":"values","children":[],"value_base64":["b2s=","//4="]})"},
+        {{"dump", "values.texts"},
+         R"({"path":"values.texts","depth":0,"type":"string","flags":["readable","writable","array"],
+             "value_base64":["b2s=","//4="]})"},
+        {{"listen", "--initial", "--wait", "0", "values.texts"},
+         R"({"path":"values.texts","range":null,"value_base64":["b2s=","//4="]})"},
+        {{"diff", dir + "/saved"}, R"({"path":"values.label","difference":"value","saved_base64":"Y2Fm6Q==","live":"x"})"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const velnor::test::RunResult r = velnor::test::Rove(server, args);
+        std::vector<Json> records = Records(r.out);
+        ASSERT_EQ(records.size(), 1u) << r.out << r.err;
+        records[0].erase("time");  // listen's time of arrival
+        EXPECT_EQ(records[0], Json::parse(c.record)) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "script_case.h"
+#include "support/case_name.h"
 
 namespace script_test {
 namespace {
@@ -41,15 +42,41 @@ TEST(SignalJson, StatisticsRecords) {
     EXPECT_EQ(records[2]["name"], "velnor-rove");
 }
 
-// Standard output carries signal data: an unknown path ends the run as it
-// does without --json, with no record there.
-TEST(SignalJson, UnknownPathAsWithoutJson) {
+// Standard output carries signal data alone; the failures are records on
+// standard error, as the other lines there, with the text the plain mode
+// prints (without its "Error: "). A path unknown ends the run as it does
+// without --json, before any node is read.
+struct SignalErrorCase {
+    std::string name;
+    std::vector<std::string> args;
+    std::string record;
+};
+
+std::ostream& operator<<(std::ostream& os, const SignalErrorCase& c) { return os << c.name; }
+
+class SignalJsonErrors : public ::testing::TestWithParam<SignalErrorCase> {};
+
+TEST_P(SignalJsonErrors, AreRecords) {
     RegistryServer server(FixturePath("signal-types.yaml"));
-    const velnor::test::RunResult r = velnor::test::Rove(server, {"signal", "--json", "nothing", "dod.int32"});
+    std::vector<std::string> args = {"signal", "--json"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const velnor::test::RunResult r = velnor::test::Rove(server, args);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Node not found: nothing\n");
+    EXPECT_EQ(Records(r.err), Expected({GetParam().record})) << r.err;
     EXPECT_EQ(r.status, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Signal, SignalJsonErrors,
+    ::testing::Values(
+        SignalErrorCase{"unknownPath", {"nothing", "dod.int32"}, R"({"error":"Node not found: nothing"})"},
+        SignalErrorCase{"readRefused",
+                        {"--mode", "Position", "--offset", "-1", "--size", "2", "dod.int32", "dod.int16"},
+                        R"json({"path":"dod.int32","error":"Can't read dod.int32 signal. Error: -99 (general failure)"})json"},
+        SignalErrorCase{"notASignal",
+                        {"stream"},
+                        R"({"path":"stream","error":"signal: not a signal node: signal-host.stream"})"}),
+    velnor::test::NameOfCase());
 
 }  // namespace
 }  // namespace script_test

@@ -97,11 +97,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "  pin [int32] {readable,writable,hidden} = 1234\n"
                  "  live {none}\n"
                  "  adc [signal] {signal}\n"},
-        DumpCase{"line_breaks_escaped", "texts", -1, 0, 0, false,
+        // Nothing in a value breaks its line or reaches a terminal as a
+        // control character; the tab and UTF-8 beyond ASCII stay.
+        DumpCase{"controls_escaped", "texts", -1, 0, 0, false,
                  "texts\n"
                  "  long [string] = abcdefghijklmnopqrstuvwxyz\n"
                  "  wide [string] = äöü€xyz\n"
                  "  lines [string] = one\\ntwo\n"
+                 "  controls [string] = \\x1b[31mred\\x7f\\xc2\\x9b\tend\n"
                  "  third [double] = 0.333333333333333\n"}),
     NameOfCase());
 

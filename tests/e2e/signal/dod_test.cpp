@@ -82,6 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error: signal: Can't open DOD. Error: -99 (general failure)\n", 1},
         DodCase{"before_the_first_atom", c_modes, {"--mode", "Position", "--offset", "-1", "--size", "2", "live"}, "",
                 "Error: Can't read live signal. Error: -99 (general failure)\n", 1},
+        // The error names the node by its path, not by its name alone.
+        DodCase{"named_by_its_path", c_types, {"--mode", "Position", "--offset", "-1", "--size", "2", "dod.int32"}, "",
+                "Error: Can't read dod.int32 signal. Error: -99 (general failure)\n", 1},
         // Far out, where position times components passes 64 bits: the
         // counter's elements 2^64 - 2 ... 2^64 + 1, wrapped to int32.
         DodCase{"position_far_out", c_types,

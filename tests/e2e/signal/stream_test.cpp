@@ -178,7 +178,9 @@ TEST(StreamServerDeath, KilledServerEndsTheReadWithAnError) {
     ASSERT_TRUE(rove->WaitForOutput("\n", 10s));
     server.Kill();
     EXPECT_EQ(rove->Wait(15s), 1);
-    EXPECT_EQ(rove->Err(), "Error: Interrupted read from ticking signal. Error: -6 (remote access failed)\n");
+    // The reader's words first, then what became of the registry.
+    EXPECT_EQ(rove->Err(), "Error: Interrupted read from ticking signal. Error: -6 (remote access failed): Registry at "
+                           "127.0.0.1:" + server.PortText() + " is not reachable\n");
 }
 
 // The tool in a shell pipeline: `head` or a full disk ends the read.

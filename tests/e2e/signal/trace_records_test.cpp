@@ -98,7 +98,8 @@ TEST(TraceRecords, DispatcherEndIsLoggedAsError) {
     ASSERT_TRUE(rove->ReadLine(line, std::chrono::seconds(10)));  // the stream flows
     server.Kill();
     ASSERT_EQ(rove->Wait(std::chrono::seconds(60)), 1);
-    EXPECT_EQ(rove->Err(), "Error: Interrupted read from ticking signal. Error: -6 (remote access failed)\n");
+    EXPECT_EQ(rove->Err(), "Error: Interrupted read from ticking signal. Error: -6 (remote access failed): Registry at "
+                           "127.0.0.1:" + server.PortText() + " is not reachable\n");
     const std::vector<Record> records = ReadTrace(trace);
     EXPECT_TRUE(Has(records, {"L1", "core/shared/istd/log", "void istd::LogError(const std::string&)",
                               "ticking: Terminating dispatch thread. Cause: -6 (remote access failed)"}));

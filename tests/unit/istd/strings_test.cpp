@@ -26,6 +26,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, Tokenize,
                                            SplitCase{std::string("a\0b,c", 5), ",", {std::string("a\0b", 3), "c"}}),
     [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
 
+struct OneLineCase {
+    std::string text;
+    std::string line;
+};
+
+class OneLine : public ::testing::TestWithParam<OneLineCase> {};
+
+// What a listing shows of a text: one line, no control character, no byte
+// outside UTF-8; everything else unchanged.
+TEST_P(OneLine, EscapesWhatWouldBreakTheLineOrDriveTheTerminal) {
+    EXPECT_EQ(istd::OneLineText(GetParam().text), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OneLine,
+    ::testing::Values(OneLineCase{"plain text, tab\tkept", "plain text, tab\tkept"},
+                      OneLineCase{"one\ntwo\r\n", "one\\ntwo\\r\\n"},
+                      OneLineCase{"\x1b[2J\x07", "\\x1b[2J\\x07"},
+                      OneLineCase{std::string("a\0b", 3), "a\\x00b"},
+                      OneLineCase{"del\x7f", "del\\x7f"},
+                      // C1 controls in UTF-8 (U+009B is the one-character CSI)
+                      OneLineCase{"\xc2\x9b" "31m", "\\xc2\\x9b" "31m"},
+                      OneLineCase{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+                      // Bytes that are no UTF-8: a lone one, an overlong form,
+                      // a surrogate, a sequence cut short.
+                      OneLineCase{"caf\xe9", "caf\\xe9"}, OneLineCase{"\xc0\xaf", "\\xc0\\xaf"},
+                      OneLineCase{"\xed\xa0\x80", "\\xed\\xa0\\x80"}, OneLineCase{"\xe2\x82", "\\xe2\\x82"},
+                      OneLineCase{"back\\slash", "back\\slash"}),
+    [](const auto& info) { return velnor::test::CaseName(info.param.text, info.index); });
+
+TEST(Strings, IsUtf8) {
+    for (const char* valid : {"", "ascii", "caf\xc3\xa9", "\xf4\x8f\xbf\xbf"}) EXPECT_TRUE(istd::IsUtf8(valid)) << valid;
+    for (const char* invalid : {"\xff", "\xc3", "\xc1\xbf", "\xed\xbf\xbf", "\xf4\x90\x80\x80"})
+        EXPECT_FALSE(istd::IsUtf8(invalid)) << invalid;
+}
+
 TEST(Strings, TrimAndJoin) {
     EXPECT_EQ(istd::TrimString("  readable hidden \n"), "readable hidden");
     EXPECT_EQ(istd::TrimString(" \t "), "");

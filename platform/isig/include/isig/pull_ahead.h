@@ -25,6 +25,7 @@
 
 #include "idl/signal.hh"
 #include "isig/codes.h"
+#include "isig/failure.h"
 #include "velnor/wire.h"
 
 namespace isig {
@@ -99,17 +100,20 @@ private:
 // One Pull within the time `time` gives (set on `remote`, which only the
 // calling thread may use): the server's code; eNoData, with a block of no
 // atoms at `position`, when the readers have given up before or during the
-// pull; eRemoteFailed for a CORBA exception (traced with `name`).
+// pull; eRemoteFailed for a CORBA exception (traced with `name`, and noted
+// in `failures` when given).
 SuccessCode_e PullBlock(i_NET::RemoteSignal_ptr remote, std::uint64_t position, std::uint32_t atoms,
-                        i_NET::Block_var& block, const std::string& name, const PullTime& time = PullTime());
+                        i_NET::Block_var& block, const std::string& name, const PullTime& time = PullTime(),
+                        RemoteFailureNote* failures = nullptr);
 
 class PullAhead {
 public:
     // Starts the depth - 1 pullers; they pull nothing until the first Take.
     // Every pull keeps within `time`; each puller calls through a reference
     // of its own to the signal, so that its time-out is its own.
+    // Failed pulls are noted in `failures` when given.
     PullAhead(i_NET::RemoteSignal_ptr remote, std::uint32_t blockAtoms, std::uint32_t depth, std::string name,
-              PullTime time = PullTime());
+              PullTime time = PullTime(), RemoteFailureNote* failures = nullptr);
     // Waits for the pulls in flight to return and joins the pullers.
     ~PullAhead();
     PullAhead(const PullAhead&) = delete;
@@ -146,6 +150,7 @@ private:
     const std::uint32_t m_depth;
     const std::string m_name;
     const PullTime m_time;
+    RemoteFailureNote* const m_failures;
 
     mutable std::mutex m_lock;  // guards everything below
     std::condition_variable m_changed;

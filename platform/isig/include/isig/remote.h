@@ -21,6 +21,7 @@
 #include "isig/array.h"
 #include "isig/client_base.h"
 #include "isig/codes.h"
+#include "isig/failure.h"
 #include "isig/isig_trace.h"
 #include "isig/pull_ahead.h"
 #include "isig/signal_meta.h"
@@ -173,6 +174,10 @@ public:
 
     std::uint32_t GetBlockSize() override { return m_blockSize; }
 
+    // Why the last pull that failed did (eNone while none did): the cause
+    // behind the eRemoteFailed that ends the readers' reads.
+    RemoteFailure_e LastFailure() const { return m_failures.Last(); }
+
 protected:
     void StartSource() override {
         m_next = i_NET::POSITION_NEWEST;
@@ -274,7 +279,7 @@ private:
         // A block not produced yet is asked for again, one pull at a time:
         // pulls ahead of it would only wait as well.
         if (m_next == i_NET::POSITION_NEWEST || m_waiting)
-            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName(), m_time);
+            return PullBlock(m_remotes.front().in(), m_next, m_blockSize, block, this->GetName(), m_time, &m_failures);
         const Way way = ChooseWay();
         const SuccessCode_e code = PullBy(way, block);
         if (code != eRemoteFailed || way.remote == 0) return code;
@@ -298,9 +303,10 @@ private:
 
     SuccessCode_e PullBy(const Way& way, i_NET::Block_var& block) {
         i_NET::RemoteSignal_ptr remote = m_remotes[way.remote].in();
-        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName(), m_time);
+        if (!way.ahead) return PullBlock(remote, m_next, m_blockSize, block, this->GetName(), m_time, &m_failures);
         std::unique_ptr<PullAhead>& ahead = m_ahead[way.remote];
-        if (!ahead) ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName(), m_time);
+        if (!ahead)
+            ahead = std::make_unique<PullAhead>(remote, m_blockSize, m_pullDepth, this->GetName(), m_time, &m_failures);
         return ahead->Take(m_next, block);
     }
 
@@ -313,6 +319,7 @@ private:
         m_way = 0;
     }
 
+    RemoteFailureNote m_failures;  // before the pullers, which note in it
     const PullTime m_time;
     const std::uint32_t m_blockSize;
     const std::uint32_t m_pullDepth;
@@ -332,9 +339,11 @@ private:
 // access type the library does not read gives a source that only reports
 // those types. A stream may also pull over `bulk`, the same signal by
 // another transport (nil for none). `callDeadline` is the call time-out set
-// on both references. CORBA exceptions are left to the caller.
+// on both references. The source is named `name`, or as the signal names
+// itself when `name` is empty. CORBA exceptions are left to the caller.
 SignalSourceSharedPtr CreateRemoteSignalSource(i_NET::RemoteSignal_ptr remote,
                                                i_NET::RemoteSignal_ptr bulk = i_NET::RemoteSignal::_nil(),
-                                               std::chrono::milliseconds callDeadline = c_defaultCallDeadline);
+                                               std::chrono::milliseconds callDeadline = c_defaultCallDeadline,
+                                               const std::string& name = std::string());
 
 }  // namespace isig

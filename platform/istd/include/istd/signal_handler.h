@@ -35,6 +35,8 @@ public:
     // handler: starts the thread only when one is pending. With the thread
     // already running, delivery is its usual asynchronous one.
     void DeliverPending();
+    // True once the thread was started (by Start or DeliverPending).
+    bool Started() const;
 
     ~SignalHandlerThread();
     // Stops and joins the thread; no handler is called afterwards. Also runs

@@ -16,6 +16,20 @@ std::string StringVecIntoString(const std::vector<std::string>& pieces, const st
 // "Bad cast from <text> to bool" for anything else.
 bool ToBool(const std::string& text);
 
+// The length of the well-formed UTF-8 sequence that starts at text[i] (1
+// to 4; no overlong forms, surrogates or code points above U+10FFFF), with
+// its code point in `code`; 0 when the bytes there are no such sequence.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t i, std::uint32_t& code);
+// True when the whole text is well-formed UTF-8.
+bool IsUtf8(const std::string& text);
+
+// The text made safe for one line of a listing on a terminal: a line feed
+// becomes \n, a carriage return \r, and every other control character
+// but the tab (C0, DEL and C1), as well as every byte that is not part of
+// well-formed UTF-8, \xNN for each of its bytes. Nothing else changes (a
+// backslash stays as it is).
+std::string OneLineText(const std::string& text);
+
 // C++ spelling of a type, for messages.
 template <class T> const char* CppName();
 template <> inline const char* CppName<bool>() { return "bool"; }

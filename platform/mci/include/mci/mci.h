@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "istd/any.h"
@@ -34,14 +35,6 @@ enum NodeValType_e : std::int32_t {
     eEnum = 9,
 };
 }  // namespace enums
-
-// A call that got no answer: it timed out, or the connection was lost when
-// the request may already have reached the registry. What the call asked
-// for (a write, say) may or may not have been done.
-class NoAnswer : public istd::Exception {
-public:
-    using istd::Exception::Exception;
-};
 
 // Which registry: 1 the application's, 0 the platform's.
 enum Root : std::int32_t { ePlatformRoot = 0, eApplicationRoot = 1 };
@@ -80,6 +73,26 @@ namespace detail {
 class Connection;
 struct NodeFacts;
 }  // namespace detail
+
+// The registry could not be asked: it did not answer, could not be
+// reached, or the exchange with it broke down. Unlike a refusal (a node
+// that is not there, a value the registry does not take), which leaves the
+// connection sound, this tells that the next calls to the same registry
+// will most likely fail too.
+class ConnectionFailure : public istd::Exception {
+public:
+    explicit ConnectionFailure(const std::string& message) : istd::Exception(message, true) {}
+};
+
+// A call that got no answer: the registry did not answer within the call
+// deadline ("Registry at HOST:PORT did not answer in time"), or the
+// connection was lost when the request may already have reached it. What
+// the call asked for (a write, say) may or may not have been done, or may
+// still be done when the registry resumes.
+class NoAnswer : public ConnectionFailure {
+public:
+    using ConnectionFailure::ConnectionFailure;
+};
 
 // A copyable handle on one registry node. A default-constructed handle is
 // invalid; every query on it throws istd::Exception.
@@ -190,6 +203,20 @@ struct SubtreeEntry {
 // children, children in tree order) with whole values: one remote call.
 std::vector<SubtreeEntry> ReadSubtree(const Node& start);
 
+// One node of a subtree as VisitSubtree hands it over; valid during the
+// call only.
+struct SubtreeNodeView {
+    std::uint32_t depth;             // levels below the start node (0: the start node)
+    std::string_view name;
+    std::uint32_t flags;             // NodeFlag_e bits
+    enums::NodeValType_e valueType;
+    const istd::Any& value;          // as SubtreeEntry::value
+};
+// The nodes of the subtree at `start` down to `level` levels below it (-1:
+// all), in ReadSubtree's order, handed to `visit` one by one without a node
+// handle each: for a caller that only prints them. One remote call.
+void VisitSubtree(const Node& start, std::int32_t level, const std::function<void(const SubtreeNodeView&)>& visit);
+
 // For each node and whole value (nodes of one registry): the reason the
 // registry would refuse to set the node to the value (flags, size, type,
 // domain, bounds), or an empty text when it would take it. Nothing is
@@ -222,6 +249,24 @@ Node Connect(const std::string& host, Root root, std::int32_t port, bool fresh);
 // server was restarted (or the connection re-made) since the last check and
 // the notification subscriptions were registered again, 1 no answer.
 int Ping(const Node& root);
+
+// For a client that goes over many nodes in one run: once a call to a
+// registry went unanswered (NoAnswer), every later call to it fails at once
+// with the same error instead of waiting out the deadline again, until a
+// Ping gets an answer from it. Off unless turned on.
+void FailFastAfterNoAnswer(bool on);
+
+// Tells when the calling thread waits for a registry: `begin` runs before
+// every remote call the library makes through a node handle, `end` after
+// it, however it ended, both on the calling thread. For a caller that must
+// act while a call is blocked (an interrupt that cannot wait for the
+// deadline). Set it before the calls it is to observe are made. Both null
+// (the default): nothing is called.
+struct CallObserver {
+    void (*begin)() = nullptr;
+    void (*end)() = nullptr;
+};
+void ObserveCalls(CallObserver observer);
 
 // Notifications.
 struct NotificationData {
