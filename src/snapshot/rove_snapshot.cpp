@@ -13,6 +13,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include "istd/strings.h"
 #include "istd/unique_fd.h"
 
 namespace {

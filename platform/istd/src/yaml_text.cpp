@@ -1,5 +1,7 @@
 #include "istd/yaml_text.h"
 
+#include "istd/strings.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cinttypes>
@@ -18,29 +20,6 @@ const char* const c_yamlBinaryTag = "tag:yaml.org,2002:binary";
 namespace {
 
 // --- texts ---
-
-// Length of the valid UTF-8 sequence at text[i] and its code point, or 0.
-std::size_t Utf8Length(const std::string& text, std::size_t i, std::uint32_t& code) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length;
-    std::uint32_t least;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; least = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; least = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; least = 0x10000; }
-    else return 0;
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
 
 // The escape a YAML reader needs to give `code` back as it was, or "".
 std::string Escape(std::uint32_t code) {
@@ -71,7 +50,7 @@ std::string DoubleQuoted(const std::string& text) {
     std::string out = "\"";
     std::uint32_t code = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i, code);
+        const std::size_t length = Utf8SequenceLength(text, i, code);
         const std::string escape = Escape(code);
         if (escape.empty()) out.append(text, i, length);
         else out += escape;
@@ -251,16 +230,6 @@ FloatingText_e ReadFloating(const std::string& text, F& value) {
 }
 
 }  // namespace
-
-bool IsUtf8(const std::string& text) {
-    std::uint32_t code;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i, code);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string YamlText(const std::string& bytes) {
     if (!IsUtf8(bytes)) return "!!binary \"" + Base64(bytes) + "\"";

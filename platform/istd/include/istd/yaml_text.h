@@ -17,10 +17,6 @@
 
 namespace istd {
 
-// True when `text` is valid UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool IsUtf8(const std::string& text);
-
 // The scalar that holds `bytes` in a YAML file: "..." or !!binary "...".
 std::string YamlText(const std::string& bytes);
 
