@@ -95,11 +95,11 @@ std::int16_t componentColour(std::size_t component) {
   return kPalette[component % (sizeof kPalette / sizeof kPalette[0])];
 }
 
-std::string formatValue(double value, int width) {
+std::string formatValue(double value, int width, int maxDigits) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
   char text[64];
-  for (int digits = 6; digits >= 1; --digits) {
+  for (int digits = std::min(maxDigits, 17); digits >= 1; --digits) {
     const int length = std::snprintf(text, sizeof text, "%.*g", digits, value);
     if (length <= width) return text;
   }
@@ -206,8 +206,8 @@ void Chart::drawAxes(const ChartOptions& options, double low, double high, CellG
   };
   label(0, high);
   label(m_canvasRows - 1, low);
-  const std::string first = formatValue(options.x.first, 12);
-  std::string last = formatValue(options.x.last, 12);
+  const std::string first = formatValue(options.x.first, 16, 16);
+  std::string last = formatValue(options.x.last, 16, 16);
   if (!options.x.unit.empty()) last += " " + options.x.unit;
   const int axisRow = row + m_canvasRows;
   grid.put(col + kAxisWidth, axisRow, first);

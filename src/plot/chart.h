@@ -105,7 +105,8 @@ class ChartData {
   std::vector<ComponentStats> m_stats;
 };
 
-// What the x axis is labelled with at its two ends.
+// What the x axis is labelled with at its two ends (atom positions up to
+// 2^53 in full).
 struct XAxis {
   double first = 0.0;
   double last = 0.0;
@@ -123,8 +124,9 @@ struct ChartOptions {
 std::int16_t componentColour(std::size_t component);
 
 // Formats a value in at most `width` characters, with as many significant
-// digits as fit (6 at most); "nan", "inf", "-inf" for values not finite.
-std::string formatValue(double value, int width);
+// digits as fit (`maxDigits` at most); "nan", "inf", "-inf" for values not
+// finite.
+std::string formatValue(double value, int width, int maxDigits = 6);
 
 class Chart {
  public:

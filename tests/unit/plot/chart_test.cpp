@@ -238,13 +238,16 @@ TEST_F(PlotTest, ValuesAreFormattedToFitTheirWidth) {
     double value;
     int width;
     const char* text;
+    int maxDigits = 6;
   };
   const Case cases[] = {
       {1.5, 9, "1.5"},           {-123456789.0, 9, "-1.23e+08"}, {1e300, 9, "1e+300"},
       {-1.7976931348623157e308, 9, "-1.8e+308"}, {0.000123456, 9, "0.0001235"},  {kNan, 9, "nan"},
       {-kInf, 9, "-inf"},        {65535, 9, "65535"},            {18446744073709551615.0, 9, "1.845e+19"},
+      {1384450.0, 16, "1384450", 16},  {9007199254740992.0, 16, "9007199254740992", 16},
+      {0.1, 16, "0.1", 16},
   };
-  for (const Case& c : cases) EXPECT_EQ(plot::formatValue(c.value, c.width), c.text) << c.value;
+  for (const Case& c : cases) EXPECT_EQ(plot::formatValue(c.value, c.width, c.maxDigits), c.text) << c.value;
 }
 
 TEST_F(PlotTest, TextIsPlainOrStyledWithSgrAndCanBeKeptToAscii) {
