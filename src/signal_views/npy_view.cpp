@@ -1,0 +1,135 @@
+#include "signal_views/npy_view.h"
+
+#include <ctime>
+#include <fstream>
+#include <iostream>
+
+#include "istd/exception.h"
+#include "rove_json.h"
+#include "signal_views/npy_format.h"
+
+namespace signal_views {
+namespace {
+
+std::string UtcText(std::chrono::system_clock::time_point when) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, ".%06lldZ", static_cast<long long>(micros % 1000000));
+    return std::string(text, length) + fraction;
+}
+
+rove_json::Json MetaValue(const std::optional<isig::SignalMeta>& meta, isig::SignalMetaId_e id) {
+    if (!meta) return nullptr;
+    const auto it = meta->find(id);
+    return it == meta->end() ? rove_json::Json(nullptr) : rove_json::Json(it->second);
+}
+
+}  // namespace
+
+std::string NpyView::EachPath(const std::string& path, std::uint64_t pass) {
+    const std::string suffix = ".npy";
+    const bool named = path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return (named ? path.substr(0, path.size() - suffix.size()) : path) + "." + std::to_string(pass) + suffix;
+}
+
+NpyView::NpyView(const SignalShape& shape, NpySettings settings)
+    : m_shape(shape),
+      m_settings(std::move(settings)),
+      m_type(NpyTypeString(shape.atomType)),
+      m_fields(NpyFieldNames(shape.components)),
+      m_started(std::chrono::system_clock::now()),
+      m_startedSteady(std::chrono::steady_clock::now()) {
+    if (m_type.empty()) throw istd::Exception("signal: --npy: unknown atom type " + std::to_string(shape.atomType), true);
+    if (!m_settings.each) Open();
+}
+
+std::string NpyView::MetaPathOf(const std::string& dataPath) const {
+    if (m_settings.metaPath == "none") return {};
+    if (!m_settings.metaPath.empty()) return m_settings.metaPath;
+    return dataPath == "-" ? std::string() : dataPath + ".json";
+}
+
+void NpyView::Open() {
+    const std::string path = m_settings.each ? EachPath(m_settings.path, m_pass) : m_settings.path;
+    try {
+        m_file = std::make_unique<NpyFile>(path, m_fields, m_type, m_shape.atomBytes,
+                                           m_settings.each ? std::nullopt : m_settings.announced);
+    } catch (const std::length_error& e) {
+        throw istd::Exception(std::string("signal: --npy: ") + e.what(), true);
+    }
+    m_firstMeta.reset();
+    m_passesInFile = 0;
+}
+
+void NpyView::Atoms(const void* elements, std::uint32_t atoms, const isig::SignalMeta& meta) {
+    if (!m_file) Open();
+    if (!m_firstMeta) m_firstMeta = meta;
+    m_file->Append(elements, atoms);
+}
+
+void NpyView::PassDone() {
+    ++m_passesInFile;
+    if (!m_settings.each) return;
+    if (!m_file) Open();  // a pass without atoms still has its (empty) file
+    CloseFile(true, {});
+    ++m_pass;
+}
+
+std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
+    std::unique_ptr<NpyFile> file = std::move(m_file);
+    std::string problem = failure;
+    std::uint64_t atoms = 0;
+    try {
+        atoms = file->Close();
+    } catch (const istd::Exception& e) {
+        atoms = file->Atoms();
+        if (problem.empty()) problem = e.what();
+        complete = false;
+    }
+    const std::string metaPath = MetaPathOf(file->Path());
+    if (!metaPath.empty()) {
+        rove_json::Json meta;
+        meta["path"] = m_shape.path;
+        meta["file"] = file->Path();
+        meta["atom_type"] = AtomTypeName(m_shape.atomType);
+        meta["dtype"] = m_type;
+        meta["components"] = m_shape.components;
+        meta["fields"] = m_fields;
+        meta["access"] = m_shape.stream ? "stream" : "dod";
+        if (!m_shape.stream) meta["mode"] = m_settings.mode;
+        meta["atoms"] = atoms;
+        meta["acquisitions"] = m_passesInFile;
+        meta["lmt"] = MetaValue(m_firstMeta, isig::eMetaLmt);
+        meta["position"] = MetaValue(m_firstMeta, isig::eMetaPosition);
+        meta["event"] = MetaValue(m_firstMeta, isig::eMetaEvent);
+        meta["sample_rate"] = nullptr;  // the signal interface does not give it
+        meta["started"] = UtcText(m_started);
+        meta["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startedSteady).count();
+        meta["complete"] = complete;
+        if (!problem.empty()) meta["error"] = problem;
+        std::ofstream out(metaPath, std::ios::binary | std::ios::trunc);
+        out << rove_json::Line(meta) << '\n';
+        out.close();
+        if (!out && problem.empty()) problem = "signal: Can't write " + metaPath;
+    }
+    if (!complete) {
+        std::cout.flush();
+        std::cerr << "signal: " << (file->Path() == "-" ? std::string("standard output") : file->Path()) << " holds the "
+                  << atoms << " atoms acquired before the acquisition stopped" << std::endl;
+    }
+    if (!problem.empty() && failure.empty()) throw istd::Exception(problem, true);
+    return atoms;
+}
+
+void NpyView::End(bool complete) {
+    if (m_settings.each && !m_file) return;  // every pass is closed
+    if (!m_file) Open();
+    CloseFile(complete, complete ? std::string() : "the acquisition failed");
+}
+
+}  // namespace signal_views
