@@ -1,0 +1,265 @@
+// signal --npy and --plot against a real server: every atom type with 1, 2
+// and 5 components loaded by NumPy and compared with --csv of the same
+// acquisition, whole runs and interrupted ones, standard output, charts in
+// a pipe, and the options that do not go together.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "expected.h"
+#include "support/faults.h"
+#include "support/process.h"
+#include "support/server_per_suite.h"
+
+namespace signal_test {
+namespace {
+
+using velnor::test::c_faultBound;
+using velnor::test::FixturePath;
+using velnor::test::RegistryServer;
+using velnor::test::RunOptions;
+using velnor::test::TempDir;
+
+const char* const c_python = "/usr/bin/python3";
+
+// numpy.load of a file (or of `input` for "-"): field names and types, shape, atoms as --csv prints them.
+velnor::test::RunResult LoadNpy(const std::string& path, const std::string& input = {}) {
+    RunOptions options;
+    options.input = input;
+    options.timeout = std::chrono::milliseconds(60000);
+    return velnor::test::Run({c_python, VELNOR_SOURCE_DIR "/tests/e2e/signal/npy_dump.py", path}, options);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::int64_t FileSize(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+}
+
+std::string Descr(const std::vector<std::string>& names, const std::string& type) {
+    std::string text = "[";
+    for (std::size_t j = 0; j < names.size(); ++j) text += (j > 0 ? ", ('" : "('") + names[j] + "', '" + type + "')";
+    return text + "]";
+}
+
+std::string NpyType(const std::string& type) {
+    static const std::map<std::string, std::string> c_types = {
+        {"double", "<f8"}, {"float", "<f4"}, {"uint64", "<u8"}, {"int64", "<i8"}, {"uint32", "<u4"},
+        {"int32", "<i4"},  {"uint16", "<u2"}, {"int16", "<i2"}, {"uint8", "|u1"}, {"int8", "|i1"}};
+    return c_types.at(type);
+}
+
+struct NpyCase {
+    std::string type;
+    std::uint32_t components;
+};
+
+class NpyTypeTest : public velnor::test::ServerPerSuite<NpyTypeTest, testing::TestWithParam<NpyCase>> {
+public:
+    static constexpr const char* c_tree = "signal-views.yaml";
+};
+
+// The newest five atoms of a history of 200, as --npy and as --csv.
+TEST_P(NpyTypeTest, NumpyLoadsWhatCsvPrints) {
+    const NpyCase& c = GetParam();
+    const std::string node = "dod.c" + std::to_string(c.components) + "." + c.type;
+    const std::string file = TempDir() + "/atoms.npy";
+    const auto written = RunRove(*s_server, {"--npy", file, "--size", "5", node});
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(written.err, "");
+    const auto csv = RunRove(*s_server, {"--csv", "--size", "5", node});
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out, TypeNamed(c.type).render(Format::Csv, 195, 5, c.components));
+    const std::vector<std::string> all{"a", "b", "c", "d", "e"};
+    const std::vector<std::string> names(all.begin(), all.begin() + c.components);
+    const auto loaded = LoadNpy(file);
+    EXPECT_EQ(loaded.err, "");
+    EXPECT_EQ(loaded.out, Descr(names, NpyType(c.type)) + "\n(5,)\n" + csv.out);
+}
+
+std::vector<NpyCase> NpyCases() {
+    std::vector<NpyCase> cases;
+    for (const AtomType& type : AtomTypes())
+        for (std::uint32_t components : {1u, 2u, 5u}) cases.push_back({type.name, components});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, NpyTypeTest, testing::ValuesIn(NpyCases()),
+                         [](const testing::TestParamInfo<NpyCase>& info) {
+                             return info.param.type + "_" + std::to_string(info.param.components);
+                         });
+
+// Names that are not Python identifiers read back as they are.
+TEST_F(NpyTypeTest, ComponentNamesAreTheFieldNames) {
+    const std::string file = TempDir() + "/odd.npy";
+    ASSERT_EQ(RunRove(*s_server, {"--npy", file, "--size", "1", "odd-names"}).status, 0);
+    EXPECT_EQ(LoadNpy(file).out, "[('\xC2\xB5V', '|u1'), (\"it's\", '|u1'), ('f0', '|u1')]\n(1,)\n85,86,87\n");
+}
+
+// Standard output into a pipe: the count is known before the first atom.
+TEST_F(NpyTypeTest, StandardOutputInAPipe) {
+    const auto r = RunRove(*s_server, {"--npy", "-", "--size", "3", "--loop", "2", "dod.c2.int16"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string block = TypeNamed("int16").render(Format::Csv, 197, 3, 2);
+    EXPECT_EQ(LoadNpy("-", r.out).out, "[('a', '<i2'), ('b', '<i2')]\n(6,)\n" + block + block);
+    const auto endless = RunRove(*s_server, {"--npy", "-", "--loop=-1", "dod.c2.int16"});
+    EXPECT_EQ(endless.out, "");
+    EXPECT_EQ(endless.err,
+              "signal: standard output cannot be rewritten at the end, so the atom count must be known first: give "
+              "--loop N\n");
+    EXPECT_EQ(endless.status, 1);
+}
+
+// A fresh server: the stream starts at atom 0.
+TEST(NpyStream, LoopsAppendOrGoToOneFileEach) {
+    RegistryServer server(FixturePath("signal-views.yaml"));
+    const std::string dir = TempDir();
+    ASSERT_EQ(RunRove(server, {"--npy", dir + "/all.npy", "--size", "8", "--loop", "3", "counting"}).status, 0);
+    const std::string header = "[('a', '<i4'), ('b', '<i4')]\n";
+    EXPECT_EQ(LoadNpy(dir + "/all.npy").out, header + "(24,)\n" + TypeNamed("int32").render(Format::Csv, 0, 24, 2));
+    const std::string meta = ReadFile(dir + "/all.npy.json");
+    EXPECT_TRUE(HasShape(meta, "{\"path\":\"counting\",\"file\":\"" + dir +
+                                   "/all.npy\",\"atom_type\":\"int32\",\"dtype\":\"<i4\",\"components\":[\"a\",\"b\"],"
+                                   "\"fields\":[\"a\",\"b\"],\"access\":\"stream\",\"atoms\":24,\"acquisitions\":3,"
+                                   "\"lmt\":0,\"position\":0,\"event\":null,\"sample_rate\":null,\"started\":\"9-9-9T9:9:9.9Z\","
+                                   "\"seconds\":9.9,\"complete\":true}\n"))
+        << meta;
+
+    const auto each = RunRove(server, {"--npy", dir + "/each.npy", "--npy-each", "--size", "4", "--loop", "2", "counting"});
+    ASSERT_EQ(each.status, 0) << each.err;
+    const std::string first = LoadNpy(dir + "/each.0.npy").out;
+    const std::string second = LoadNpy(dir + "/each.1.npy").out;
+    ASSERT_EQ(first.substr(0, header.size() + 5), header + "(4,)\n");
+    ASSERT_EQ(second.substr(0, header.size() + 5), header + "(4,)\n");
+    // The second file goes on where the first ended.
+    const std::string firstAtoms = first.substr(header.size() + 5);
+    const std::string secondAtoms = second.substr(header.size() + 5);
+    const std::uint64_t start = std::stoull(firstAtoms) / 2;
+    EXPECT_EQ(firstAtoms + secondAtoms, TypeNamed("int32").render(Format::Csv, start, 8, 2));
+    EXPECT_NE(ReadFile(dir + "/each.1.npy.json").find("\"atoms\":4,\"acquisitions\":1,"), std::string::npos);
+    EXPECT_EQ(FileSize(dir + "/each.2.npy"), -1);
+}
+
+// An acquisition ended half-way leaves a valid file of every atom that came,
+// says so, and fails.
+enum class Stop { eInterrupt, eServerKilled };
+
+class NpyStopTest : public testing::TestWithParam<Stop> {};
+
+TEST_P(NpyStopTest, LeavesAValidFileOfWhatWasAcquired) {
+    RegistryServer server(FixturePath("signal-views.yaml"));
+    const std::string file = TempDir() + "/cut.npy";
+    auto rove = StartRove(server, {"--npy", file, "--size", "100000000", "--loop=-1", "fast"});
+    // Atoms are on disk: more than the header and a block.
+    const auto deadline = std::chrono::steady_clock::now() + c_faultBound;
+    while (FileSize(file) < 1 << 20 && std::chrono::steady_clock::now() < deadline && rove->Running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(FileSize(file), 1 << 20) << rove->Err();
+    if (GetParam() == Stop::eInterrupt)
+        rove->Signal(SIGINT);
+    else
+        server.Kill();
+    EXPECT_EQ(rove->Wait(c_faultBound), 1);
+    const std::vector<std::string> errors = Lines(rove->Err());
+    ASSERT_EQ(errors.size(), 2u) << rove->Err();
+    EXPECT_TRUE(HasShape(errors[0], "signal: " + file + " holds the 9 atoms acquired before the acquisition stopped"))
+        << errors[0];
+    EXPECT_EQ(errors[1].rfind("Error: Interrupted read from fast signal. Error: ", 0), 0u) << errors[1];
+    const std::string atoms = errors[0].substr(("signal: " + file + " holds the ").size());
+    const std::uint64_t count = std::stoull(atoms);
+    // Every atom counted is in the file, numbered from 0.
+    EXPECT_EQ(static_cast<std::uint64_t>(FileSize(file)), 128 + 4 * count);
+    const auto check = velnor::test::Run(
+        {c_python, "-c",
+         "import numpy, sys; a = numpy.load(sys.argv[1]); "
+         "print(a.shape[0], bool((a['n'] == numpy.arange(a.shape[0], dtype=numpy.uint32)).all()))",
+         file});
+    EXPECT_EQ(check.out, std::to_string(count) + " True\n") << check.err;
+    EXPECT_NE(ReadFile(file + ".json").find("\"complete\":false"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, NpyStopTest, testing::Values(Stop::eInterrupt, Stop::eServerKilled),
+                         [](const testing::TestParamInfo<Stop>& info) {
+                             return info.param == Stop::eInterrupt ? std::string("Interrupt") : std::string("ServerKilled");
+                         });
+
+class PlotTest : public velnor::test::ServerPerSuite<PlotTest> {
+public:
+    static constexpr const char* c_tree = "signal-views.yaml";
+};
+
+// Into a pipe: one chart per acquisition, in ASCII where the locale is not
+// UTF-8, and never an escape sequence.
+TEST_F(PlotTest, ChartsIntoAPipe) {
+    RunOptions ascii;
+    ascii.env = {{"LC_ALL", "C"}};
+    ascii.unsetEnv = {"NO_COLOR"};
+    const auto r = velnor::test::Rove(
+        *s_server, {"signal", "--plot", "--plot-size", "40x6", "--size", "20", "--loop", "2", "dod.c1.int16"}, ascii);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string chart =
+        "      199|                      .....'''\n"
+        "         |               ....'''\n"
+        "         |       ...'''''\n"
+        "      180|...''''\n"
+        "         +180                  199 atoms\n"
+        "# a  min 180 max 199 mean 189.5\n";
+    EXPECT_EQ(r.out, chart + chart);
+
+    RunOptions utf8;
+    utf8.env = {{"LC_ALL", "C.UTF-8"}};
+    const auto braille =
+        velnor::test::Rove(*s_server, {"signal", "--plot", "--plot-size", "40x6", "--size", "20", "dod.c1.int16"}, utf8);
+    ASSERT_EQ(braille.status, 0) << braille.err;
+    EXPECT_EQ(Lines(braille.out).size(), 6u);
+    EXPECT_NE(braille.out.find("\xE2\xA3\xBF a  min 180"), std::string::npos) << braille.out;
+    EXPECT_EQ(braille.out.find('\x1b'), std::string::npos);
+}
+
+// Options that do not go together fail before anything is read.
+TEST_F(PlotTest, OptionsThatDoNotGoTogether) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"--plot", "--csv"}, "signal: --plot cannot be combined with --csv\n"},
+        {{"--npy", "x.npy", "--binary"}, "signal: --npy cannot be combined with --binary\n"},
+        {{"--plot", "--npy", "-"}, "signal: --plot and --npy - would both write to standard output\n"},
+        {{"--plot=fancy"}, "signal: --plot=fancy: expected auto, braille, block or ascii\n"},
+        {{"--plot", "--plot-size", "80"}, "signal: --plot-size 80: expected COLSxROWS, such as 80x16\n"},
+        {{"--plot", "--ymin", "2", "--ymax", "1"}, "signal: --ymin must be below --ymax\n"},
+        {{"--plot", "--ymax", "nan"}, "signal: --ymax must be a finite number\n"},
+        {{"--ymin", "1"}, "signal: --plot-size, --ymin and --ymax need --plot\n"},
+        {{"--npy-each"}, "signal: --npy-each and --npy-meta need --npy\n"},
+        {{"--npy", "-", "--npy-each"}, "signal: --npy-each needs a file name, not -\n"},
+        {{"--npy", "x.npy", "dod.c1.int8"}, "signal: --npy writes one signal: give one node path\n"},
+        {{"--plot", "--plot-size", "19x6"},
+         "signal: --plot of dod.c1.int16: a chart needs at least 20 columns (see --plot-size)\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("dod.c1.int16");
+        const auto r = RunRove(*s_server, args);
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_EQ(r.err, c.err) << args[0];
+        EXPECT_EQ(r.status, 1) << args[0];
+    }
+}
+
+}  // namespace
+}  // namespace signal_test
