@@ -20,7 +20,7 @@ _velnor_rove_command_opts() {
         listen) echo "--wait --ping --time --initial --count --until" ;;
         save) echo "--output" ;;
         apply) echo "--dry-run --force" ;;
-        signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
+        signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat --plot --plot-size --ymin --ymax --npy --npy-meta --npy-each" ;;
     esac
 }
 

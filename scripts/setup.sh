@@ -11,8 +11,9 @@ packages=(
   libomniorb4-dev omniidl
   libboost-program-options-dev libboost-dev
   libyaml-cpp-dev nlohmann-json3-dev
-  # the tests (python3: two end-to-end tests drive the tool through it)
-  libgtest-dev python3
+  # the tests (python3: two end-to-end tests drive the tool through it;
+  # python3-numpy loads the files of signal --npy)
+  libgtest-dev python3 python3-numpy
   # optional: one benchmark (bench_signal_printer), left out of the build without it
   libbenchmark-dev
   # the Debian package and its check (scripts/package.sh)
