@@ -56,33 +56,36 @@ void ChartData::nextSlot() {
 
 void ChartData::add(const double* values) {
   while (m_added >= m_nextBoundary) nextSlot();
-  for (int j = 0; j < m_components; ++j) {
-    const double v = values[j];
-    ComponentStats& stats = m_stats[static_cast<std::size_t>(j)];
-    Slot* slot = m_slots > 0 ? &m_slotData[static_cast<std::size_t>(j) * static_cast<std::size_t>(m_slots) +
-                                           static_cast<std::size_t>(m_slot)]
-                             : nullptr;
-    if (!std::isfinite(v)) {
-      ++stats.nonFinite;
-      if (slot) (slot->finite ? slot->gapAfter : slot->gapBefore) = true;
-      continue;
-    }
-    ++stats.finite;
-    stats.min = std::min(stats.min, v);
-    stats.max = std::max(stats.max, v);
-    stats.sum += v;
-    if (!slot) continue;
-    if (!slot->finite) {
-      slot->min = slot->max = slot->first = v;
-      slot->finite = true;
-    } else {
-      slot->min = std::min(slot->min, v);
-      slot->max = std::max(slot->max, v);
-    }
-    slot->last = v;
-    slot->gapAfter = false;
-  }
+  for (int j = 0; j < m_components; ++j) addValue(j, values[j]);
   ++m_added;
+}
+
+void ChartData::addValue(int component, double v) {
+  if (std::isfinite(v)) {
+    addFinite(component, v);
+    return;
+  }
+  ++m_stats[static_cast<std::size_t>(component)].nonFinite;
+  if (Slot* slot = currentSlot(component)) (slot->finite ? slot->gapAfter : slot->gapBefore) = true;
+}
+
+void ChartData::addFinite(int component, double v) {
+  ComponentStats& stats = m_stats[static_cast<std::size_t>(component)];
+  ++stats.finite;
+  stats.min = std::min(stats.min, v);
+  stats.max = std::max(stats.max, v);
+  stats.sum += v;
+  Slot* slot = currentSlot(component);
+  if (!slot) return;
+  if (!slot->finite) {
+    slot->min = slot->max = slot->first = v;
+    slot->finite = true;
+  } else {
+    slot->min = std::min(slot->min, v);
+    slot->max = std::max(slot->max, v);
+  }
+  slot->last = v;
+  slot->gapAfter = false;
 }
 
 double ChartData::slotX(int index) const {

@@ -16,8 +16,10 @@
 // of what it shows for every frame, and renders it into its own grid.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,16 +70,17 @@ class ChartData {
   // i * components() + j.
   template <class T>
   void addAtoms(const T* elements, std::size_t atoms) {
-    double values[kMaxInline];
-    std::vector<double> wide;
-    double* atom = values;
-    if (m_components > kMaxInline) {
-      wide.resize(static_cast<std::size_t>(m_components));
-      atom = wide.data();
-    }
-    for (std::size_t i = 0; i < atoms; ++i) {
-      for (int j = 0; j < m_components; ++j) atom[j] = static_cast<double>(*elements++);
-      add(atom);
+    // Atoms are taken in runs that fall on one slot: one pass per component
+    // over each run, integers without the finiteness test.
+    std::size_t i = 0;
+    while (i < atoms) {
+      while (m_added >= m_nextBoundary) nextSlot();
+      const std::size_t run = static_cast<std::size_t>(
+          std::min<std::uint64_t>(atoms - i, m_nextBoundary - m_added));
+      const T* first = elements + i * static_cast<std::size_t>(m_components);
+      for (int j = 0; j < m_components; ++j) addRun(j, first + j, run);
+      m_added += run;
+      i += run;
     }
   }
 
@@ -91,8 +94,49 @@ class ChartData {
   double slotX(int index) const;
 
  private:
-  static constexpr int kMaxInline = 16;
   void nextSlot();
+  Slot* currentSlot(int component) {
+    return m_slots > 0 ? &m_slotData[static_cast<std::size_t>(component) * static_cast<std::size_t>(m_slots) +
+                                     static_cast<std::size_t>(m_slot)]
+                       : nullptr;
+  }
+  // One finite value of a component.
+  void addFinite(int component, double v);
+  // `count` values of one component, `m_components` elements apart.
+  template <class T>
+  void addRun(int component, const T* values, std::size_t count) {
+    const std::size_t stride = static_cast<std::size_t>(m_components);
+    if constexpr (std::is_integral_v<T>) {
+      T low = values[0];
+      T high = values[0];
+      double sum = 0.0;
+      for (std::size_t k = 0; k < count; ++k) {
+        const T v = values[k * stride];
+        low = v < low ? v : low;
+        high = v > high ? v : high;
+        sum += static_cast<double>(v);
+      }
+      ComponentStats& stats = m_stats[static_cast<std::size_t>(component)];
+      stats.finite += count;
+      stats.sum += sum;
+      stats.min = std::min(stats.min, static_cast<double>(low));
+      stats.max = std::max(stats.max, static_cast<double>(high));
+      if (Slot* slot = currentSlot(component)) {
+        const double first = static_cast<double>(values[0]);
+        if (!slot->finite) {
+          slot->min = slot->max = slot->first = first;
+          slot->finite = true;
+        }
+        slot->min = std::min(slot->min, static_cast<double>(low));
+        slot->max = std::max(slot->max, static_cast<double>(high));
+        slot->last = static_cast<double>(values[(count - 1) * stride]);
+        slot->gapAfter = false;
+      }
+    } else {
+      for (std::size_t k = 0; k < count; ++k) addValue(component, static_cast<double>(values[k * stride]));
+    }
+  }
+  void addValue(int component, double v);
 
   int m_components;
   int m_dotColumns;

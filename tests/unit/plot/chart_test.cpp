@@ -264,3 +264,34 @@ TEST_F(PlotTest, TextIsPlainOrStyledWithSgrAndCanBeKeptToAscii) {
 }
 
 }  // namespace
+
+namespace {
+
+// Typed runs (integers skip the finiteness test) reduce exactly as values one by one.
+TEST_F(PlotTest, TypedAtomsReduceAsValuesOneByOne) {
+  std::vector<std::int16_t> elements;
+  for (int i = 0; i < 1000; ++i) elements.push_back(static_cast<std::int16_t>((i * 7919) % 65536 - 32768));
+  for (const std::uint64_t dots : {7u, 40u, 500u, 2000u}) {
+    plot::ChartData typed(2, static_cast<int>(dots), 500);
+    plot::ChartData values(2, static_cast<int>(dots), 500);
+    typed.addAtoms(elements.data(), 200);
+    typed.addAtoms(elements.data() + 400, 300);  // atoms 200 to 499
+    for (std::size_t i = 0; i < 500; ++i) {
+      const std::size_t at = 2 * i;
+      const double atom[2] = {static_cast<double>(elements[at]), static_cast<double>(elements[at + 1])};
+      values.add(atom);
+    }
+    for (int j = 0; j < 2; ++j) {
+      EXPECT_EQ(typed.stats(j).min, values.stats(j).min);
+      EXPECT_EQ(typed.stats(j).max, values.stats(j).max);
+      EXPECT_EQ(typed.stats(j).sum, values.stats(j).sum);
+      for (int s = 0; s < typed.slots(); ++s) {
+        const auto& a = typed.slot(j, s);
+        const auto& b = values.slot(j, s);
+        EXPECT_TRUE(a.min == b.min && a.max == b.max && a.first == b.first && a.last == b.last) << dots << " " << s;
+      }
+    }
+  }
+}
+
+}  // namespace
