@@ -12,6 +12,12 @@
 #     elements/s of the printer / the same printf loop
 #   binary output to /dev/null in bytes/s (target: 2 GB/s)
 #   DOD Now read of 1000 atoms: median latency (target: under 1 ms)
+#   --npy of a 512 MiB stream to a file / --binary of the same stream to a
+#     file: the same bytes and a 128-byte header (target: 0.8); the
+#     --npy run's peak resident memory (target: under 20 MB)
+#   --plot of 10 M atoms / --stat of the same acquisition, wall time
+#     (target: under 1.5)
+# PERF_ONLY=views runs only the last two.
 # Placement: the servers (velnor-registryd, the raw pull's serving child)
 # run on SERVER_CPU, the clients on CLIENT_CPU (defaults 0 and 1); set
 # both empty to leave placement to the scheduler.
@@ -57,6 +63,13 @@ paired() {
 }
 
 echo "figure, value, baseline, ratio"
+elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
+    local start end
+    start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
+    echo $((end - start))
+}
+
+if [ "${PERF_ONLY:-}" != views ]; then
 
 stream_rate() {  # NODE BLOCK_BYTES ATOMS: bytes/s of the stream line of --stat
     rove --stat --size "$3" "$1" 2>&1 | awk -F', ' -v n="$1" '$2 == n { printf "%.0f", $6 }'
@@ -101,12 +114,6 @@ for case in "text16 4000000 int16" "textd 2000000 double"; do
     echo "text $3 whole run elements/s ($ours_ms ms), $ours, $base (printf loop, whole process, $base_ms ms), $(ratio "$ours" "$base")"
 done
 
-elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
-    local start end
-    start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
-    echo $((end - start))
-}
-
 binary_rate() {
     local ns
     ns=$(elapsed_ns rove -B --size 100000000 s1m)
@@ -117,3 +124,31 @@ echo "binary bytes/s to /dev/null, $binary, 2000000000 (target), $(ratio "$binar
 
 median_us=$(on "$client_cpu" "$bin/bench_dod_latency" "$port" now 500)
 echo "DOD Now 1000 atoms median us, $median_us, 1000 (target), $(ratio "$median_us" 1000)"
+fi
+
+# The views of the signal command. s1m: atoms of 8 bytes.
+scratch=$(mktemp -d)
+trap 'kill $server 2>/dev/null; rm -f "$log"; rm -rf "$scratch"' EXIT
+npy_atoms=67108864  # 512 MiB
+npy_run() { rove --npy "$scratch/x.npy" --npy-meta none --size "$npy_atoms" s1m; }
+binary_run() { rove -B --size "$npy_atoms" s1m > "$scratch/x.bin"; }
+file_rate() {  # RUN: bytes/s
+    local ns
+    ns=$(elapsed_ns "$1")
+    rm -f "$scratch"/x.*
+    awk -v ns="$ns" -v b=$(( npy_atoms * 8 )) 'BEGIN { printf "%.0f", b / (ns / 1e9) }'
+}
+npy_rate() { file_rate npy_run; }
+binary_file_rate() { file_rate binary_run; }
+read -r npy_bps binary_bps <<< "$(paired npy_rate binary_file_rate "")"
+echo "--npy 512 MiB stream to a file bytes/s, $npy_bps, $binary_bps (--binary to a file), $(ratio "$npy_bps" "$binary_bps")"
+rss_kb=$( { /usr/bin/time -f %M "$bin/velnor-rove" signal --port "$port" --npy "$scratch/x.npy" --npy-meta none \
+    --size "$npy_atoms" s1m; } 2>&1 | tail -n 1)
+rm -f "$scratch"/x.*
+echo "--npy 512 MiB stream peak resident kB, $rss_kb, 20480 (target), $(ratio "$rss_kb" 20480)"
+
+plot_atoms=10000000
+plot_ns() { elapsed_ns rove --plot --plot-size 80x16 --size "$plot_atoms" s1m; }
+stat_ns() { elapsed_ns rove --stat --size "$plot_atoms" s1m; }
+read -r plot stat <<< "$(paired plot_ns stat_ns "")"
+echo "--plot 10 M atoms ms, $(( plot / 1000000 )), $(( stat / 1000000 )) (--stat of the same), $(ratio "$plot" "$stat")"
