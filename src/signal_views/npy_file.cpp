@@ -13,7 +13,10 @@
 namespace signal_views {
 namespace {
 
-constexpr std::size_t c_bufferBytes = 1 << 20;
+// Blocks of at least c_directBytes go to the file as they are; smaller ones
+// gather in a buffer of c_bufferBytes, allocated when the first comes.
+constexpr std::size_t c_directBytes = 64 << 10;
+constexpr std::size_t c_bufferBytes = 256 << 10;
 
 std::string Reason(int error) { return std::strerror(error != 0 ? error : EIO); }
 
@@ -93,18 +96,14 @@ void NpyFile::Append(const void* data, std::uint64_t atoms) {
     const std::uint64_t bytes = atoms * m_atomBytes;
     const char* from = static_cast<const char*>(data);
     m_atoms += atoms;
-    if (m_buffered + bytes <= m_buffer.size()) {
-        std::memcpy(m_buffer.data() + m_buffered, from, bytes);
-        m_buffered += bytes;
+    if (m_buffered > 0 && (bytes >= c_directBytes || m_buffered + bytes > c_bufferBytes)) Flush();
+    if (bytes >= c_directBytes) {
+        WriteAll(from, bytes);
         return;
     }
-    Flush();
-    if (bytes >= m_buffer.size()) {
-        WriteAll(from, bytes);
-    } else {
-        std::memcpy(m_buffer.data(), from, bytes);
-        m_buffered = bytes;
-    }
+    if (m_buffer.empty()) m_buffer.resize(c_bufferBytes);
+    std::memcpy(m_buffer.data() + m_buffered, from, bytes);
+    m_buffered += bytes;
 }
 
 std::uint64_t NpyFile::Finish() {

@@ -1,7 +1,8 @@
 #pragma once
 // A .npy file written as the atoms arrive, in bounded memory: the preamble
-// first, the atoms through a buffer of 1 MiB, and at the end the atom
-// count fixed up in the preamble (its length does not depend on the count).
+// first, then the atoms (large blocks as they come, small ones gathered in
+// a buffer of 256 KiB), and at the end the atom count fixed up in the
+// preamble (its length does not depend on the count).
 // A failure half-way still leaves a valid file: Close() writes the count
 // of the whole atoms that reached the file and cuts a partly written atom.
 //
