@@ -29,6 +29,8 @@ rove_json::Json MetaValue(const std::optional<isig::SignalMeta>& meta, isig::Sig
     return it == meta->end() ? rove_json::Json(nullptr) : rove_json::Json(it->second);
 }
 
+std::string Shown(const std::string& path) { return path == "-" ? std::string("standard output") : path; }
+
 }  // namespace
 
 std::string NpyView::EachPath(const std::string& path, std::uint64_t pass) {
@@ -64,15 +66,30 @@ void NpyView::Open() {
     }
     m_firstMeta.reset();
     m_passesInFile = 0;
+    m_lost = 0;
 }
 
 void NpyView::Atoms(const void* elements, std::uint32_t atoms, const isig::SignalMeta& meta) {
     if (!m_file) Open();
     if (!m_firstMeta) m_firstMeta = meta;
+    CountLost(meta, atoms);
     m_file->Append(elements, atoms);
 }
 
+void NpyView::CountLost(const isig::SignalMeta& meta, std::uint32_t atoms) {
+    const auto position = meta.find(isig::eMetaPosition);
+    if (position == meta.end() || position->second < 0) {
+        m_nextPosition.reset();
+        return;
+    }
+    if (m_nextPosition && position->second > *m_nextPosition)
+        m_lost += static_cast<std::uint64_t>(position->second - *m_nextPosition);
+    m_nextPosition = position->second + atoms;
+}
+
 void NpyView::PassDone() {
+    // The next acquisition starts where its first block does.
+    m_nextPosition.reset();
     ++m_passesInFile;
     if (!m_settings.each) return;
     if (!m_file) Open();  // a pass without atoms still has its (empty) file
@@ -91,6 +108,9 @@ std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
         if (problem.empty()) problem = e.what();
         complete = false;
     }
+    if (m_lost > 0 && problem.empty())
+        problem = "signal: " + Shown(file->Path()) + " lacks " + std::to_string(m_lost) +
+                  " atoms that the stream dropped before they were read (see --queue-size)";
     const std::string metaPath = MetaPathOf(file->Path());
     if (!metaPath.empty()) {
         rove_json::Json meta;
@@ -103,6 +123,7 @@ std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
         meta["access"] = m_shape.stream ? "stream" : "dod";
         if (!m_shape.stream) meta["mode"] = m_settings.mode;
         meta["atoms"] = atoms;
+        meta["lost"] = m_lost;
         meta["acquisitions"] = m_passesInFile;
         meta["lmt"] = MetaValue(m_firstMeta, isig::eMetaLmt);
         meta["position"] = MetaValue(m_firstMeta, isig::eMetaPosition);
@@ -119,7 +140,7 @@ std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
     }
     if (!complete) {
         std::cout.flush();
-        std::cerr << "signal: " << (file->Path() == "-" ? std::string("standard output") : file->Path()) << " holds the "
+        std::cerr << "signal: " << Shown(file->Path()) << " holds the "
                   << atoms << " atoms acquired before the acquisition stopped" << std::endl;
     }
     if (!problem.empty() && failure.empty()) throw istd::Exception(problem, true);

@@ -4,6 +4,10 @@
 // beside it a JSON file of what the text forms print with -v: node path,
 // atom type, components, LMT and position of the first atom, sample rate,
 // acquisition time.
+//
+// Atoms that a stream dropped within an acquisition (the reader fell behind
+// and its queue was full, or the source lost them) leave the file valid but
+// not contiguous: the metadata counts them ("lost") and the run fails.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -41,6 +45,8 @@ public:
 
 private:
     void Open();
+    // Counts the atoms missing between the block before and this one.
+    void CountLost(const isig::SignalMeta& meta, std::uint32_t atoms);
     // Closes the data file and writes its metadata; gives the atoms it holds.
     std::uint64_t CloseFile(bool complete, const std::string& failure);
     std::string MetaPathOf(const std::string& dataPath) const;
@@ -53,6 +59,8 @@ private:
     std::uint64_t m_pass = 0;
     std::uint64_t m_passesInFile = 0;
     std::optional<isig::SignalMeta> m_firstMeta;  // of the file's first atom
+    std::optional<std::int64_t> m_nextPosition;   // of the atom after the pass's last
+    std::uint64_t m_lost = 0;                     // atoms missing within passes of the file
     std::chrono::system_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_startedSteady;
 };

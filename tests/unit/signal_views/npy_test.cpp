@@ -9,6 +9,7 @@
 #include "istd/exception.h"
 #include "signal_views/npy_file.h"
 #include "signal_views/npy_format.h"
+#include "signal_views/npy_view.h"
 #include "support/process.h"
 
 namespace {
@@ -71,6 +72,23 @@ TEST(NpyFile, TheCountIsFixedUpAtTheEndAndFailuresAreReported) {
     const std::string preamble = NpyPreamble({"a", "b"}, "<i2", 3);
     EXPECT_EQ(ReadFile(path), preamble + std::string(reinterpret_cast<const char*>(atoms), sizeof atoms));
 
+    // Blocks small and large, in every order, reach the file in order
+    // (small ones are gathered, large ones written as they come).
+    const std::vector<std::vector<std::size_t>> sequences = {
+        {10, 70000, 10}, {200000, 100000, 1}, {300000}, {65535, 1, 65536, 262144, 262143, 5}, {1, 262144}};
+    for (const auto& blocks : sequences) {
+        std::string expected;
+        NpyFile file(path, {"a"}, "|u1", 1, std::nullopt);
+        for (const std::size_t bytes : blocks) {
+            std::string block(bytes, '\0');
+            for (char& c : block) c = static_cast<char>(expected.size() * 7 + (&c - block.data()) * 13);
+            file.Append(block.data(), block.size());
+            expected += block;
+        }
+        EXPECT_EQ(file.Close(), expected.size());
+        EXPECT_EQ(ReadFile(path), NpyPreamble({"a"}, "|u1", expected.size()) + expected) << blocks.size();
+    }
+
     // Files that cannot be opened or written fail with the reason.
     struct Case {
         std::string path;
@@ -99,6 +117,66 @@ TEST(NpyFile, TheCountIsFixedUpAtTheEndAndFailuresAreReported) {
     } catch (const istd::Exception& e) {
         EXPECT_EQ(std::string(e.what()),
                   "signal: 2 of the 3 atoms announced in /dev/null were written: the .npy is incomplete");
+    }
+}
+
+// Blocks of a stream whose positions leave a hole within an acquisition:
+// the file holds what came, the metadata counts the hole, the run fails.
+TEST(NpyView, AtomsMissingWithinAnAcquisitionAreCountedAndFail) {
+    struct Block {
+        std::int64_t position;  // -1: a block without metadata; -2: the end of an acquisition
+        std::uint32_t atoms;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Block> blocks;
+        std::uint64_t lost;
+    };
+    const Case cases[] = {
+        {"contiguous", {{0, 4}, {4, 4}, {8, 2}}, 0},
+        {"hole", {{0, 4}, {10, 4}, {14, 4}, {30, 1}}, 18},
+        {"between acquisitions", {{0, 4}, {-2, 0}, {100, 4}, {104, 4}}, 0},
+        {"after an acquisition", {{0, 4}, {-2, 0}, {100, 4}, {110, 4}}, 6},
+        {"no positions", {{-1, 4}, {-1, 4}}, 0},
+    };
+    const std::string dir = velnor::test::TempDir();
+    for (const Case& c : cases) {
+        signal_views::SignalShape shape;
+        shape.path = "s";
+        shape.atomType = 9;  // uint8
+        shape.atomBytes = 1;
+        shape.components = {"a"};
+        shape.stream = true;
+        signal_views::NpySettings settings;
+        settings.path = dir + "/lost.npy";
+        signal_views::NpyView view(shape, settings);
+        std::uint64_t atoms = 0;
+        for (const Block& block : c.blocks) {
+            if (block.position == -2) {
+                view.PassDone();
+                continue;
+            }
+            isig::SignalMeta meta;
+            if (block.position >= 0) meta[isig::eMetaPosition] = block.position;
+            const std::string elements(block.atoms, 'x');
+            view.Atoms(elements.data(), block.atoms, meta);
+            atoms += block.atoms;
+        }
+        std::string error;
+        try {
+            view.End(true);
+        } catch (const istd::Exception& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.lost == 0 ? std::string()
+                                     : "signal: " + settings.path + " lacks " + std::to_string(c.lost) +
+                                           " atoms that the stream dropped before they were read (see --queue-size)")
+            << c.name;
+        EXPECT_EQ(ReadFile(settings.path).size(), NpyPreamble({"a"}, "|u1", 0).size() + atoms) << c.name;
+        const std::string meta = ReadFile(settings.path + ".json");
+        EXPECT_NE(meta.find("\"atoms\":" + std::to_string(atoms) + ",\"lost\":" + std::to_string(c.lost) + ","),
+                  std::string::npos)
+            << c.name << ": " << meta;
     }
 }
 
