@@ -5,23 +5,12 @@
 #include <iostream>
 
 #include "istd/exception.h"
+#include "rove_format.h"
 #include "rove_json.h"
 #include "signal_views/npy_format.h"
 
 namespace signal_views {
 namespace {
-
-std::string UtcText(std::chrono::system_clock::time_point when) {
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06lldZ", static_cast<long long>(micros % 1000000));
-    return std::string(text, length) + fraction;
-}
 
 rove_json::Json MetaValue(const std::optional<isig::SignalMeta>& meta, isig::SignalMetaId_e id) {
     if (!meta) return nullptr;
@@ -129,7 +118,7 @@ std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
         meta["position"] = MetaValue(m_firstMeta, isig::eMetaPosition);
         meta["event"] = MetaValue(m_firstMeta, isig::eMetaEvent);
         meta["sample_rate"] = nullptr;  // the signal interface does not give it
-        meta["started"] = UtcText(m_started);
+        meta["started"] = UtcTimeText(m_started);
         meta["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startedSteady).count();
         meta["complete"] = complete;
         if (!problem.empty()) meta["error"] = problem;
