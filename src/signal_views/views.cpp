@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -69,8 +70,10 @@ PlotSettings PlotSettingsOf(bool stream) {
         ParsePlotSize(g_params.plotSize, settings.cols, settings.rows);
     } else if (::isatty(STDOUT_FILENO) == 1) {
         winsize size{};
-        settings.cols = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : c_defaultCols;
-        settings.rows = c_defaultRows;
+        const bool known = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0;
+        settings.cols = known && size.ws_col > 0 ? size.ws_col : c_defaultCols;
+        // A chart redrawn in place must fit the terminal with the cursor's line below it.
+        settings.rows = known && size.ws_row > 1 ? std::min<int>(c_defaultRows, size.ws_row - 1) : c_defaultRows;
     } else {
         settings.cols = c_defaultCols;
         settings.rows = c_defaultRows;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -231,6 +232,62 @@ TEST_F(PlotTest, ChartsIntoAPipe) {
     EXPECT_EQ(Lines(braille.out).size(), 6u);
     EXPECT_NE(braille.out.find("\xE2\xA3\xBF a  min 180"), std::string::npos) << braille.out;
     EXPECT_EQ(braille.out.find('\x1b'), std::string::npos);
+}
+
+// On a terminal: the chart takes the terminal's width and is redrawn in
+// place (one chart on the screen after three acquisitions: the last, as a
+// pipe gets it), in colours unless NO_COLOR is set, in ASCII where the
+// locale is not UTF-8, and shorter than 16 rows on a shorter terminal.
+TEST_F(PlotTest, RedrawnInPlaceOnATerminal) {
+    struct Case {
+        const char* name;
+        int cols;
+        int rows;
+        std::map<std::string, std::string> env;
+        int chartRows;
+        std::string colours;  // of the characters on the screen
+        bool nonAscii;
+    };
+    const Case cases[] = {
+        {"colours", 60, 24, {{"LC_ALL", "C.UTF-8"}}, 16, "brown,default,green", true},
+        {"NO_COLOR", 60, 24, {{"LC_ALL", "C.UTF-8"}, {"NO_COLOR", "1"}}, 16, "default", true},
+        {"ascii", 60, 24, {{"LC_ALL", "C"}}, 16, "brown,default,green", false},
+        {"short terminal", 50, 10, {{"LC_ALL", "C.UTF-8"}, {"NO_COLOR", "1"}}, 9, "default", true},
+    };
+    const std::vector<std::string> acquire{"--size", "20", "dod.c2.int16"};
+    for (const Case& c : cases) {
+        RunOptions options;
+        options.env = c.env;
+        if (!c.env.count("NO_COLOR")) options.unsetEnv = {"NO_COLOR"};
+        options.timeout = std::chrono::milliseconds(60000);
+        std::vector<std::string> args{c_python,
+                                      VELNOR_SOURCE_DIR "/tests/e2e/signal/pty_screen.py",
+                                      std::to_string(c.cols),
+                                      std::to_string(c.rows),
+                                      velnor::test::BinPath("velnor-rove"),
+                                      "signal",
+                                      "--plot",
+                                      "--loop",
+                                      "3",
+                                      "--port",
+                                      s_server->PortText()};
+        args.insert(args.end(), acquire.begin(), acquire.end());
+        const auto screen = velnor::test::Run(args, options);
+        std::vector<std::string> size{"signal", "--plot", "--plot-size",
+                                      std::to_string(c.cols) + "x" + std::to_string(c.chartRows)};
+        size.insert(size.end(), acquire.begin(), acquire.end());
+        const auto piped = velnor::test::Rove(*s_server, size, options);
+        ASSERT_EQ(piped.status, 0) << c.name << ": " << piped.err;
+        std::vector<std::string> expected = Lines(piped.out);
+        for (std::string& line : expected) line.erase(line.find_last_not_of(' ') + 1);
+        std::vector<std::string> lines = Lines(screen.out);
+        ASSERT_EQ(lines.size(), 4 + expected.size()) << c.name << ": " << screen.out << screen.err;
+        EXPECT_EQ(lines[0], "status 0") << c.name;
+        EXPECT_TRUE(HasShape(lines[1], "redraws 9") && lines[1] != "redraws 0") << c.name << ": " << lines[1];
+        EXPECT_EQ(lines[2], "colours " + c.colours) << c.name;
+        EXPECT_EQ(lines[3], std::string("non-ascii ") + (c.nonAscii ? "True" : "False")) << c.name;
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), expected) << c.name << ":\n" << screen.out;
+    }
 }
 
 // Options that do not go together fail before anything is read.
