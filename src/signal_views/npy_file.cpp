@@ -82,7 +82,8 @@ void NpyFile::WriteAll(const char* data, std::size_t bytes) {
 
 void NpyFile::Fail(const std::string& what, int error) {
     m_failed = true;
-    throw istd::Exception("signal: " + what + ": " + Reason(error), true);
+    m_failure = "signal: " + what + ": " + Reason(error);
+    throw istd::Exception(m_failure, true);
 }
 
 void NpyFile::Flush() {

@@ -42,6 +42,8 @@ public:
     const std::string& Path() const { return m_path; }
     // Atoms handed to Append so far.
     std::uint64_t Atoms() const { return m_atoms; }
+    // Why a write failed; empty while none did.
+    const std::string& Failure() const { return m_failure; }
 
 private:
     void WriteAll(const char* data, std::size_t bytes);
@@ -65,6 +67,7 @@ private:
     std::vector<char> m_buffer;
     std::size_t m_buffered = 0;
     bool m_failed = false;
+    std::string m_failure;
     bool m_closed = false;
 };
 

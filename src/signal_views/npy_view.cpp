@@ -88,7 +88,8 @@ void NpyView::PassDone() {
 
 std::uint64_t NpyView::CloseFile(bool complete, const std::string& failure) {
     std::unique_ptr<NpyFile> file = std::move(m_file);
-    std::string problem = failure;
+    // A write that failed ended the acquisition: it says why.
+    std::string problem = file->Failure().empty() ? failure : file->Failure();
     std::uint64_t atoms = 0;
     try {
         atoms = file->Close();

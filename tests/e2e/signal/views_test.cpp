@@ -157,24 +157,32 @@ TEST(NpyStream, LoopsAppendOrGoToOneFileEach) {
 }
 
 // An acquisition ended half-way leaves a valid file of every atom that came,
-// says so, and fails.
-enum class Stop { eInterrupt, eServerKilled };
+// says so, and fails: interrupted, the registry gone, or the file full (a
+// file size limit of 2 MiB, its signal ignored, so that writes past it fail).
+enum class Stop { eInterrupt, eServerKilled, eFileFull };
 
 class NpyStopTest : public testing::TestWithParam<Stop> {};
 
 TEST_P(NpyStopTest, LeavesAValidFileOfWhatWasAcquired) {
     RegistryServer server(FixturePath("signal-views.yaml"));
     const std::string file = TempDir() + "/cut.npy";
-    auto rove = StartRove(server, {"--npy", file, "--size", "100000000", "--loop=-1", "fast"});
-    // Atoms are on disk: more than the header and a block.
-    const auto deadline = std::chrono::steady_clock::now() + c_faultBound;
-    while (FileSize(file) < 1 << 20 && std::chrono::steady_clock::now() < deadline && rove->Running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GE(FileSize(file), 1 << 20) << rove->Err();
-    if (GetParam() == Stop::eInterrupt)
-        rove->Signal(SIGINT);
-    else
-        server.Kill();
+    std::unique_ptr<velnor::test::Child> rove;
+    if (GetParam() == Stop::eFileFull) {
+        rove = std::make_unique<velnor::test::Child>(std::vector<std::string>{
+            "/bin/bash", "-c", "trap '' XFSZ; ulimit -f 2048; exec \"$0\" \"$@\"", velnor::test::BinPath("velnor-rove"),
+            "signal", "--port", server.PortText(), "--npy", file, "--size", "100000000", "--loop=-1", "fast"});
+    } else {
+        rove = StartRove(server, {"--npy", file, "--size", "100000000", "--loop=-1", "fast"});
+        // Atoms are on disk: more than the header and a block.
+        const auto deadline = std::chrono::steady_clock::now() + c_faultBound;
+        while (FileSize(file) < 1 << 20 && std::chrono::steady_clock::now() < deadline && rove->Running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GE(FileSize(file), 1 << 20) << rove->Err();
+        if (GetParam() == Stop::eInterrupt)
+            rove->Signal(SIGINT);
+        else
+            server.Kill();
+    }
     EXPECT_EQ(rove->Wait(c_faultBound), 1);
     const std::vector<std::string> errors = Lines(rove->Err());
     ASSERT_EQ(errors.size(), 2u) << rove->Err();
@@ -182,23 +190,43 @@ TEST_P(NpyStopTest, LeavesAValidFileOfWhatWasAcquired) {
     const std::string said = "signal: " + file + " holds the ";
     ASSERT_EQ(errors[0].substr(0, said.size()), said) << errors[0];
     EXPECT_TRUE(HasShape(errors[0].substr(said.size()), "9 atoms acquired before the acquisition stopped")) << errors[0];
-    EXPECT_EQ(errors[1].rfind("Error: Interrupted read from fast signal. Error: ", 0), 0u) << errors[1];
+    const std::string cause = GetParam() == Stop::eFileFull ? "signal: Can't write to " + file + ": File too large"
+                                                            : "";
+    if (GetParam() == Stop::eFileFull) {
+        EXPECT_EQ(errors[1], "Error: " + cause);
+    } else {
+        EXPECT_EQ(errors[1].rfind("Error: Interrupted read from fast signal. Error: ", 0), 0u) << errors[1];
+    }
     const std::uint64_t count = std::stoull(errors[0].substr(said.size()));
-    // Every atom counted is in the file, in order and without a hole.
+    // Every atom counted is in the file, in order and without a hole; a
+    // full file holds every whole atom that fitted.
     EXPECT_EQ(static_cast<std::uint64_t>(FileSize(file)), 128 + 4 * count);
+    if (GetParam() == Stop::eFileFull) {
+        EXPECT_EQ(count, (2048u * 1024 - 128) / 4);
+    }
     const auto check = velnor::test::Run(
         {c_python, "-c",
          "import numpy, sys; a = numpy.load(sys.argv[1])['n']; "
          "print(a.shape[0], bool((a - a[0] == numpy.arange(a.shape[0], dtype=numpy.uint32)).all()))",
          file});
     EXPECT_EQ(check.out, std::to_string(count) + " True\n") << check.err;
-    EXPECT_NE(ReadFile(file + ".json").find("\"complete\":false"), std::string::npos);
+    const std::string meta = ReadFile(file + ".json");
+    EXPECT_NE(meta.find("\"complete\":false,\"error\":\"" + (cause.empty() ? "the acquisition failed" : cause) + "\"}"),
+              std::string::npos)
+        << meta;
 }
 
-INSTANTIATE_TEST_SUITE_P(Stops, NpyStopTest, testing::Values(Stop::eInterrupt, Stop::eServerKilled),
-                         [](const testing::TestParamInfo<Stop>& info) {
-                             return info.param == Stop::eInterrupt ? std::string("Interrupt") : std::string("ServerKilled");
-                         });
+std::string StopName(const testing::TestParamInfo<Stop>& info) {
+    switch (info.param) {
+        case Stop::eInterrupt: return "Interrupt";
+        case Stop::eServerKilled: return "ServerKilled";
+        case Stop::eFileFull: return "FileFull";
+    }
+    return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, NpyStopTest, testing::Values(Stop::eInterrupt, Stop::eServerKilled, Stop::eFileFull),
+                         StopName);
 
 class PlotTest : public velnor::test::ServerPerSuite<PlotTest> {
 public:
