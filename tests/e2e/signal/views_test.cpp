@@ -124,6 +124,66 @@ TEST_F(NpyTypeTest, StandardOutputInAPipe) {
     EXPECT_EQ(endless.status, 1);
 }
 
+class ViewModeTest : public velnor::test::ServerPerSuite<ViewModeTest> {
+public:
+    static constexpr const char* c_tree = "signal-modes.yaml";
+};
+
+// Every data-on-demand mode through both views: the .npy holds each pass's
+// atoms (a counter: consecutive; at a given LMT or position: what --csv
+// prints), its metadata names the mode; the chart is one per pass. The
+// positions read lie inside the history however many atoms the event
+// reads before them have added.
+TEST_F(ViewModeTest, EveryDataOnDemandMode) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string mode;
+        int passes;
+        std::string values;  // of the first pass; a 9 is any number
+    };
+    const Case cases[] = {
+        {{"--mode", "Lmt", "--lmt", "300"}, "Lmt", 1, "[30, 31, 32]"},
+        {{"--mode", "Position", "--offset", "40"}, "Position", 1, "[40, 41, 42]"},
+        {{"--mode", "SingleEvent"}, "SingleEvent", 1, "[9, 9, 9]"},
+        {{"--mode", "Event", "--loop", "2"}, "Event", 2, "[9, 9, 9]"},
+        {{"--loop", "2"}, "Now", 2, "[9, 9, 9]"},
+    };
+    const std::string file = TempDir() + "/mode.npy";
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--size", "3", "events"});
+        std::vector<std::string> npy{"--npy", file};
+        npy.insert(npy.end(), args.begin(), args.end());
+        const auto written = RunRove(*s_server, npy);
+        ASSERT_EQ(written.status, 0) << c.mode << ": " << written.err;
+        EXPECT_EQ(written.out + written.err, "") << c.mode;
+        const auto check = velnor::test::Run(
+            {c_python, "-c",
+             "import numpy, sys; a = numpy.load(sys.argv[1])['v']; p = a.reshape(-1, 3); "
+             "print(a.shape[0], bool((numpy.diff(p, axis=1) == 1).all()), p[0].tolist())",
+             file});
+        EXPECT_TRUE(HasShape(check.out, std::to_string(3 * c.passes) + " True " + c.values + "\n"))
+            << c.mode << ": " << check.out << check.err;
+        EXPECT_NE(ReadFile(file + ".json").find("\"mode\":\"" + c.mode + "\",\"atoms\":" + std::to_string(3 * c.passes) +
+                                                ",\"lost\":0,\"acquisitions\":" + std::to_string(c.passes) + ","),
+                  std::string::npos)
+            << c.mode << ": " << ReadFile(file + ".json");
+        if (c.values.find('9') == std::string::npos) {
+            std::vector<std::string> csv{"--csv"};
+            csv.insert(csv.end(), args.begin(), args.end());
+            std::string values = "[" + RunRove(*s_server, csv).out + "]";
+            for (std::size_t at = values.find('\n'); at != std::string::npos; at = values.find('\n', at))
+                values.replace(at, 1, at + 2 < values.size() ? ", " : "");
+            EXPECT_EQ(values, c.values) << c.mode;
+        }
+        std::vector<std::string> plot{"--plot=ascii", "--plot-size", "40x5"};
+        plot.insert(plot.end(), args.begin(), args.end());
+        const auto chart = RunRove(*s_server, plot);
+        EXPECT_EQ(chart.status, 0) << c.mode << ": " << chart.err;
+        EXPECT_EQ(Lines(chart.out).size(), 5u * c.passes) << c.mode << ":\n" << chart.out;
+    }
+}
+
 // A fresh server: the stream starts at atom 0.
 TEST(NpyStream, LoopsAppendOrGoToOneFileEach) {
     RegistryServer server(FixturePath("signal-views.yaml"));
