@@ -8,7 +8,8 @@
 # dotted segment at a time, and the names of an enumeration node after
 # "path=", by asking the registry named by the --host, --port,
 # --platform/--application options typed so far. After diff and apply, the
-# first word is a snapshot file (*.yaml), as is the value of save's --output.
+# first word is a snapshot file (*.yaml), as is the value of save's --output;
+# the values of --debug, --npy and --npy-meta are file names.
 #
 # Names from the registry and from the file system are data: each candidate
 # is inserted quoted for the shell (as the word was typed so far: bare with
@@ -27,7 +28,7 @@ _velnor_rove_command_opts() {
         listen) echo "--wait --ping --time --initial --count --until" ;;
         save) echo "--output" ;;
         apply) echo "--dry-run --force" ;;
-        signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
+        signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat --plot --plot-size --ymin --ymax --npy --npy-meta --npy-each" ;;
     esac
 }
 
@@ -35,7 +36,8 @@ _velnor_rove_command_opts() {
 _velnor_rove_takes_value() {
     case "$1" in
         --debug|-d|--host|-h|--port|-p|--max-length|-m|--level|-l|--wait|-w|--ping|-I|--lmt|--size|-s|\
-        --offset|-o|--output|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until) return 0 ;;
+        --offset|-o|--output|--mode|--behavior|-b|--queue-size|--timeout|-T|--count|--until|\
+        --plot-size|--ymin|--ymax|--npy|--npy-meta) return 0 ;;
     esac
     return 1
 }
@@ -253,7 +255,7 @@ _velnor_rove() {
         [[ $command == save && ( $prev == -o || $prev == --output ) ]] && _velnor_rove_files "$cur" "" snapshots
         case "$prev" in
             --mode|--behavior|-b) _velnor_rove_offer $_velnor_rove_modes ;;
-            --debug|-d) _velnor_rove_files "$cur" "" ;;
+            --debug|-d|--npy|--npy-meta) _velnor_rove_files "$cur" "" ;;
         esac
         return 0
     fi
@@ -264,6 +266,9 @@ _velnor_rove() {
             local -a modes=()
             for mode in $_velnor_rove_modes; do modes+=("${cur%%=*}=$mode"); done
             _velnor_rove_offer "${modes[@]}"
+            return 0 ;;
+        --plot=*)
+            _velnor_rove_offer --plot=auto --plot=braille --plot=block --plot=ascii
             return 0 ;;
         -*)
             _velnor_rove_offer $_velnor_rove_global_opts $(_velnor_rove_command_opts "$command")

@@ -12,8 +12,10 @@ packages=(
   libboost-program-options-dev libboost-dev
   libyaml-cpp-dev nlohmann-json3-dev
   # the tests (python3: two end-to-end tests drive the tool through it;
-  # tmux: the completion is tried in an interactive bash in its terminal)
-  libgtest-dev python3 tmux
+  # tmux: the completion is tried in an interactive bash in its terminal;
+  # python3-numpy loads the files of signal --npy; python3-pyte shows what
+  # signal --plot leaves on a terminal)
+  libgtest-dev python3 tmux python3-numpy python3-pyte
   # optional: one benchmark (bench_signal_printer), left out of the build without it
   libbenchmark-dev
   # the Debian package and its check (scripts/package.sh)

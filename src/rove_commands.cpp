@@ -99,6 +99,19 @@ void AddSignalOptions(po::options_description& options) {
         ("binary,B", "Display signal in raw binary format")
         ("csv,c", "Display signal as comma separated list")
         ("stat", "Discard signal data and just display statistics");
+    // The views of the signal data, added after the original options.
+    options.add_options()
+        ("plot", po::value<std::string>(&g_params.plot)->implicit_value("auto")->value_name("GLYPHS"),
+         "Draw the atoms as a chart (auto, braille, block\nor ascii; auto: braille in a UTF-8 locale)")
+        ("plot-size", po::value<std::string>(&g_params.plotSize)->value_name("COLSxROWS"),
+         "Chart size (default: the terminal's width x 16,\n80x16 into a file or pipe)")
+        ("ymin", po::value<double>(&g_params.ymin), "Lower bound of the chart's y axis")
+        ("ymax", po::value<double>(&g_params.ymax), "Upper bound of the chart's y axis")
+        ("npy", po::value<std::string>(&g_params.npyFile)->value_name("FILE"),
+         "Write the atoms to a NumPy .npy file (- for\nstandard output), metadata to FILE.json")
+        ("npy-meta", po::value<std::string>(&g_params.npyMeta)->value_name("FILE"),
+         "Write the .npy metadata to this file instead\n(none: no metadata file)")
+        ("npy-each", "With --loop, one .npy file per acquisition:\nFILE.0.npy, FILE.1.npy, ...");
 }
 
 void AddSaveOptions(po::options_description& options) {

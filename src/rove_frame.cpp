@@ -27,6 +27,7 @@
 #include "rove_params.h"
 #include "rove_signal.h"
 #include "rove_values.h"
+#include "signal_views/views.h"
 #include "velnor-rove-listener.h"
 #include "velnor-rove-signal-handler.h"
 
@@ -133,6 +134,7 @@ void ApplySwitches(const po::variables_map& vm) {
         g_params.format = eFormatStat;
         g_params.verbose = true;
     }
+    if (g_params.command == eSignal) signal_views::ApplyOptions(vm);
 }
 
 std::string BrokenConnectionText() {

@@ -82,6 +82,18 @@ struct Parameters {
     std::uint64_t count = 0;       // listen --count (0: no limit)
     bool hasUntil = false;         // listen --until given
     std::string until;             // listen --until
+    // signal views (src/signal_views); all off by default.
+    std::string plot;              // --plot: "braille", "block" or "ascii"; empty: no chart
+    std::string plotSize;          // --plot-size COLSxROWS
+    double ymin = 0;               // --ymin
+    double ymax = 0;               // --ymax
+    bool hasYmin = false;
+    bool hasYmax = false;
+    std::string npyFile;           // --npy FILE ("-": standard output); empty: none
+    std::string npyMeta;           // --npy-meta FILE or "none"
+    bool npyEach = false;          // --npy-each
+    bool sizeGiven = false;        // signal --size given
+    bool loopGiven = false;        // signal --loop given
 };
 
 extern Parameters g_params;

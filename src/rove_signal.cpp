@@ -21,6 +21,7 @@
 #include "rove_json.h"
 #include "rove_params.h"
 #include "rove_signal_output.h"
+#include "signal_views/views.h"
 #include "velnor-rove-signal-handler.h"
 
 namespace {
@@ -139,7 +140,8 @@ std::uint64_t TimeoutMilliseconds(std::int64_t seconds) {
 }
 
 template <class TRAITS>
-void PrintBlock(const isig::Array<TRAITS>& array, std::uint32_t count) {
+void PrintBlock(const isig::Array<TRAITS>& array, std::uint32_t count, const isig::SignalMeta& meta) {
+    if (signal_views::DeliverAtoms(array.Data(), count, meta)) return;
     if (g_params.format == eFormatStat) return;
     if (g_params.format == eFormatBinary)
         DumpSignalData(array.Data(), array.GetTraits().GetAtomSize(), count);
@@ -165,8 +167,9 @@ void ReadDodPasses(isig::DodRemoteClient<TRAITS>& client, const isig::DataOnDema
                 true);
         if (g_params.verbose) WriteMeta(meta);
         if (g_params.format != eFormatStat && g_params.header) PrintHeader(source.GetComponentNames());
-        PrintBlock(array, array.GetAtomCount());
+        PrintBlock(array, array.GetAtomCount(), meta);
         if (g_params.verbose) WriteAtomTotal(array.GetAtomCount());
+        signal_views::DeliverPassDone();
     }
 }
 
@@ -220,7 +223,7 @@ void ReadStreamPass(isig::StreamClient<TRAITS>& client, const isig::RemoteStream
         const isig::Array<TRAITS>& array = block->GetArray();
         const std::uint32_t atoms = array.GetAtomCount();
         ISTD_TRACE(2, PrintRemoteStreamSignature<TRAITS>(), c_traceFile, "remaining: " << remaining);
-        PrintBlock(array, static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, atoms)));
+        PrintBlock(array, static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, atoms)), block->GetMeta());
         if (atoms >= remaining) return;  // atoms beyond the pass are dropped
         remaining -= atoms;
     }
@@ -308,7 +311,10 @@ void PrintRemoteStream(isig::SignalSourceSharedPtr& source) {
         throw istd::Exception(Text("Can't open ", stream->GetName(), " stream. Error: ", code), true);
     const auto start = std::chrono::steady_clock::now();
     const isig::SignalStatistics first = Concat(stream->GetStatistics(), client.GetStatistics());
-    for (std::int32_t pass = 0; KeepLooping(pass); ++pass) ReadStreamPass(client, *stream);
+    for (std::int32_t pass = 0; KeepLooping(pass); ++pass) {
+        ReadStreamPass(client, *stream);
+        signal_views::DeliverPassDone();
+    }
     const isig::SignalStatistics last = Concat(stream->GetStatistics(), client.GetStatistics());
     client.Close();
     if (g_params.verbose) PrintStreamStatistics<TRAITS>(first, last, start);
@@ -345,5 +351,7 @@ void Signal(const mci::Node& node) {
         rove_json::WriteDiagnostic(rove_json::Json{{"path", rove_json::PathOf(node)}, {"signal", true}});
     else if (g_params.verbose)
         std::cerr << "Signal data from node: " << node.GetFullPath(false) << std::endl;
+    signal_views::ViewScope views(rove_json::PathOf(node), *source);
     DispatchOnType(source, source->BaseEnumType());
+    views.Finish();
 }

@@ -12,6 +12,7 @@
 #include "istd/exception.h"
 #include "istd/strings.h"
 #include "istd/trace_statement.h"
+#include "rove_format.h"
 #include "rove_json.h"
 #include "rove_node_value.h"
 #include "rove_params.h"
@@ -54,17 +55,7 @@ std::string NotificationValueText(const istd::Any& value, const std::ios& format
     return istd::OneLineText(text.str());
 }
 
-std::string ArrivalTime() {
-    const auto now = std::chrono::system_clock::now();
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%06lldZ", static_cast<long long>(micros % 1000000));
-    return text;
-}
+std::string ArrivalTime() { return UtcTimeText(std::chrono::system_clock::now()); }
 
 namespace {
 

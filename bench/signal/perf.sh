@@ -12,6 +12,14 @@
 #     elements/s of the printer / the same printf loop
 #   binary output to /dev/null in bytes/s (target: 2 GB/s)
 #   DOD Now read of 1000 atoms: median latency (target: under 1 ms)
+#   --npy of a 512 MiB stream to a file / --binary of the same stream to a
+#     file: the same bytes and a 128-byte header (target: 0.8); the peak
+#     resident memory of --stat, --binary to a file and --npy runs of that
+#     stream (target for --npy: under 20 MB), and the resident size of an
+#     8 GiB --npy run in its first and second half (target: flat)
+#   --plot of 10 M atoms / --stat of the same acquisition, wall time
+#     (target: under 1.5)
+# PERF_ONLY=views runs only the last two.
 # Placement: the servers (velnor-registryd, the raw pull's serving child)
 # run on SERVER_CPU, the clients on CLIENT_CPU (defaults 0 and 1); set
 # both empty to leave placement to the scheduler.
@@ -57,6 +65,13 @@ paired() {
 }
 
 echo "figure, value, baseline, ratio"
+elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
+    local start end
+    start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
+    echo $((end - start))
+}
+
+if [ "${PERF_ONLY:-}" != views ]; then
 
 stream_rate() {  # NODE BLOCK_BYTES ATOMS: bytes/s of the stream line of --stat
     rove --stat --size "$3" "$1" 2>&1 | awk -F', ' -v n="$1" '$2 == n { printf "%.0f", $6 }'
@@ -101,12 +116,6 @@ for case in "text16 4000000 int16" "textd 2000000 double"; do
     echo "text $3 whole run elements/s ($ours_ms ms), $ours, $base (printf loop, whole process, $base_ms ms), $(ratio "$ours" "$base")"
 done
 
-elapsed_ns() {  # COMMAND...: its wall time in ns, output to /dev/null
-    local start end
-    start=$(now_ns); "$@" > /dev/null 2>&1; end=$(now_ns)
-    echo $((end - start))
-}
-
 binary_rate() {
     local ns
     ns=$(elapsed_ns rove -B --size 100000000 s1m)
@@ -117,3 +126,85 @@ echo "binary bytes/s to /dev/null, $binary, 2000000000 (target), $(ratio "$binar
 
 median_us=$(on "$client_cpu" "$bin/bench_dod_latency" "$port" now 500)
 echo "DOD Now 1000 atoms median us, $median_us, 1000 (target), $(ratio "$median_us" 1000)"
+fi
+
+# The views of the signal command. s1m: atoms of 8 bytes.
+scratch=$(mktemp -d)
+trap 'kill $server 2>/dev/null; rm -f "$log"; rm -rf "$scratch"' EXIT
+npy_atoms=67108864  # 512 MiB
+npy_run() { rove --npy "$scratch/x.npy" --npy-meta none --size "$npy_atoms" s1m; }
+binary_run() { rove -B --size "$npy_atoms" s1m > "$scratch/x.bin"; }
+file_rate() {  # RUN: bytes/s
+    local ns
+    ns=$(elapsed_ns "$1")
+    rm -f "$scratch"/x.*
+    awk -v ns="$ns" -v b=$(( npy_atoms * 8 )) 'BEGIN { printf "%.0f", b / (ns / 1e9) }'
+}
+npy_rate() { file_rate npy_run; }
+binary_file_rate() { file_rate binary_run; }
+read -r npy_bps binary_bps <<< "$(paired npy_rate binary_file_rate "")"
+echo "--npy 512 MiB stream to a file bytes/s, $npy_bps, $binary_bps (--binary to a file), $(ratio "$npy_bps" "$binary_bps")"
+# Resident memory: the peak (by /usr/bin/time) of ROUNDS whole 512 MiB runs
+# each of --stat, --binary to a file and --npy to a file, taking turns; then
+# whether it stays flat: the resident size of one 8 GiB --npy run (to
+# /dev/null, so that no disk holds it up) sampled every 50 ms, the most in
+# the first half of the run against the most in the second.
+memory_run() {  # NAME OUTPUT ARGS...: "NAME status peak_kB" to $peaks, "NAME half kB" samples to $samples
+    local name=$1 output=$2 timed pid start elapsed rss status=0 pin=() ms=() kb=()
+    shift 2
+    timed=$(mktemp -p "$scratch")
+    # Not through on(): $! must be the timer, and velnor-rove its child.
+    [ -n "$client_cpu" ] && pin=(taskset -c "$client_cpu")
+    "${pin[@]}" /usr/bin/time -f %M -o "$timed" "$bin/velnor-rove" signal --port "$port" "$@" > "$output" 2>/dev/null &
+    local runner=$!
+    start=$(now_ns)
+    while kill -0 "$runner" 2>/dev/null; do
+        pid=$(pgrep -P "$runner" -n velnor-rove || true)
+        rss=$( [ -n "$pid" ] && awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
+        if [ -n "$rss" ]; then
+            ms+=($(( ($(now_ns) - start) / 1000000 )))
+            kb+=("$rss")
+        fi
+        sleep 0.05
+    done
+    wait "$runner" || status=$?
+    elapsed=$(( ($(now_ns) - start) / 1000000 ))
+    for i in "${!ms[@]}"; do
+        if [ $(( ms[i] * 2 )) -lt "$elapsed" ]; then echo "$name first ${kb[i]}"; else echo "$name second ${kb[i]}"; fi
+    done >> "$samples"
+    echo "$name $status $(tail -n 1 "$timed")" >> "$peaks"
+    rm -f "$timed" "$scratch"/x.*
+}
+peaks=$scratch/peaks
+samples=$scratch/samples
+for _ in $(seq "$rounds"); do
+    memory_run stat /dev/null --stat --size "$npy_atoms" s1m
+    memory_run binary "$scratch/x.bin" -B --size "$npy_atoms" s1m
+    memory_run npy /dev/null --npy "$scratch/x.npy" --npy-meta none --size "$npy_atoms" s1m
+done
+memory_run long /dev/null --npy /dev/null --loop 1 --npy-meta none --size $(( npy_atoms * 16 )) s1m
+peak_of() {  # NAME: "median max" of its runs' peaks, kB
+    awk -v n="$1" '$1 == n { print $3 }' "$peaks" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)], v[NR] }'
+}
+sampled_max() {  # NAME HALF: the most of its samples, kB
+    awk -v n="$1" -v h="$2" '$1 == n && $2 == h && $3 > m { m = $3 } END { print m + 0 }' "$samples"
+}
+failed() { awk -v n="$1" '$1 == n && $2 != 0' "$peaks" | wc -l; }
+for name in stat binary npy; do
+    read -r peak most <<< "$(peak_of "$name")"
+    case $name in
+        stat) what="--stat of the 512 MiB stream" ;;
+        binary) what="--binary of the 512 MiB stream to a file" ;;
+        npy) what="--npy of the 512 MiB stream to a file" ;;
+    esac
+    echo "$what peak resident kB (median; the most of $rounds: $most; runs failed: $(failed "$name")), $peak, 20480 (target for --npy), $(ratio "$peak" 20480)"
+done
+first=$(sampled_max long first)
+second=$(sampled_max long second)
+echo "--npy of 8 GiB to /dev/null resident kB, most in the second half, $second, $first (most in the first half; flat: 1.0), $(ratio "$second" "$first")"
+
+plot_atoms=10000000
+plot_ns() { elapsed_ns rove --plot --plot-size 80x16 --size "$plot_atoms" s1m; }
+stat_ns() { elapsed_ns rove --stat --size "$plot_atoms" s1m; }
+read -r plot stat <<< "$(paired plot_ns stat_ns "")"
+echo "--plot 10 M atoms ms, $(( plot / 1000000 )), $(( stat / 1000000 )) (--stat of the same), $(ratio "$plot" "$stat")"

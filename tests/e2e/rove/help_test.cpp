@@ -115,7 +115,19 @@ const std::string kSignalOptions =
     "  -H [ --header ]           Show header (signal component names)\n"
     "  -B [ --binary ]           Display signal in raw binary format\n"
     "  -c [ --csv ]              Display signal as comma separated list\n"
-    "  --stat                    Discard signal data and just display statistics\n";
+    "  --stat                    Discard signal data and just display statistics\n"
+    "  --plot [=GLYPHS(=auto)]   Draw the atoms as a chart (auto, braille, block\n"
+    "                            or ascii; auto: braille in a UTF-8 locale)\n"
+    "  --plot-size COLSxROWS     Chart size (default: the terminal's width x 16,\n"
+    "                            80x16 into a file or pipe)\n"
+    "  --ymin arg                Lower bound of the chart's y axis\n"
+    "  --ymax arg                Upper bound of the chart's y axis\n"
+    "  --npy FILE                Write the atoms to a NumPy .npy file (- for\n"
+    "                            standard output), metadata to FILE.json\n"
+    "  --npy-meta FILE           Write the .npy metadata to this file instead\n"
+    "                            (none: no metadata file)\n"
+    "  --npy-each                With --loop, one .npy file per acquisition:\n"
+    "                            FILE.0.npy, FILE.1.npy, ...\n";
 
 const std::string kSignalExamples =
     "  DOD: Get 10 atoms from the signal now (at current LMT)\n"

@@ -76,8 +76,12 @@ constexpr std::uint64_t c_largeBlockAtoms = 131072;  // 1 MiB of int32 pairs
 std::string ReadLargeBlocks(const RegistryServer& server, std::uint64_t blocks) {
     const std::string trace = velnor::test::TempDir() + "/trace";
     const std::uint64_t atoms = blocks * c_largeBlockAtoms;
-    const auto r = RunRove(server, {"-B", "--queue-size", "1000", "--size", std::to_string(atoms), "--debug", trace,
-                                    "3", "large"});
+    // Tens of MiB checked byte for byte: slow under a sanitizer on a busy machine.
+    velnor::test::RunOptions wide;
+    wide.timeout = std::chrono::minutes(3);
+    const auto r = velnor::test::Rove(server, {"signal", "-B", "--queue-size", "1000", "--size", std::to_string(atoms),
+                                               "--debug", trace, "3", "large"},
+                                      wide);
     EXPECT_EQ(r.out.size(), atoms * 8);
     EXPECT_TRUE(r.out == Int32().render(Format::Binary, 0, atoms, 2)) << "the bytes differ";
     EXPECT_EQ(r.err, "");
