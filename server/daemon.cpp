@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "corba_values.h"
@@ -25,6 +27,15 @@ void Activate(PortableServer::POA_ptr poa, const char* key, PortableServer::Serv
     poa->activate_object_with_id(id, servant);
     // The POA holds the servant from here on and deletes it at ORB destruction.
     servant->_remove_ref();
+}
+
+// One line per listener the server gives up on, for whoever watches the
+// service: the client learns it too, when it next checks its subscription.
+void LogDrop(const DropReport& report) {
+    std::ostringstream line;
+    line << "velnor-registryd: dropped listener " << report.key << ": " << report.reason << "; "
+         << report.missed << " notification" << (report.missed == 1 ? "" : "s") << " lost\n";
+    std::cerr << line.str() << std::flush;
 }
 
 }  // namespace
@@ -139,6 +150,8 @@ int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream&
     const Tree& tree = p.store->GetTree();
     p.applicationNotifier = std::make_unique<Notifier>(tree);
     p.platformNotifier = std::make_unique<Notifier>(tree);
+    p.applicationNotifier->OnDrop(LogDrop);
+    p.platformNotifier->OnDrop(LogDrop);
     p.router = std::make_unique<ChangeRouter>(*p.applicationNotifier, *p.platformNotifier);
     p.store->SetChangeSink(p.router.get());
     if (int code = p.Listen(options, err); code != c_exitOk) return code;

@@ -195,6 +195,8 @@ void RegistryServant::unsubscribe(const char* clientKey) { m_notifier.Unsubscrib
 
 CORBA::Boolean RegistryServant::subscribed(const char* clientKey) { return m_notifier.IsSubscribed(clientKey); }
 
+CORBA::ULongLong RegistryServant::lostNotifications(const char* clientKey) { return m_notifier.TakeLost(clientKey); }
+
 i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) {
     return Translate([&] {
         const Tree& tree = m_store.GetTree();

@@ -32,6 +32,7 @@ public:
     void subscribe(const char* clientKey, i_NET::NotificationSink_ptr sink, i_NET::NodeId id) override;
     void unsubscribe(const char* clientKey) override;
     CORBA::Boolean subscribed(const char* clientKey) override;
+    CORBA::ULongLong lostNotifications(const char* clientKey) override;
     i_NET::SubtreeNodeSeq* subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) override;
     i_NET::StringSeq* checkValues(const i_NET::ValueCheckSeq& checks) override;
 
