@@ -1,6 +1,5 @@
 #include "notifier.h"
 
-#include <omniORB4/minorCode.h>
 #include <omniORB4/omniORB.h>
 
 #include <algorithm>
@@ -72,8 +71,8 @@ private:
         for (;;) {
             Work work = TakeWork();
             if (work.end) return;
-            const char* failure = work.batch.empty() ? Check() : Deliver(work.batch);
-            if (failure) {
+            const std::string failure = work.batch.empty() ? Check() : Deliver(work.batch);
+            if (!failure.empty()) {
                 {
                     std::lock_guard lock(m_lock);
                     if (m_dropped.load() || m_stop) return;
@@ -103,7 +102,7 @@ private:
 
     // Marks the subscriber dropped; `unacknowledged` changes were taken out
     // of the queue but not (or not surely) delivered.
-    void DropLocked(std::size_t unacknowledged, const char* reason) {
+    void DropLocked(std::size_t unacknowledged, const std::string& reason) {
         m_missed = unacknowledged + m_queue.size();
         m_reason = reason;
         m_queue.clear();
@@ -111,8 +110,8 @@ private:
         m_wake.notify_one();
     }
 
-    // Null when delivered, else why the client is given up.
-    const char* Deliver(const std::vector<Change>& batch) {
+    // Empty when delivered, else why the client is given up.
+    std::string Deliver(const std::vector<Change>& batch) {
         i_NET::NotificationSeq seq;
         seq.length(static_cast<CORBA::ULong>(batch.size()));
         for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -123,25 +122,19 @@ private:
         }
         try {
             m_sink->notify(seq);
-            return nullptr;
-        } catch (const CORBA::TRANSIENT& e) {
-            return e.minor() == omni::TRANSIENT_CallTimedout ? "a delivery took longer than the time-out"
-                                                              : "its delivery failed";
-        } catch (const CORBA::Exception&) {
-            return "its delivery failed";
+            return std::string();
+        } catch (const CORBA::Exception& e) {
+            return std::string("a delivery failed (") + e._name() + ")";
         }
     }
 
-    // Null while the client's sink answers, else why the client is given up.
-    const char* Check() {
+    // Empty while the client's sink answers, else why the client is given up.
+    std::string Check() {
         try {
-            if (!m_sink->_non_existent()) return nullptr;
+            if (!m_sink->_non_existent()) return std::string();
             return "its sink no longer exists";
-        } catch (const CORBA::TRANSIENT& e) {
-            return e.minor() == omni::TRANSIENT_CallTimedout ? "it did not answer a check in time"
-                                                              : "it is gone (no connection)";
-        } catch (const CORBA::Exception&) {
-            return "it is gone (no connection)";
+        } catch (const CORBA::Exception& e) {
+            return std::string("it did not answer a check (") + e._name() + ")";
         }
     }
 
@@ -156,7 +149,7 @@ private:
     std::deque<Change> m_queue;
     bool m_stop = false;
     std::uint64_t m_missed = 0;
-    const char* m_reason = "";
+    std::string m_reason;
     std::atomic<bool> m_dropped{false};
     std::thread m_thread;
 };

@@ -36,7 +36,7 @@ struct NotifierLimits {
 struct DropReport {
     std::string key;
     std::uint64_t missed = 0;  // notifications discarded or not acknowledged
-    const char* reason = "";
+    std::string reason;
 };
 
 class Subscriber;

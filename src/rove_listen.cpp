@@ -1,4 +1,5 @@
 // listen: subscriptions of the selected nodes, then the listening phase.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -37,6 +38,30 @@ void ReportPing(int result, bool& lost) {
     lost = result == 1;
 }
 
+// Without --ping nothing subscribes again: this often the subscriptions are
+// checked, so that a listener the server dropped ends rather than waiting
+// silently for good.
+constexpr std::uint32_t c_subscriptionCheckSeconds = 10;
+
+// Prints what the server dropped, when a ping found it (it subscribed again).
+void ReportLoss() {
+    VelnorRoveListener* listener = VelnorRoveListener::Existing();
+    const std::string report = listener ? listener->TakeLossReport() : std::string();
+    if (!report.empty()) std::cerr << report << std::endl;
+}
+
+// Sleeps the listening time, checking the subscriptions in between; ends
+// early when a signal arrived or the server dropped them.
+void WaitUnmanaged(const mci::Node& root, std::uint32_t waitTime) {
+    std::uint32_t left = waitTime;
+    for (;;) {
+        const std::uint32_t step = std::min(left, c_subscriptionCheckSeconds);
+        if (sigHandler.WaitForSignal(std::chrono::seconds(step))) return;
+        left -= step;
+        if (left == 0 || mci::CheckSubscriptions(root)) return;
+    }
+}
+
 // Sleeps the listening time, or pings the connection every ping period until
 // the listening time is over; a handled signal, a notification that could
 // not be written, or the end condition of --count or --until ends the wait
@@ -44,7 +69,7 @@ void ReportPing(int result, bool& lost) {
 void WaitForNotifications(const mci::Node& root) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
-        sigHandler.WaitForSignal(std::chrono::seconds(waitTime));
+        WaitUnmanaged(root, waitTime);
         return;
     }
     if (waitTime == 0) return;
@@ -52,7 +77,9 @@ void WaitForNotifications(const mci::Node& root) {
     bool lost = false;
     for (;;) {
         if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod)))) return;
-        ReportPing(mci::Ping(root), lost);
+        const int result = mci::Ping(root);
+        ReportLoss();
+        ReportPing(result, lost);
         elapsed += static_cast<std::uint32_t>(g_params.pingPeriod);
         if (waitTime <= elapsed) return;
     }
@@ -69,6 +96,9 @@ void ListeningPhase(const mci::Node& root) {
     }
     if (g_params.initial) listener->PrintInitialValues();
     WaitForNotifications(root);
+    // Without --ping the listening ends with the loss; a ping has already
+    // subscribed again and reported it.
+    if (const std::string loss = listener->TakeLossReport(); !loss.empty()) throw istd::Exception(loss, true);
     if (!g_params.hasUntil || listener->EndReached() || sigHandler.Signal() != 0 || !std::cout.good()) return;
     throw istd::Exception("Timed out waiting for " + istd::StringVecIntoString(g_params.paths, ", ") +
                               " to become " + g_params.until,

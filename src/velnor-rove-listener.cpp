@@ -1,11 +1,14 @@
 #include "velnor-rove-listener.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
 #include <sstream>
+#include <utility>
 
 #include "istd/exception.h"
+#include "istd/strings.h"
 #include "istd/trace_statement.h"
 #include "rove_json.h"
 #include "rove_node_value.h"
@@ -37,6 +40,16 @@ std::string NotificationLine(const mci::NotificationData& data, const std::ios& 
     if (value.IsArray()) WriteRange(line, data, static_cast<std::uint32_t>(value.Size()));
     line << "=" << value;
     return line.str();
+}
+
+std::string LossReport(const mci::LostNotifications& lost) {
+    std::vector<std::string> paths;
+    for (const auto& path : lost.paths) {
+        const std::string dotted = mci::ToString(path);
+        if (std::find(paths.begin(), paths.end(), dotted) == paths.end()) paths.push_back(dotted);
+    }
+    return "Notifications of " + istd::StringVecIntoString(paths, ", ") +
+           " were lost (the listener fell behind); " + std::to_string(lost.missed) + " missed.";
 }
 
 std::string NotificationValueText(const istd::Any& value, const std::ios& format) {
@@ -96,7 +109,8 @@ void VelnorRoveListener::ReleaseInstanceSubscriptions() {
 
 VelnorRoveListener::VelnorRoveListener()
     : m_callback{mci::CallbackId(),
-                 [this](const mci::NotificationData& data) { CallbackSimpleNotification(data); }} {
+                 [this](const mci::NotificationData& data) { CallbackSimpleNotification(data); },
+                 [this](const mci::LostNotifications& lost) { CallbackLostNotifications(lost); }} {
     m_notificationClient.emplace(m_callback);
     ISTD_TRACE_FNC("VelnorRoveListener::VelnorRoveListener()", c_listenerTraceFile);
     s_instance.store(this);
@@ -128,6 +142,17 @@ void VelnorRoveListener::CallbackSimpleNotification(const mci::NotificationData&
         std::lock_guard<std::mutex> lock(m_outputLock);
         std::cerr << "Error: Unknown exception." << std::endl;
     }
+}
+
+void VelnorRoveListener::CallbackLostNotifications(const mci::LostNotifications& lost) {
+    const std::string report = LossReport(lost);
+    std::lock_guard<std::mutex> lock(m_outputLock);
+    m_lossReport = report;
+}
+
+std::string VelnorRoveListener::TakeLossReport() {
+    std::lock_guard<std::mutex> lock(m_outputLock);
+    return std::exchange(m_lossReport, std::string());
 }
 
 void VelnorRoveListener::PrintInitialValues() {
