@@ -68,6 +68,9 @@ int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
     std::unique_ptr<StateFile> state;
     try {
         state = std::make_unique<StateFile>(options.stateFile);
+        if (const std::size_t removed = state->RemoveStaleTemporaries())
+            err << "velnor-registryd: removed " << removed << " temporary file" << (removed == 1 ? "" : "s")
+                << " left by an interrupted save of " << options.stateFile << std::endl;
         store->Restore(state->Load(store->GetTree(), err));
     } catch (const DamagedStateError& e) {
         if (!options.discardDamagedState) {
