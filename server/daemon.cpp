@@ -11,6 +11,7 @@
 #include "corba_values.h"
 #include "endpoint.h"
 #include "loader.h"
+#include "memory_trim.h"
 #include "notifier.h"
 #include "servant.h"
 #include "signal_servant.h"
@@ -38,6 +39,9 @@ void LogDrop(const DropReport& report) {
     std::cerr << line.str() << std::flush;
 }
 
+// How long a reply may wait for its peer to read it.
+const char* const c_sendTimeoutText = "10000";
+
 }  // namespace
 
 struct Daemon::Parts {
@@ -47,6 +51,8 @@ struct Daemon::Parts {
     std::unique_ptr<ChangeRouter> router;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<SignalServants> signals;
+    std::unique_ptr<ConnectionGuard> guard;
+    std::unique_ptr<MemoryTrimmer> trimmer;
     CORBA::ORB_var orb;
     PortableServer::POAManager_var manager;
     std::string socketPath;
@@ -118,6 +124,9 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         // per request (omniORB would take up to 100 in parallel). Clients
         // that call concurrently open a connection per call in progress.
         {"maxServerThreadPerConnection", "1"},
+        // A reply the peer does not take within this time closes its
+        // connection: a peer that never reads holds no reply for longer.
+        {"serverCallTimeOutPeriod", c_sendTimeoutText},
         {nullptr, nullptr},
     };
     int argc = 1;
@@ -125,10 +134,13 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     char* argv[] = {name, nullptr};
     try {
         orb = CORBA::ORB_init(argc, argv, "omniORB4", orbOptions);
+        ConnectionLimits limits = options.connections;
+        limits.total = TotalWithinDescriptors(limits.total, RaiseDescriptorLimit());
+        guard = std::make_unique<ConnectionGuard>(port, socketPath, limits);
         CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
-        Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
-        Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
+        Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, *trimmer, Root::Application, runId));
+        Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, *trimmer, Root::Platform, runId));
         signals = std::make_unique<SignalServants>();
         signals->Activate(poa, store->GetTree());
         manager = poa->the_POAManager();
@@ -153,6 +165,7 @@ int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream&
     const Tree& tree = p.store->GetTree();
     p.applicationNotifier = std::make_unique<Notifier>(tree);
     p.platformNotifier = std::make_unique<Notifier>(tree);
+    p.trimmer = std::make_unique<MemoryTrimmer>();
     p.applicationNotifier->OnDrop(LogDrop);
     p.platformNotifier->OnDrop(LogDrop);
     p.router = std::make_unique<ChangeRouter>(*p.applicationNotifier, *p.platformNotifier);
@@ -191,6 +204,8 @@ void Daemon::Stop() {
         }
         p.orb = CORBA::ORB::_nil();
     }
+    p.guard.reset();
+    p.trimmer.reset();
     if (!p.socketPath.empty()) {
         ::unlink(p.socketPath.c_str());
         p.socketPath.clear();

@@ -37,8 +37,9 @@ void CheckTextSize(const std::string& text) {
 
 }  // namespace
 
-RegistryServant::RegistryServant(ValueStore& store, Notifier& notifier, Root root, std::uint64_t runId)
-    : m_store(store), m_notifier(notifier), m_root(root), m_runId(runId) {}
+RegistryServant::RegistryServant(ValueStore& store, Notifier& notifier, MemoryTrimmer& trimmer, Root root,
+                                 std::uint64_t runId)
+    : m_store(store), m_notifier(notifier), m_trimmer(trimmer), m_root(root), m_runId(runId) {}
 
 const Node& RegistryServant::ById(i_NET::NodeId id) const {
     const Node* node = m_store.GetTree().Find(id);
@@ -104,6 +105,7 @@ i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::U
             CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
         const Elements value = m_store.Get(node, pos, count);
         CheckReplySize(node, WireBytes(value), "Reading");
+        m_trimmer.NoteReply(WireBytes(value));
         auto out = std::make_unique<i_NET::Values>();
         ToCorba(value, *out);
         return out.release();
@@ -153,6 +155,7 @@ char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::U
         request.exposeHidden = exposeHidden;
         const std::string text = m_store.Dump(request);
         CheckTextSize(text);
+        m_trimmer.NoteReply(text.size());
         return CORBA::string_dup(text.c_str());
     });
 }
@@ -205,6 +208,7 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
         std::uint64_t bytes = 0;
         for (const auto& [node, value] : nodes) bytes += WireBytes(value) + 64;
         CheckReplySize(start, bytes, "The subtree");
+        m_trimmer.NoteReply(bytes);
         i_NET::SubtreeNodeSeq_var list = new i_NET::SubtreeNodeSeq;
         list->length(static_cast<CORBA::ULong>(nodes.size()));
         for (CORBA::ULong i = 0; i < list->length(); ++i) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "idl/registry.hh"
+#include "memory_trim.h"
 #include "notifier.h"
 #include "value_store.h"
 
@@ -12,7 +13,7 @@ namespace velnor::server {
 
 class RegistryServant : public POA_i_NET::Registry {
 public:
-    RegistryServant(ValueStore& store, Notifier& notifier, Root root, std::uint64_t runId);
+    RegistryServant(ValueStore& store, Notifier& notifier, MemoryTrimmer& trimmer, Root root, std::uint64_t runId);
 
     i_NET::ServerIdentity* identity() override;
     i_NET::NodeInfo* root() override;
@@ -46,6 +47,7 @@ private:
 
     ValueStore& m_store;
     Notifier& m_notifier;
+    MemoryTrimmer& m_trimmer;
     const Root m_root;
     const std::uint64_t m_runId;
 };
