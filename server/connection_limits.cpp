@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -120,14 +121,19 @@ std::string PeerName(const Socket& ours, const std::vector<Socket>& all) {
     return ours.remote.address;
 }
 
-std::vector<Socket> ReadTables() {
-    std::vector<Socket> all;
-    for (const char* path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+// False when the IPv4 table cannot be read: no descriptor is left to open
+// it, which is reason enough to refuse. The IPv6 one may not exist.
+bool ReadTables(std::vector<Socket>& all) {
+    for (const std::string path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         std::ifstream table(path);
+        if (!table.is_open()) {
+            if (errno == ENOENT && path.back() == '6') continue;
+            return false;
+        }
         std::vector<Socket> part = ReadTable(table);
         all.insert(all.end(), part.begin(), part.end());
     }
-    return all;
+    return true;
 }
 
 // "giop:tcp:ADDR:PORT" or "giop:tcp:[ADDR]:PORT" into address and port.
@@ -214,10 +220,12 @@ ConnectionGuard::ConnectionGuard(std::uint16_t port, std::string unixPath, Conne
 ConnectionGuard::~ConnectionGuard() { g_guard.store(nullptr); }
 
 bool ConnectionGuard::Admit(const std::string& peerAddress) const {
-    const std::vector<Socket> all = ReadTables();
+    std::vector<Socket> all;
+    if (!ReadTables(all)) return false;
     TcpConnections counts;
     Tally(all, m_port, counts);
     std::ifstream unixTable("/proc/net/unix");
+    if (!unixTable.is_open()) return false;
     if (counts.total + CountUnixConnections(unixTable, m_unixPath) > m_limits.total) return false;
     std::string address;
     std::uint16_t peerPort = 0;
