@@ -74,8 +74,9 @@ std::optional<EndOfState> FindEndLine(const std::string& text) {
 }
 
 // The most YAML nodes a state file of a tree within the tree limits holds:
-// each saved entry takes fewer than its node takes in the tree file.
-std::uint64_t StateNodeLimit() { return TreeLimits().nodes + 16; }
+// an entry is its path, a map, two keys, the type and the value (a list of
+// at most as many elements as a tree file's node may hold).
+std::uint64_t StateNodeLimit() { return 8 * TreeLimits().nodes + TreeLimits().heldYamlNodes; }
 // The document, a registry, an entry, a list value.
 constexpr int c_stateDepth = 4;
 
