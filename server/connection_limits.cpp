@@ -1,142 +1,192 @@
 #include "connection_limits.h"
 
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
 #include <omniORB4/CORBA.h>
 #include <omniORB4/omniInterceptors.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <vector>
+#include <unordered_map>
+
+#include "istd/unique_fd.h"
 
 namespace velnor::server {
 
 namespace {
 
-// TCP states of /proc/net/tcp that hold a connection of ours.
-constexpr unsigned c_established = 0x01;
-constexpr unsigned c_synReceived = 0x03;
-constexpr unsigned c_closeWait = 0x08;
+// TCP states, as the kernel numbers them.
+constexpr std::uint32_t c_established = 1;
+constexpr std::uint32_t c_closeWait = 8;
+
+constexpr std::uint32_t Bit(std::uint32_t state) { return 1u << state; }
 
 struct Endpoint {
-    std::string address;  // numeric text
+    std::string address;  // numeric text; IPv4 for a mapped IPv6 address
     std::uint16_t port = 0;
     bool loopback = false;
 };
 
-// "0100007F:C0D1" (IPv4) or 32 hex digits and a port (IPv6), as the kernel
-// writes them: the address in the host's byte order, word by word.
-bool ParseEndpoint(const std::string& text, Endpoint& endpoint) {
-    const auto colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string hex = text.substr(0, colon);
-    unsigned long port = 0;
-    try {
-        port = std::stoul(text.substr(colon + 1), nullptr, 16);
-    } catch (const std::exception&) {
-        return false;
-    }
-    if (port > 65535) return false;
-    endpoint.port = static_cast<std::uint16_t>(port);
-    std::uint32_t words[4] = {};
-    const std::size_t count = hex.size() / 8;
-    if ((count != 1 && count != 4) || hex.size() % 8 != 0) return false;
-    for (std::size_t i = 0; i < count; ++i) {
-        try {
-            words[i] = static_cast<std::uint32_t>(std::stoul(hex.substr(i * 8, 8), nullptr, 16));
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
-    char buffer[INET6_ADDRSTRLEN] = {};
-    if (count == 1) {
-        in_addr v4{};
-        v4.s_addr = words[0];
-        ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer);
-        endpoint.loopback = (ntohl(v4.s_addr) >> 24) == 127;
-    } else {
-        in6_addr v6{};
-        std::memcpy(&v6, words, sizeof v6);
-        if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-            in_addr v4{};
-            std::memcpy(&v4, &v6.s6_addr[12], 4);
-            ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer);
-            endpoint.loopback = (ntohl(v4.s_addr) >> 24) == 127;
-        } else {
-            ::inet_ntop(AF_INET6, &v6, buffer, sizeof buffer);
-            endpoint.loopback = IN6_IS_ADDR_LOOPBACK(&v6);
-        }
-    }
-    endpoint.address = buffer;
-    return true;
-}
-
-struct Socket {
+struct DiagSocket {
     Endpoint local;
     Endpoint remote;
-    unsigned state = 0;
-    std::string uid;
+    std::uint32_t uid = 0;
     bool accepted = false;  // has a descriptor (inode 0: still in the accept queue)
 };
 
-std::vector<Socket> ReadTable(std::istream& table) {
-    std::vector<Socket> sockets;
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
-            continue;
-        Socket socket;
-        if (!ParseEndpoint(local, socket.local) || !ParseEndpoint(remote, socket.remote)) continue;
-        try {
-            socket.state = static_cast<unsigned>(std::stoul(state, nullptr, 16));
-        } catch (const std::exception&) {
-            continue;
+Endpoint EndpointOf(std::uint8_t family, const __be32* address, __be16 port) {
+    Endpoint endpoint;
+    endpoint.port = ntohs(port);
+    char text[INET6_ADDRSTRLEN] = {};
+    in_addr v4{};
+    bool isV4 = family == AF_INET;
+    if (family == AF_INET) {
+        std::memcpy(&v4, address, sizeof v4);
+    } else {
+        in6_addr v6{};
+        std::memcpy(&v6, address, sizeof v6);
+        if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+            std::memcpy(&v4, &v6.s6_addr[12], sizeof v4);
+            isV4 = true;
+        } else {
+            ::inet_ntop(AF_INET6, &v6, text, sizeof text);
+            endpoint.loopback = IN6_IS_ADDR_LOOPBACK(&v6);
         }
-        socket.uid = uid;
-        socket.accepted = inode != "0";
-        sockets.push_back(std::move(socket));
     }
-    return sockets;
+    if (isV4) {
+        ::inet_ntop(AF_INET, &v4, text, sizeof text);
+        endpoint.loopback = (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    endpoint.address = text;
+    return endpoint;
 }
 
-bool HoldsConnection(const Socket& socket, std::uint16_t port) {
-    return socket.local.port == port && socket.accepted &&
-           (socket.state == c_established || socket.state == c_synReceived || socket.state == c_closeWait);
-}
-
-// The peer's name: its address, and on this machine the user of its socket
-// (the other end of a loopback connection is in the same table).
-std::string PeerName(const Socket& ours, const std::vector<Socket>& all) {
-    if (!ours.remote.loopback) return ours.remote.address;
-    for (const Socket& theirs : all)
-        if (theirs.local.port == ours.remote.port && theirs.remote.port == ours.local.port &&
-            theirs.local.address == ours.remote.address)
-            return ours.remote.address + " uid " + theirs.uid;
-    return ours.remote.address;
-}
-
-// False when the IPv4 table cannot be read: no descriptor is left to open
-// it, which is reason enough to refuse. The IPv6 one may not exist.
-bool ReadTables(std::vector<Socket>& all) {
-    for (const std::string path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream table(path);
-        if (!table.is_open()) {
-            if (errno == ENOENT && path.back() == '6') continue;
+// Reads the kernel's answer to a socket diagnostics request: the sockets,
+// until the end of a dump or after the one message of a lookup. False when
+// the request failed (for a lookup: no such socket).
+bool ReceiveSockets(int netlink, bool dump, std::vector<DiagSocket>& sockets) {
+    alignas(nlmsghdr) char buffer[32768];
+    for (;;) {
+        const ssize_t received = ::recv(netlink, buffer, sizeof buffer, 0);
+        if (received < 0) {
+            if (errno == EINTR) continue;
             return false;
         }
-        std::vector<Socket> part = ReadTable(table);
-        all.insert(all.end(), part.begin(), part.end());
+        std::size_t offset = 0;
+        const auto size = static_cast<std::size_t>(received);
+        while (offset + sizeof(nlmsghdr) <= size) {
+            const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + offset);
+            if (header->nlmsg_len < sizeof(nlmsghdr) || offset + header->nlmsg_len > size) return false;
+            if (header->nlmsg_type == NLMSG_DONE) return true;
+            if (header->nlmsg_type == NLMSG_ERROR) return false;
+            if (header->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                const auto* message = reinterpret_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+                DiagSocket socket;
+                socket.local = EndpointOf(message->idiag_family, message->id.idiag_src, message->id.idiag_sport);
+                socket.remote = EndpointOf(message->idiag_family, message->id.idiag_dst, message->id.idiag_dport);
+                socket.uid = message->idiag_uid;
+                socket.accepted = message->idiag_inode != 0;
+                sockets.push_back(std::move(socket));
+            }
+            offset += NLMSG_ALIGN(header->nlmsg_len);
+        }
+        if (!dump) return true;
     }
-    return true;
 }
 
-// "giop:tcp:ADDR:PORT" or "giop:tcp:[ADDR]:PORT" into address and port.
+bool Send(int netlink, const void* request, std::size_t size) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    return ::sendto(netlink, request, size, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) >= 0;
+}
+
+inet_diag_req_v2 TcpRequest(std::uint8_t family) {
+    inet_diag_req_v2 request{};
+    request.sdiag_family = family;
+    request.sdiag_protocol = IPPROTO_TCP;
+    return request;
+}
+
+// The kernel's TCP sockets of `family` whose local port is `port`, in one
+// of `states`; the kernel applies the filter, so only those come back.
+bool DumpSockets(int netlink, std::uint8_t family, std::uint16_t port, std::uint32_t states,
+                 std::vector<DiagSocket>& sockets) {
+    struct Request {
+        nlmsghdr header;
+        inet_diag_req_v2 diag;
+        rtattr attribute;
+        inet_diag_bc_op code[4];
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.diag = TcpRequest(family);
+    request.diag.idiag_states = states;
+    request.attribute.rta_type = INET_DIAG_REQ_BYTECODE;
+    request.attribute.rta_len = RTA_LENGTH(sizeof request.code);
+    // port >= P and port <= P. A jump to the end accepts, past it refuses;
+    // the operand of a comparison is the next operation's `no`.
+    request.code[0] = inet_diag_bc_op{INET_DIAG_BC_S_GE, 8, 20};
+    request.code[1] = inet_diag_bc_op{0, 0, port};
+    request.code[2] = inet_diag_bc_op{INET_DIAG_BC_S_LE, 8, 12};
+    request.code[3] = inet_diag_bc_op{0, 0, port};
+    return Send(netlink, &request, sizeof request) && ReceiveSockets(netlink, true, sockets);
+}
+
+// Numeric text into the kernel's address words; false when it is none.
+bool AddressWords(const std::string& text, std::uint8_t& family, __be32 (&words)[4]) {
+    std::memset(words, 0, sizeof words);
+    if (::inet_pton(AF_INET, text.c_str(), words) == 1) {
+        family = AF_INET;
+        return true;
+    }
+    family = AF_INET6;
+    return ::inet_pton(AF_INET6, text.c_str(), words) == 1;
+}
+
+// The user owning the client end of a loopback connection from `client` to
+// `server`: one lookup of that socket.
+std::optional<std::uint32_t> ClientUser(const TcpKey& client, const TcpKey& server) {
+    struct Request {
+        nlmsghdr header;
+        inet_diag_req_v2 diag;
+    } request{};
+    std::uint8_t family = 0, serverFamily = 0;
+    __be32 source[4], destination[4];
+    if (!AddressWords(client.first, family, source) || !AddressWords(server.first, serverFamily, destination) ||
+        family != serverFamily)
+        return std::nullopt;
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST;
+    request.diag = TcpRequest(family);
+    request.diag.idiag_states = ~0u;
+    std::memcpy(request.diag.id.idiag_src, source, sizeof source);
+    std::memcpy(request.diag.id.idiag_dst, destination, sizeof destination);
+    request.diag.id.idiag_sport = htons(client.second);
+    request.diag.id.idiag_dport = htons(server.second);
+    request.diag.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    request.diag.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    const istd::UniqueFd netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    std::vector<DiagSocket> found;
+    if (!netlink.IsValid() || !Send(netlink.Get(), &request, sizeof request) ||
+        !ReceiveSockets(netlink.Get(), false, found) || found.empty())
+        return std::nullopt;
+    return found.front().uid;
+}
+
+// "giop:tcp:ADDR:PORT" or "giop:tcp:[ADDR]:PORT" into address and port; a
+// mapped IPv6 address becomes the IPv4 one, as the kernel's are shown.
 bool SplitTcpAddress(const std::string& peer, std::string& address, std::uint16_t& port) {
     const std::string prefix = "giop:tcp:";
     if (peer.compare(0, prefix.size(), prefix) != 0) return false;
@@ -144,6 +194,9 @@ bool SplitTcpAddress(const std::string& peer, std::string& address, std::uint16_
     if (colon == std::string::npos || colon < prefix.size()) return false;
     address = peer.substr(prefix.size(), colon - prefix.size());
     if (address.size() > 1 && address.front() == '[' && address.back() == ']') address = address.substr(1, address.size() - 2);
+    const std::string mapped = "::ffff:";
+    if (address.compare(0, mapped.size(), mapped) == 0 && address.find('.') != std::string::npos)
+        address = address.substr(mapped.size());
     try {
         const unsigned long number = std::stoul(peer.substr(colon + 1));
         if (number > 65535) return false;
@@ -154,19 +207,13 @@ bool SplitTcpAddress(const std::string& peer, std::string& address, std::uint16_
     return true;
 }
 
-void Tally(const std::vector<Socket>& all, std::uint16_t port, TcpConnections& counts) {
-    for (const Socket& socket : all) {
-        if (!HoldsConnection(socket, port)) continue;
-        ++counts.byPeer[PeerName(socket, all)];
-        ++counts.total;
-    }
-}
+std::atomic<ConnectionGuard*> g_guard{nullptr};
 
-std::atomic<const ConnectionGuard*> g_guard{nullptr};
 
 CORBA::Boolean JudgeConnection(omni::omniInterceptors::serverAcceptConnection_T::info_T& info) {
-    const ConnectionGuard* guard = g_guard.load();
-    if (!guard || guard->Admit(info.peeraddress() ? info.peeraddress() : "")) return true;
+    ConnectionGuard* guard = g_guard.load();
+    if (!guard || guard->Admit(info.peeraddress() ? info.peeraddress() : "", info.myaddress() ? info.myaddress() : ""))
+        return true;
     info.reject = true;
     info.why = "connection limit reached";
     return false;
@@ -174,14 +221,59 @@ CORBA::Boolean JudgeConnection(omni::omniInterceptors::serverAcceptConnection_T:
 
 }  // namespace
 
-void CountTcpConnections(std::istream& table, std::uint16_t port, TcpConnections& counts) {
-    Tally(ReadTable(table), port, counts);
+bool AdmissionBook::Over(const std::optional<TcpKey>& candidate, const std::string& peer, std::size_t unixOpen,
+                         const ConnectionLimits& limits) const {
+    if (m_admitted.size() + unixOpen + (candidate ? 1 : 0) > limits.total) return true;
+    if (!candidate) return false;
+    const auto held = m_perPeer.find(peer);
+    return (held == m_perPeer.end() ? 0 : held->second) + 1 > limits.perPeer;
+}
+
+void AdmissionBook::Forget(const std::set<TcpKey>& open) {
+    for (auto it = m_admitted.begin(); it != m_admitted.end();) {
+        if (open.count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (--m_perPeer[it->second] == 0) m_perPeer.erase(it->second);
+        it = m_admitted.erase(it);
+    }
+}
+
+bool AdmissionBook::Admit(const std::optional<TcpKey>& candidate, const std::string& peer, std::size_t unixOpen,
+                          const ConnectionLimits& limits, const OpenCheck& stillOpen, Clock::time_point now) {
+    if (Over(candidate, peer, unixOpen, limits)) {
+        // The book may hold connections closed since; it is refreshed at
+        // most once a period, so a flood is refused from the book.
+        if (m_lastRefresh && now - *m_lastRefresh < m_refreshPeriod) return false;
+        m_lastRefresh = now;
+        const std::optional<std::set<TcpKey>> open = stillOpen();
+        if (!open) return false;
+        Forget(*open);
+        if (Over(candidate, peer, unixOpen, limits)) return false;
+    }
+    if (candidate && m_admitted.emplace(*candidate, peer).second) ++m_perPeer[peer];
+    return true;
+}
+
+std::optional<std::set<TcpKey>> ReadOpenTcp(std::uint16_t port) {
+    const istd::UniqueFd netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!netlink.IsValid()) return std::nullopt;
+    std::vector<DiagSocket> ours;
+    for (std::uint8_t family : {AF_INET, AF_INET6})
+        if (!DumpSockets(netlink.Get(), family, port, Bit(c_established) | Bit(c_closeWait), ours)) return std::nullopt;
+    std::set<TcpKey> open;
+    for (const DiagSocket& socket : ours)
+        if (socket.accepted) open.emplace(socket.remote.address, socket.remote.port);
+    return open;
 }
 
 std::size_t CountUnixConnections(std::istream& table, const std::string& path) {
     std::size_t count = 0;
     std::string line;
     while (std::getline(table, line)) {
+        // The path is the last field; the state ("03": connected) the sixth.
+        if (line.size() <= path.size() || line.compare(line.size() - path.size(), path.size(), path) != 0) continue;
         std::istringstream fields(line);
         std::string slot, refs, protocol, flags, type, state, inode, name;
         if (!(fields >> slot >> refs >> protocol >> flags >> type >> state >> inode >> name)) continue;
@@ -219,21 +311,25 @@ ConnectionGuard::ConnectionGuard(std::uint16_t port, std::string unixPath, Conne
 
 ConnectionGuard::~ConnectionGuard() { g_guard.store(nullptr); }
 
-bool ConnectionGuard::Admit(const std::string& peerAddress) const {
-    std::vector<Socket> all;
-    if (!ReadTables(all)) return false;
-    TcpConnections counts;
-    Tally(all, m_port, counts);
+bool ConnectionGuard::Admit(const std::string& peerAddress, const std::string& ownAddress) {
+    std::optional<TcpKey> candidate;
+    std::string peer;
+    TcpKey client, own;
+    if (SplitTcpAddress(peerAddress, client.first, client.second)) {
+        candidate = client;
+        peer = client.first;
+        const bool loopback = client.first.rfind("127.", 0) == 0 || client.first == "::1";
+        if (loopback && SplitTcpAddress(ownAddress, own.first, own.second)) {
+            // Its user, asked before the lock: a lookup, not a table.
+            if (const auto user = ClientUser(client, TcpKey{own.first, m_port})) peer += " uid " + std::to_string(*user);
+        }
+    }
     std::ifstream unixTable("/proc/net/unix");
     if (!unixTable.is_open()) return false;
-    if (counts.total + CountUnixConnections(unixTable, m_unixPath) > m_limits.total) return false;
-    std::string address;
-    std::uint16_t peerPort = 0;
-    if (!SplitTcpAddress(peerAddress, address, peerPort)) return true;
-    for (const Socket& socket : all)
-        if (HoldsConnection(socket, m_port) && socket.remote.port == peerPort && socket.remote.address == address)
-            return counts.byPeer[PeerName(socket, all)] <= m_limits.perPeer;
-    return true;
+    const std::size_t unixOpen = CountUnixConnections(unixTable, m_unixPath);
+    std::lock_guard lock(m_lock);
+    return m_book.Admit(candidate, peer, unixOpen, m_limits, [this] { return ReadOpenTcp(m_port); },
+                        AdmissionBook::Clock::now());
 }
 
 }  // namespace velnor::server

@@ -1,4 +1,4 @@
-// Counting the server's connections from the kernel's socket tables.
+// Judging connections against the bounds, and counting them from the kernel's tables.
 #include "connection_limits.h"
 
 #include <gtest/gtest.h>
@@ -10,60 +10,88 @@
 namespace velnor::server {
 namespace {
 
-const char* const c_header =
-    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+using namespace std::chrono_literals;
 
-// One line of /proc/net/tcp: local and remote "HEXADDR:HEXPORT", state, uid, inode.
-std::string Line(const char* local, const char* remote, const char* state, int uid, int inode) {
-    return std::string("   0: ") + local + " " + remote + " " + state + " 00000000:00000000 00:00000000 00000000 " +
-           std::to_string(uid) + " 0 " + std::to_string(inode) + " 1 0000000000000000 20 4 30 10 -1\n";
-}
+// A book judging connections against a table of open ones that the test
+// controls, on a clock the test moves.
+class Book {
+public:
+    explicit Book(ConnectionLimits limits) : m_limits(limits) {}
 
-struct CountCase {
-    const char* name;
-    std::string table;
-    TcpConnections expected;
+    // Opens (accepts) connections without judging them, as a burst does.
+    void Open(const std::string& peer, std::uint16_t first, std::uint16_t last) {
+        for (std::uint16_t port = first; port <= last; ++port) m_open.insert({peer, port});
+    }
+    void Close(const std::string& peer, std::uint16_t port) { m_open.erase({peer, port}); }
+    void Unreadable() { m_readable = false; }
+    void Pass(std::chrono::milliseconds time) { m_now += time; }
+
+    bool Admit(const std::string& peer, std::uint16_t port, std::size_t unixOpen = 0) {
+        m_open.insert({peer, port});
+        return m_book.Admit(TcpKey{peer, port}, peer, unixOpen, m_limits, Check(), m_now);
+    }
+    bool AdmitUnix(std::size_t unixOpen) { return m_book.Admit(std::nullopt, "", unixOpen, m_limits, Check(), m_now); }
+    int Looks() const { return m_looks; }
+
+private:
+    AdmissionBook::OpenCheck Check() {
+        return [this]() -> std::optional<std::set<TcpKey>> {
+            ++m_looks;
+            if (!m_readable) return std::nullopt;
+            return m_open;
+        };
+    }
+
+    const ConnectionLimits m_limits;
+    AdmissionBook m_book;
+    std::set<TcpKey> m_open;
+    AdmissionBook::Clock::time_point m_now{};
+    int m_looks = 0;
+    bool m_readable = true;
 };
 
-// The server listens on port 0x4470 (17520).
-const CountCase c_countCases[] = {
-    {"ListenerAndClientSideAreNoConnections",
-     Line("0100007F:4470", "00000000:0000", "0A", 0, 11) + Line("0100007F:9C40", "0100007F:4470", "01", 1000, 12),
-     {}},
-    {"LoopbackPeersAreTheirUsers",
-     Line("0100007F:4470", "0100007F:9C40", "01", 0, 21) + Line("0100007F:9C40", "0100007F:4470", "01", 1000, 22) +
-         Line("0100007F:4470", "0100007F:9C41", "01", 0, 23) + Line("0100007F:9C41", "0100007F:4470", "01", 1001, 24),
-     {{{"127.0.0.1 uid 1000", 1}, {"127.0.0.1 uid 1001", 1}}, 2}},
-    {"RemotePeersAreTheirAddresses",
-     Line("0100007F:4470", "0201A8C0:9C40", "01", 0, 31) + Line("0100007F:4470", "0201A8C0:9C41", "08", 0, 32) +
-         Line("0100007F:4470", "0301A8C0:9C42", "03", 0, 33),
-     {{{"192.168.1.2", 2}, {"192.168.1.3", 1}}, 3}},
-    {"NotYetAcceptedAndClosedOnesDoNotCount",
-     Line("0100007F:4470", "0201A8C0:9C40", "01", 0, 0) + Line("0100007F:4470", "0201A8C0:9C41", "06", 0, 41) +
-         Line("0100007F:4470", "0201A8C0:9C42", "01", 0, 42),
-     {{{"192.168.1.2", 1}}, 1}},
-    {"IPv6AndMappedIPv4",
-     Line("00000000000000000000000001000000:4470", "00000000000000000000000001000000:9C40", "01", 0, 51) +
-         Line("00000000000000000000000001000000:9C40", "00000000000000000000000001000000:4470", "01", 7, 52) +
-         Line("0000000000000000FFFF00000201A8C0:4470", "0000000000000000FFFF00000201A8C0:9C41", "01", 0, 53),
-     {{{"::1 uid 7", 1}, {"192.168.1.2", 1}}, 2}},
-    {"LinesThatDoNotParseAreSkipped",
-     std::string("garbage\n   1: 0100007F:XYZ 0100007F:4470 01\n") + Line("0100007F:4470", "0201A8C0:9C40", "01", 0, 61),
-     {{{"192.168.1.2", 1}}, 1}},
-};
-
-class Counting : public ::testing::TestWithParam<CountCase> {};
-
-TEST_P(Counting, ByPeer) {
-    std::istringstream table(c_header + GetParam().table);
-    TcpConnections counts;
-    CountTcpConnections(table, 0x4470, counts);
-    EXPECT_EQ(counts.byPeer, GetParam().expected.byPeer);
-    EXPECT_EQ(counts.total, GetParam().expected.total);
+TEST(AdmissionBook, APeerKeepsItsBoundWhateverTheBurstAndOthersAreServed) {
+    Book book({3, 100});
+    book.Open("10.0.0.1", 1, 50);  // accepted before any was judged
+    for (std::uint16_t port = 1; port <= 3; ++port) EXPECT_TRUE(book.Admit("10.0.0.1", port)) << port;
+    for (std::uint16_t port = 4; port <= 50; ++port) EXPECT_FALSE(book.Admit("10.0.0.1", port)) << port;
+    // One look at the kernel for the whole flood (no time passed).
+    EXPECT_EQ(book.Looks(), 1);
+    EXPECT_TRUE(book.Admit("10.0.0.2", 1));
+    EXPECT_TRUE(book.Admit("10.0.0.1 uid 1001", 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, Counting, ::testing::ValuesIn(c_countCases),
-                         velnor::test::NameOfCase());
+TEST(AdmissionBook, AClosedConnectionMakesRoomAtTheNextLook) {
+    Book book({2, 100});
+    EXPECT_TRUE(book.Admit("p", 1));
+    EXPECT_TRUE(book.Admit("p", 2));
+    book.Close("p", 1);
+    EXPECT_TRUE(book.Admit("p", 3));  // the first look finds 1 closed
+    book.Close("p", 2);
+    book.Pass(500ms);
+    EXPECT_FALSE(book.Admit("p", 4));  // within the period: judged from the book
+    EXPECT_EQ(book.Looks(), 1);
+    book.Pass(500ms);
+    EXPECT_TRUE(book.Admit("p", 5));
+    EXPECT_EQ(book.Looks(), 2);
+}
+
+TEST(AdmissionBook, TheTotalCountsUnixSocketConnections) {
+    Book book({10, 3});
+    EXPECT_TRUE(book.Admit("p", 1, 2));
+    EXPECT_FALSE(book.Admit("q", 1, 2));
+    EXPECT_TRUE(book.AdmitUnix(2));   // the candidate is one of the 2
+    book.Pass(1s);
+    EXPECT_FALSE(book.AdmitUnix(3));  // with p's, 4
+}
+
+TEST(AdmissionBook, RefusesAtTheBoundWhenTheKernelCannotBeAsked) {
+    Book book({1, 100});
+    EXPECT_TRUE(book.Admit("p", 1));
+    book.Unreadable();
+    EXPECT_FALSE(book.Admit("p", 2));
+    EXPECT_TRUE(book.Admit("q", 1));  // below its bound, nothing to ask
+}
 
 TEST(UnixConnections, CountsConnectedSocketsOfThePath) {
     std::istringstream table(
