@@ -324,11 +324,15 @@ bool ConnectionGuard::Admit(const std::string& peerAddress, const std::string& o
             if (const auto user = ClientUser(client, TcpKey{own.first, m_port})) peer += " uid " + std::to_string(*user);
         }
     }
-    std::ifstream unixTable("/proc/net/unix");
-    if (!unixTable.is_open()) return false;
-    const std::size_t unixOpen = CountUnixConnections(unixTable, m_unixPath);
     std::lock_guard lock(m_lock);
-    return m_book.Admit(candidate, peer, unixOpen, m_limits, [this] { return ReadOpenTcp(m_port); },
+    // The Unix-socket connections are counted again for a Unix-socket
+    // candidate, and for a TCP one only near the total.
+    if (!candidate || m_book.Admitted() + m_unixOpen + 1 > m_limits.total) {
+        std::ifstream unixTable("/proc/net/unix");
+        if (!unixTable.is_open()) return false;
+        m_unixOpen = CountUnixConnections(unixTable, m_unixPath);
+    }
+    return m_book.Admit(candidate, peer, m_unixOpen, m_limits, [this] { return ReadOpenTcp(m_port); },
                         AdmissionBook::Clock::now());
 }
 

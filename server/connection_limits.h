@@ -95,8 +95,9 @@ private:
     const std::uint16_t m_port;
     const std::string m_unixPath;
     const ConnectionLimits m_limits;
-    std::mutex m_lock;  // guards m_book; the ORB judges on several threads
+    std::mutex m_lock;  // guards m_book and m_unixOpen; the ORB judges on several threads
     AdmissionBook m_book;
+    std::size_t m_unixOpen = 0;  // as last counted
 };
 
 // The remote ends of the server's accepted TCP connections on `port` (IPv4

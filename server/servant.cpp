@@ -1,6 +1,8 @@
 #include "servant.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "corba_values.h"
 
@@ -144,6 +146,51 @@ char* RegistryServant::toText(i_NET::NodeId id, CORBA::ULong maxLength) {
     });
 }
 
+namespace {
+
+// Whole-subtree replies (dumps, subtrees) are rendered at most two at a
+// time, one per core: a crowd of peers asking for large replies then waits
+// at the gate, taking no CPU from the requests of everyone else.
+class RenderGate {
+public:
+    class Pass {
+    public:
+        explicit Pass(RenderGate& gate) : m_gate(gate) { m_gate.Enter(); }
+        ~Pass() { m_gate.Leave(); }
+        Pass(const Pass&) = delete;
+        Pass& operator=(const Pass&) = delete;
+
+    private:
+        RenderGate& m_gate;
+    };
+
+    static RenderGate& Instance() {
+        static RenderGate gate(2);
+        return gate;
+    }
+
+private:
+    explicit RenderGate(int slots) : m_free(slots) {}
+    void Enter() {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [this] { return m_free > 0; });
+        --m_free;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_lock);
+            ++m_free;
+        }
+        m_changed.notify_one();
+    }
+
+    std::mutex m_lock;  // guards m_free
+    std::condition_variable m_changed;
+    int m_free;
+};
+
+}  // namespace
+
 char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::ULong flags, CORBA::ULong maxLength,
                                    CORBA::Boolean exposeHidden) {
     return Translate([&] {
@@ -153,6 +200,7 @@ char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::U
         request.flags = flags;
         request.maxLength = maxLength;
         request.exposeHidden = exposeHidden;
+        const RenderGate::Pass pass(RenderGate::Instance());
         const std::string text = m_store.Dump(request);
         CheckTextSize(text);
         m_trimmer.NoteReply(text.size());
@@ -204,6 +252,7 @@ i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean
     return Translate([&] {
         const Tree& tree = m_store.GetTree();
         const Node& start = m_store.Visible(m_root, id, exposeHidden);
+        const RenderGate::Pass pass(RenderGate::Instance());
         const auto nodes = m_store.Subtree(start, exposeHidden);
         std::uint64_t bytes = 0;
         for (const auto& [node, value] : nodes) bytes += WireBytes(value) + 64;
