@@ -80,6 +80,21 @@ void Measure(YamlValue& value) {
     }
 }
 
+// A held node for the node an event starts (a list or map without items).
+std::shared_ptr<YamlValue> ValueOf(const YamlEvent& event) {
+    auto value = std::make_shared<YamlValue>();
+    value->line = event.line;
+    value->quoted = event.quoted;
+    value->text = event.text;
+    switch (event.kind) {
+        case YamlEvent::Kind::Scalar: value->kind = YamlValue::Kind::Scalar; break;
+        case YamlEvent::Kind::SequenceStart: value->kind = YamlValue::Kind::Sequence; break;
+        case YamlEvent::Kind::MapStart: value->kind = YamlValue::Kind::Map; break;
+        default: value->kind = YamlValue::Kind::Null; break;
+    }
+    return value;
+}
+
 }  // namespace
 
 // libyaml's parser over the text, and its current event.
@@ -242,16 +257,7 @@ void YamlReader::Record(const std::string& anchor, bool opens) {
         return;
     }
     Hold(m_event.line, m_anchored);
-    auto value = std::make_shared<YamlValue>();
-    value->line = m_event.line;
-    value->quoted = m_event.quoted;
-    value->text = m_event.text;
-    switch (m_event.kind) {
-        case YamlEvent::Kind::Null: value->kind = YamlValue::Kind::Null; break;
-        case YamlEvent::Kind::SequenceStart: value->kind = YamlValue::Kind::Sequence; break;
-        case YamlEvent::Kind::MapStart: value->kind = YamlValue::Kind::Map; break;
-        default: value->kind = YamlValue::Kind::Scalar; break;
-    }
+    std::shared_ptr<YamlValue> value = ValueOf(m_event);
     if (inside) m_recording.back().value->items.push_back(value);
     if (opens) {
         m_open.push_back(true);
@@ -288,17 +294,7 @@ void YamlReader::StartAlias(int line, const std::string& anchor) {
 std::shared_ptr<const YamlValue> YamlReader::ReadNode(const YamlEvent& first) {
     auto FromEvent = [this](const YamlEvent& event) {
         Hold(event.line, m_held);
-        auto value = std::make_shared<YamlValue>();
-        value->line = event.line;
-        value->quoted = event.quoted;
-        value->text = event.text;
-        switch (event.kind) {
-            case YamlEvent::Kind::Scalar: value->kind = YamlValue::Kind::Scalar; break;
-            case YamlEvent::Kind::SequenceStart: value->kind = YamlValue::Kind::Sequence; break;
-            case YamlEvent::Kind::MapStart: value->kind = YamlValue::Kind::Map; break;
-            default: value->kind = YamlValue::Kind::Null; break;
-        }
-        return value;
+        return ValueOf(event);
     };
     std::shared_ptr<YamlValue> root = FromEvent(first);
     if (first.kind != YamlEvent::Kind::SequenceStart && first.kind != YamlEvent::Kind::MapStart) return root;

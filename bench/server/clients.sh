@@ -7,17 +7,10 @@
 # print), beside the targets.
 #
 #   bench/server/clients.sh [BUILD_DIR] [CLIENTS] [DURATION] [LISTENERS]
-set -euo pipefail
-build=${1:-build}
 clients=${2:-100}
 duration=${3:-60}
 listeners=${4:-10}
-bin=$(cd "$build/bin" && pwd)
-rove=$bin/velnor-rove
-work=$(mktemp -d "${TMPDIR:-/tmp}/velnor-clients-XXXXXX")
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
-export VELNOR_RUNTIME_DIR=$work/run
-mkdir -m 700 "$VELNOR_RUNTIME_DIR"
+. "$(dirname "$0")/lib.sh" clients "${1:-build}"
 {
     echo "host: clients"
     echo "application:"
@@ -26,10 +19,7 @@ mkdir -m 700 "$VELNOR_RUNTIME_DIR"
     for i in $(seq 0 $((clients - 1))); do echo "    n$i: {type: int32, value: 0, flags: [writable]}"; done
     echo "platform: {}"
 } >"$work/tree.yaml"
-"$bin/velnor-registryd" --tree "$work/tree.yaml" --port 0 >"$work/out" 2>"$work/err" &
-server=$!
-for _ in $(seq 600); do grep -q listening "$work/out" && break; sleep 0.1; done
-port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/out")
+start_server "$work/tree.yaml"
 
 listener_pids=()
 for l in $(seq "$listeners"); do

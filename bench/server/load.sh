@@ -5,15 +5,8 @@
 # the CPU time the start took, and the peak RSS, beside the targets.
 #
 #   bench/server/load.sh [BUILD_DIR] [NODES]      (default: build 1000000)
-set -euo pipefail
-build=${1:-build}
 nodes=${2:-1000000}
-bin=$(cd "$build/bin" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/velnor-load-XXXXXX")
-server=
-trap '[ -n "$server" ] && kill "$server" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-export VELNOR_RUNTIME_DIR=$work/run
-mkdir -m 700 "$VELNOR_RUNTIME_DIR"
+. "$(dirname "$0")/lib.sh" load "${1:-build}"
 
 boards=$(( (nodes + 9999) / 10000 ))
 awk -v B="$boards" -v C=100 -v L=99 '
@@ -46,19 +39,14 @@ total=$(( boards * 100 * 100 + boards * 100 + boards + 2 ))
 bytes=$(stat -c %s "$work/tree.yaml")
 
 start=$(date +%s%N)
-"$bin/velnor-registryd" --tree "$work/tree.yaml" --port 0 >"$work/out" 2>"$work/err" &
-server=$!
-until grep -q listening "$work/out"; do
-    if ! kill -0 "$server" 2>/dev/null; then cat "$work/err" >&2; exit 1; fi
-    sleep 0.02
-done
+start_server "$work/tree.yaml"
 end=$(date +%s%N)
 read -r utime stime < <(awk '{print $14, $15}' "/proc/$server/stat")
 hz=$(getconf CLK_TCK)
 peak=$(awk '/VmHWM/ {print $2}' "/proc/$server/status")
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$server/status")
 # One read of a deep node: the tree is served.
-"$bin/velnor-rove" --port "$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/out")" board0.channel0.v1 >/dev/null
+"$rove" --port "$port" board0.channel0.v1 >/dev/null
 
 printf 'tree: %d registry nodes, %d MB of YAML; load average %s\n' "$total" $((bytes / 1000000)) \
     "$(cut -d' ' -f1-3 /proc/loadavg)"

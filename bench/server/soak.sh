@@ -7,15 +7,8 @@
 # 127.0.0.1 and the run stops by itself.
 #
 #   bench/server/soak.sh [BUILD_DIR] [DURATION]
-set -euo pipefail
-build=${1:-build}
 duration=${2:-600}
-bin=$(cd "$build/bin" && pwd)
-rove=$bin/velnor-rove
-work=$(mktemp -d "${TMPDIR:-/tmp}/velnor-soak-XXXXXX")
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
-export VELNOR_RUNTIME_DIR=$work/run
-mkdir -m 700 "$VELNOR_RUNTIME_DIR"
+. "$(dirname "$0")/lib.sh" soak "${1:-build}"
 {
     echo "host: soak"
     echo "application:"
@@ -28,10 +21,7 @@ mkdir -m 700 "$VELNOR_RUNTIME_DIR"
     echo ']}'
     echo "platform: {}"
 } >"$work/tree.yaml"
-"$bin/velnor-registryd" --tree "$work/tree.yaml" --port 0 >"$work/out" 2>"$work/err" &
-server=$!
-for _ in $(seq 600); do grep -q listening "$work/out" && break; sleep 0.1; done
-port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/out")
+start_server "$work/tree.yaml"
 
 threads() { ls "/proc/$server/task" | wc -l; }
 descriptors() { ls "/proc/$server/fd" | wc -l; }
