@@ -102,8 +102,9 @@ struct YamlBounds {
     int depth = 0;                 // maps and lists inside each other; the top one is level 1
 };
 
-// The events of the first document of `text`. Failures (syntax, bounds,
-// aliases) throw LoadError with `file` and the line.
+// The events of the first document of `text`, which must outlive the
+// reader. Failures (syntax, bounds, aliases) throw LoadError with `file`
+// and the line.
 class YamlReader {
 public:
     YamlReader(const std::string& text, std::string file, YamlBounds bounds);
