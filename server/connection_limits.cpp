@@ -155,8 +155,9 @@ bool AddressWords(const std::string& text, std::uint8_t& family, __be32 (&words)
 }
 
 // The user owning the client end of a loopback connection from `client` to
-// `server`: one lookup of that socket.
-std::optional<std::uint32_t> ClientUser(const TcpKey& client, const TcpKey& server) {
+// `server` (nullopt when there is no such socket, or no address to look it
+// up by): one lookup of that socket. False when the kernel cannot be asked.
+bool ClientUser(const TcpKey& client, const TcpKey& server, std::optional<std::uint32_t>& user) {
     struct Request {
         nlmsghdr header;
         inet_diag_req_v2 diag;
@@ -165,7 +166,7 @@ std::optional<std::uint32_t> ClientUser(const TcpKey& client, const TcpKey& serv
     __be32 source[4], destination[4];
     if (!AddressWords(client.first, family, source) || !AddressWords(server.first, serverFamily, destination) ||
         family != serverFamily)
-        return std::nullopt;
+        return true;
     request.header.nlmsg_len = sizeof request;
     request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     request.header.nlmsg_flags = NLM_F_REQUEST;
@@ -178,11 +179,10 @@ std::optional<std::uint32_t> ClientUser(const TcpKey& client, const TcpKey& serv
     request.diag.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     request.diag.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     const istd::UniqueFd netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!netlink.IsValid() || !Send(netlink.Get(), &request, sizeof request)) return false;
     std::vector<DiagSocket> found;
-    if (!netlink.IsValid() || !Send(netlink.Get(), &request, sizeof request) ||
-        !ReceiveSockets(netlink.Get(), false, found) || found.empty())
-        return std::nullopt;
-    return found.front().uid;
+    if (ReceiveSockets(netlink.Get(), false, found) && !found.empty()) user = found.front().uid;
+    return true;
 }
 
 // "giop:tcp:ADDR:PORT" or "giop:tcp:[ADDR]:PORT" into address and port; a
@@ -321,7 +321,9 @@ bool ConnectionGuard::Admit(const std::string& peerAddress, const std::string& o
         const bool loopback = client.first.rfind("127.", 0) == 0 || client.first == "::1";
         if (loopback && SplitTcpAddress(ownAddress, own.first, own.second)) {
             // Its user, asked before the lock: a lookup, not a table.
-            if (const auto user = ClientUser(client, TcpKey{own.first, m_port})) peer += " uid " + std::to_string(*user);
+            std::optional<std::uint32_t> user;
+            if (!ClientUser(client, TcpKey{own.first, m_port}, user)) return false;
+            if (user) peer += " uid " + std::to_string(*user);
         }
     }
     std::lock_guard lock(m_lock);
