@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Concurrent clients of velnor-registryd: CLIENTS loops (default 100) run
-# one-shot reads and writes for DURATION seconds (default 60), every fifth
-# write going to a node that LISTENERS listeners (default 10) follow. Prints
+# a one-shot read and a one-shot write every PAUSE seconds (default 0.5;
+# 0: back to back) for DURATION seconds (default 60), every fifth write
+# going to a node that LISTENERS listeners (default 10) follow. Prints
 # the read times (p50, p90, p99, of whole one-shot runs), the errors and the
 # notifications lost (writes of the followed node that a listener did not
 # print), beside the targets.
 #
-#   bench/server/clients.sh [BUILD_DIR] [CLIENTS] [DURATION] [LISTENERS]
+#   bench/server/clients.sh [BUILD_DIR] [CLIENTS] [DURATION] [LISTENERS] [PAUSE]
 clients=${2:-100}
 duration=${3:-60}
 listeners=${4:-10}
+pause=${5:-0.5}
 . "$(dirname "$0")/lib.sh" clients "${1:-build}"
 {
     echo "host: clients"
@@ -50,6 +52,7 @@ client() {  # index
             fi
         fi
         n=$((n + 1))
+        sleep "$pause"
     done
 }
 
@@ -62,7 +65,7 @@ done
 wait "${pids[@]}"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-written=$(cat "$work"/followed.* 2>/dev/null | wc -l)
+written=$({ cat "$work"/followed.* 2>/dev/null || true; } | wc -l)
 # Every listener prints one line per write of the followed node.
 printed() { grep -c '^clients.followed=' "$work/listen.$1" || true; }
 for l in $(seq "$listeners"); do
@@ -75,8 +78,9 @@ kill "${listener_pids[@]}" 2>/dev/null || true
 cat "$work"/reads.* | awk '{printf "%.3f\n", ($2 - $1) * 1000}' | sort -n >"$work/times"
 reads=$(wc -l <"$work/times")
 pick() { awk -v q="$1" -v n="$reads" 'NR == int((n - 1) * q) + 1 {print; exit}' "$work/times"; }
-failed=$(cat "$work"/failed.* 2>/dev/null | wc -l)
-printf '%d clients for %d s, load average %s before, %s after\n' "$clients" "$duration" "$load_before" "$load_after"
+failed=$({ cat "$work"/failed.* 2>/dev/null || true; } | wc -l)
+printf '%d clients for %d s, a read and a write every %s s each, load average %s before, %s after\n' "$clients" "$duration" \
+    "$pause" "$load_before" "$load_after"
 printf 'reads: %d, read time p50 %s ms, p90 %s ms, p99 %s ms   (target p50 < 70 ms)\n' "$reads" "$(pick 0.5)" "$(pick 0.9)" "$(pick 0.99)"
 printf 'errors: %d   (target 0)\n' "$failed"
 printf 'writes of the followed node: %d, listeners: %d, notifications lost: %d   (target 0)\n' "$written" "$listeners" "$lost"
