@@ -41,6 +41,8 @@ void LogDrop(const DropReport& report) {
 
 // How long a reply may wait for its peer to read it.
 const char* const c_sendTimeoutText = "10000";
+// Bytes of replies the kernel holds for one connection.
+const char* const c_sendBufferText = "262144";
 
 }  // namespace
 
@@ -127,6 +129,12 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         // A reply the peer does not take within this time closes its
         // connection: a peer that never reads holds no reply for longer.
         {"serverCallTimeOutPeriod", c_sendTimeoutText},
+        // The kernel holds at most this much of a connection's replies:
+        // left to itself it grows a loopback connection's buffer to 4 MB,
+        // so a peer that never reads would take whole replies into the
+        // kernel, and have its next requests served, before a send blocked
+        // and the time-out above could close it.
+        {"socketSendBuffer", c_sendBufferText},
         {nullptr, nullptr},
     };
     int argc = 1;
