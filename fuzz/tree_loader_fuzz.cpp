@@ -64,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Smaller than the server's node limit, so that one input stays quick.
     TreeLimits limits;
     limits.nodes = 20000;
+    limits.aliasYamlNodes = 20000;
+    limits.heldYamlNodes = 20000;
     Tree tree;
     try {
         tree = LoadTreeText(text, "fuzz.yaml", "fallback", limits);

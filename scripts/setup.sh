@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libomniorb4-dev omniidl
   libboost-program-options-dev libboost-dev
-  libyaml-cpp-dev nlohmann-json3-dev
+  libyaml-cpp-dev libyaml-dev nlohmann-json3-dev
   # the tests (python3: two end-to-end tests drive the tool through it;
   # tmux: the completion is tried in an interactive bash in its terminal;
   # python3-numpy loads the files of signal --npy; python3-pyte shows what

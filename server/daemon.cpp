@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "corba_values.h"
 #include "endpoint.h"
 #include "loader.h"
+#include "memory_trim.h"
 #include "notifier.h"
 #include "servant.h"
 #include "signal_servant.h"
@@ -27,6 +30,20 @@ void Activate(PortableServer::POA_ptr poa, const char* key, PortableServer::Serv
     servant->_remove_ref();
 }
 
+// One line per listener the server gives up on, for whoever watches the
+// service: the client learns it too, when it next checks its subscription.
+void LogDrop(const DropReport& report) {
+    std::ostringstream line;
+    line << "velnor-registryd: dropped listener " << report.key << ": " << report.reason << "; "
+         << report.missed << " notification" << (report.missed == 1 ? "" : "s") << " lost\n";
+    std::cerr << line.str() << std::flush;
+}
+
+// How long a reply may wait for its peer to read it.
+const char* const c_sendTimeoutText = "10000";
+// Bytes of replies the kernel holds for one connection.
+const char* const c_sendBufferText = "262144";
+
 }  // namespace
 
 struct Daemon::Parts {
@@ -36,6 +53,8 @@ struct Daemon::Parts {
     std::unique_ptr<ChangeRouter> router;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<SignalServants> signals;
+    std::unique_ptr<ConnectionGuard> guard;
+    std::unique_ptr<MemoryTrimmer> trimmer;
     CORBA::ORB_var orb;
     PortableServer::POAManager_var manager;
     std::string socketPath;
@@ -57,6 +76,9 @@ int Daemon::Parts::Load(const DaemonOptions& options, std::ostream& err) {
     std::unique_ptr<StateFile> state;
     try {
         state = std::make_unique<StateFile>(options.stateFile);
+        if (const std::size_t removed = state->RemoveStaleTemporaries())
+            err << "velnor-registryd: removed " << removed << " temporary file" << (removed == 1 ? "" : "s")
+                << " left by an interrupted save of " << options.stateFile << std::endl;
         store->Restore(state->Load(store->GetTree(), err));
     } catch (const DamagedStateError& e) {
         if (!options.discardDamagedState) {
@@ -104,6 +126,15 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
         // per request (omniORB would take up to 100 in parallel). Clients
         // that call concurrently open a connection per call in progress.
         {"maxServerThreadPerConnection", "1"},
+        // A reply the peer does not take within this time closes its
+        // connection: a peer that never reads holds no reply for longer.
+        {"serverCallTimeOutPeriod", c_sendTimeoutText},
+        // The kernel holds at most this much of a connection's replies:
+        // left to itself it grows a loopback connection's buffer to 4 MB,
+        // so a peer that never reads would take whole replies into the
+        // kernel, and have its next requests served, before a send blocked
+        // and the time-out above could close it.
+        {"socketSendBuffer", c_sendBufferText},
         {nullptr, nullptr},
     };
     int argc = 1;
@@ -111,10 +142,13 @@ int Daemon::Parts::Listen(const DaemonOptions& options, std::ostream& err) {
     char* argv[] = {name, nullptr};
     try {
         orb = CORBA::ORB_init(argc, argv, "omniORB4", orbOptions);
+        ConnectionLimits limits = options.connections;
+        limits.total = TotalWithinDescriptors(limits.total, RaiseDescriptorLimit());
+        guard = std::make_unique<ConnectionGuard>(port, socketPath, limits);
         CORBA::Object_var object = orb->resolve_initial_references("omniINSPOA");
         PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
-        Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, Root::Application, runId));
-        Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, Root::Platform, runId));
+        Activate(poa, wire::c_applicationKey, new RegistryServant(*store, *applicationNotifier, *trimmer, Root::Application, runId));
+        Activate(poa, wire::c_platformKey, new RegistryServant(*store, *platformNotifier, *trimmer, Root::Platform, runId));
         signals = std::make_unique<SignalServants>();
         signals->Activate(poa, store->GetTree());
         manager = poa->the_POAManager();
@@ -139,6 +173,9 @@ int Daemon::Serve(const DaemonOptions& options, std::ostream& out, std::ostream&
     const Tree& tree = p.store->GetTree();
     p.applicationNotifier = std::make_unique<Notifier>(tree);
     p.platformNotifier = std::make_unique<Notifier>(tree);
+    p.trimmer = std::make_unique<MemoryTrimmer>();
+    p.applicationNotifier->OnDrop(LogDrop);
+    p.platformNotifier->OnDrop(LogDrop);
     p.router = std::make_unique<ChangeRouter>(*p.applicationNotifier, *p.platformNotifier);
     p.store->SetChangeSink(p.router.get());
     if (int code = p.Listen(options, err); code != c_exitOk) return code;
@@ -175,6 +212,8 @@ void Daemon::Stop() {
         }
         p.orb = CORBA::ORB::_nil();
     }
+    p.guard.reset();
+    p.trimmer.reset();
     if (!p.socketPath.empty()) {
         ::unlink(p.socketPath.c_str());
         p.socketPath.clear();

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "connection_limits.h"
 #include "tree.h"
 
 namespace velnor::server {
@@ -18,6 +19,7 @@ struct DaemonOptions {
     // A damaged state file is set aside with a warning instead of stopping
     // the start: the tree's values are served, the next save replaces it.
     bool discardDamagedState = false;
+    ConnectionLimits connections;
 };
 
 // Exit codes of the program.

@@ -1,7 +1,5 @@
 #include "loader.h"
 
-#include <yaml-cpp/yaml.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,7 +9,7 @@
 #include "bounded_read.h"
 #include "istd/strings.h"
 #include "scalar_text.h"
-#include "yaml_limits.h"
+#include "yaml_reader.h"
 
 namespace velnor::server {
 
@@ -75,7 +73,7 @@ std::string Suggestion(const std::string& word, const std::vector<std::string>& 
     return KnownList(known);
 }
 
-bool IsQuoted(const YAML::Node& node) { return node.Tag() == "!"; }
+bool IsQuoted(const Yaml& node) { return node.IsQuoted(); }
 
 }  // namespace
 
@@ -98,39 +96,80 @@ void Append(Elements& target, const Elements& one) {
 struct PendingSet {
     NodeId function = 0;
     std::string path;
-    YAML::Node value;
+    Yaml value;
     int line = 0;
 };
 
+// Builds the tree as the events of the file come: only one node's own keys
+// are held as a document at a time (its children load while they come), so
+// the file's size in nodes costs the tree and nothing more.
 class TreeLoader {
 public:
-    TreeLoader(std::string file, std::string fallbackHost) : m_file(std::move(file)), m_fallbackHost(std::move(fallbackHost)) {}
+    TreeLoader(YamlReader& reader, std::string file, std::string fallbackHost, std::uint64_t maxNodes)
+        : m_reader(reader), m_file(std::move(file)), m_fallbackHost(std::move(fallbackHost)), m_maxNodes(maxNodes) {}
 
-    Tree Load(const YAML::Node& document) {
+    Tree Load() {
         m_tree.file = m_file;
-        m_tree.nodes.emplace_back();  // id 0 stays unused
-        if (!document.IsDefined() || document.IsNull()) Fail(1, "the tree file is empty");
-        if (!document.IsMap()) Fail(document, "the tree file must be a mapping with host, application and platform");
-        CheckKeys(document, c_topKeys, "key");
         m_tree.host = m_fallbackHost;
-        if (document["host"]) m_tree.host = NameFrom(document["host"], "host name");
-        m_tree.applicationRoot = LoadRoot(document["application"], Root::Application);
-        m_tree.platformRoot = LoadRoot(document["platform"], Root::Platform);
+        m_tree.nodes.emplace_back();  // id 0 stays unused
+        const YamlEvent& document = m_reader.Next();
+        if (document.kind == YamlEvent::Kind::DocumentEnd || document.kind == YamlEvent::Kind::Null)
+            Fail(1, "the tree file is empty");
+        if (document.kind != YamlEvent::Kind::MapStart)
+            Fail(document.line, "the tree file must be a mapping with host, application and platform");
+        LoadTopKeys();
+        if (!m_tree.applicationRoot) m_tree.applicationRoot = NewRoot(Root::Application, 0);
+        if (!m_tree.platformRoot) m_tree.platformRoot = NewRoot(Root::Platform, 0);
+        // The host key may come after the roots.
+        for (NodeId root : {m_tree.applicationRoot, m_tree.platformRoot}) At(root).name = m_tree.host;
         ResolveSets();
+        MarkHiddenPaths();
         return std::move(m_tree);
     }
 
     [[noreturn]] void Fail(int line, const std::string& message) const { throw LoadError(m_file, line, message); }
-    [[noreturn]] void Fail(const YAML::Node& at, const std::string& message) const { Fail(LineOf(at), message); }
+    [[noreturn]] void Fail(const Yaml& at, const std::string& message) const { Fail(LineOf(at), message); }
 
 private:
-    static int LineOf(const YAML::Node& node) {
-        const YAML::Mark mark = node.Mark();
-        return mark.line >= 0 ? mark.line + 1 : 0;
+    static int LineOf(const Yaml& node) { return node.Line(); }
+
+    // The key the reader gave last, held, checked against `known` and the
+    // keys `seen` before it.
+    std::string TopKey(const YamlEvent& event, std::set<std::string>& seen) {
+        const Yaml key(m_reader.ReadNode(event));
+        if (!key.IsScalar()) Fail(key, "a key must be a plain text");
+        const std::string& name = key.Scalar();
+        if (!Contains(c_topKeys, name)) Fail(key, "unknown key '" + name + "'" + Suggestion(name, c_topKeys));
+        if (!seen.insert(name).second) Fail(key, "duplicate key '" + name + "'");
+        return name;
+    }
+
+    void LoadTopKeys() {
+        std::set<std::string> seen;
+        for (;;) {
+            const YamlEvent& event = m_reader.Next();
+            if (event.kind == YamlEvent::Kind::End) return;
+            const std::uint64_t held = m_reader.Held();
+            const std::string key = TopKey(event, seen);
+            const YamlEvent& value = m_reader.Next();
+            if (key == "host") m_tree.host = NameFrom(Yaml(m_reader.ReadNode(value)), "host name");
+            m_reader.Release(m_reader.Held() - held);
+            if (key == "host") continue;
+            const Root root = key == "application" ? Root::Application : Root::Platform;
+            const NodeId id = NewRoot(root, value.line);
+            (root == Root::Application ? m_tree.applicationRoot : m_tree.platformRoot) = id;
+            if (value.kind != YamlEvent::Kind::Null) LoadNode(value, id);
+        }
+    }
+
+    NodeId NewRoot(Root root, int line) {
+        const NodeId id = NewNode(0, m_tree.host, root, line);
+        At(id).parent = id;
+        return id;
     }
 
     // Refuses unknown and repeated keys of a mapping.
-    void CheckKeys(const YAML::Node& map, const std::vector<std::string>& known, const char* what) const {
+    void CheckKeys(const Yaml& map, const std::vector<std::string>& known, const char* what) const {
         std::set<std::string> seen;
         for (const auto& entry : map) {
             if (!entry.first.IsScalar()) Fail(entry.first, std::string("a ") + what + " must be a plain text");
@@ -140,56 +179,87 @@ private:
         }
     }
 
-    std::string ScalarText(const YAML::Node& node, const std::string& what) const {
+    std::string ScalarText(const Yaml& node, const std::string& what) const {
         if (!node.IsScalar()) Fail(node, what + " must be a single text or number");
         return node.Scalar();
     }
 
-    std::string NameFrom(const YAML::Node& node, const std::string& what) const {
+    std::string NameFrom(const Yaml& node, const std::string& what) const {
         const std::string name = ScalarText(node, what);
         if (!IsValidNodeName(name))
             Fail(node, "invalid " + what + " '" + name + "': it must not be empty nor hold blanks or any of . [ ] { } =");
         return name;
     }
 
-    double NumberFrom(const YAML::Node& node, const std::string& what) const {
+    double NumberFrom(const Yaml& node, const std::string& what) const {
         if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a number");
         auto v = ParseFloatingText(node.Scalar());
         if (!v || !std::isfinite(*v)) Fail(node, what + " must be a finite number, not '" + node.Scalar() + "'");
         return static_cast<double>(*v);
     }
 
-    std::uint64_t CountFrom(const YAML::Node& node, const std::string& what) const {
+    std::uint64_t CountFrom(const Yaml& node, const std::string& what) const {
         if (!node.IsScalar() || IsQuoted(node)) Fail(node, what + " must be a whole number");
         auto v = ParseCountText(node.Scalar());
         if (!v || *v == 0) Fail(node, what + " must be a whole number of at least 1, not '" + node.Scalar() + "'");
         return *v;
     }
 
-    NodeId LoadRoot(const YAML::Node& yaml, Root root) {
-        const NodeId id = NewNode(0, m_tree.host, root, yaml ? LineOf(yaml) : 0);
-        m_tree.nodes[id].parent = id;
-        if (yaml && !yaml.IsNull()) LoadNodeBody(yaml, id);
-        return id;
-    }
-
     NodeId NewNode(NodeId parent, const std::string& name, Root root, int line) {
+        if (m_tree.nodes.size() > m_maxNodes)
+            Fail(line, "the tree has more than " + std::to_string(m_maxNodes) + " nodes");
         Node node;
         node.id = static_cast<NodeId>(m_tree.nodes.size());
         node.parent = parent;
         node.root = root;
         node.name = name;
         node.line = line;
-        if (parent != 0) node.hiddenPath = m_tree.nodes[parent].hiddenPath;
         m_tree.nodes.push_back(std::move(node));
         return m_tree.nodes.back().id;
+    }
+
+    // A node is hidden to clients when it or a node above it is.
+    void MarkHiddenPaths() {
+        for (Node& node : m_tree.nodes)
+            node.hiddenPath = node.Has(flags::Hidden) || (node.parent != node.id && m_tree.nodes[node.parent].hiddenPath);
+    }
+
+    // The node whose mapping the reader starts with `first`: its children
+    // load as they come, its own keys once the mapping ends.
+    void LoadNode(const YamlEvent& first, NodeId id) {
+        if (first.kind != YamlEvent::Kind::MapStart)
+            Fail(first.line, "node '" + At(id).name + "' must be a mapping of node keys");
+        const std::uint64_t held = m_reader.Held();
+        const std::uint64_t setsHeld = m_setsHeld;
+        auto body = std::make_shared<YamlValue>();
+        body->kind = YamlValue::Kind::Map;
+        body->line = first.line;
+        for (;;) {
+            const YamlEvent& keyEvent = m_reader.Next();
+            if (keyEvent.kind == YamlEvent::Kind::End) break;
+            std::shared_ptr<const YamlValue> key = m_reader.ReadNode(keyEvent);
+            const YamlEvent& value = m_reader.Next();
+            body->items.push_back(key);
+            if (key->kind == YamlValue::Kind::Scalar && key->text == "nodes") {
+                // Its place, for the checks of the keys.
+                auto placeholder = std::make_shared<YamlValue>();
+                placeholder->line = value.line;
+                body->items.push_back(std::move(placeholder));
+                LoadChildren(value, id);
+            } else {
+                body->items.push_back(m_reader.ReadNode(value));
+            }
+        }
+        LoadNodeBody(Yaml(std::move(body)), id);
+        // Only function sets values (this node's and its children's) stay
+        // held until the tree is complete.
+        m_reader.Release(m_reader.Held() - held - (m_setsHeld - setsHeld));
     }
 
     // Nodes are addressed by id: m_tree.nodes grows while children load.
     Node& At(NodeId id) { return m_tree.nodes[id]; }
 
-    void LoadNodeBody(const YAML::Node& yaml, NodeId id) {
-        if (!yaml.IsMap()) Fail(yaml, "node '" + At(id).name + "' must be a mapping of node keys");
+    void LoadNodeBody(const Yaml& yaml, NodeId id) {
         CheckKeys(yaml, c_nodeKeys, "key");
         LoadType(yaml, id);
         LoadDomain(yaml, id);
@@ -200,11 +270,10 @@ private:
         if (yaml["function"]) LoadFunction(yaml["function"], id);
         if (yaml["update"]) LoadUpdate(yaml["update"], id);
         if (yaml["signal"]) LoadSignal(yaml, id);
-        if (yaml["nodes"]) LoadChildren(yaml["nodes"], id);
     }
 
-    void LoadType(const YAML::Node& yaml, NodeId id) {
-        const YAML::Node type = yaml["type"];
+    void LoadType(const Yaml& yaml, NodeId id) {
+        const Yaml type = yaml["type"];
         if (!type) {
             if (yaml["value"]) Fail(yaml["value"], "a value needs a 'type' (bool, int32, uint32, int64, uint64, double, float, string or enum)");
             return;
@@ -215,8 +284,8 @@ private:
         At(id).type = *parsed;
     }
 
-    void LoadDomain(const YAML::Node& yaml, NodeId id) {
-        const YAML::Node domain = yaml["domain"];
+    void LoadDomain(const Yaml& yaml, NodeId id) {
+        const Yaml domain = yaml["domain"];
         if (!domain) {
             if (At(id).type == ValueType::Enum) Fail(yaml["type"], "an enum needs a 'domain' listing its values");
             return;
@@ -232,9 +301,9 @@ private:
         At(id).domain = std::move(values);
     }
 
-    void LoadBounds(const YAML::Node& yaml, NodeId id) {
+    void LoadBounds(const Yaml& yaml, NodeId id) {
         for (const char* key : {"min", "max"}) {
-            const YAML::Node bound = yaml[key];
+            const Yaml bound = yaml[key];
             if (!bound) continue;
             if (!IsNumeric(At(id).type)) Fail(bound, std::string(key) + " needs a numeric type");
             if (!bound.IsScalar() || IsQuoted(bound)) Fail(bound, std::string(key) + " must be a number");
@@ -249,7 +318,7 @@ private:
 
     // One element of `node`'s type from a YAML scalar, checked against the
     // node's domain and bounds.
-    Elements ElementFrom(const YAML::Node& scalar, const Node& node) const {
+    Elements ElementFrom(const Yaml& scalar, const Node& node) const {
         if (!scalar.IsScalar()) Fail(scalar, "value elements must be single texts or numbers");
         const std::string text = scalar.Scalar();
         auto parsed = ParseYamlScalar(scalar.Tag(), text, node.type);
@@ -264,7 +333,7 @@ private:
     }
 
     // A scalar or a list of the node's type; `isArray` tells which it was.
-    Elements ElementsFrom(const YAML::Node& yaml, const Node& node, bool& isArray) const {
+    Elements ElementsFrom(const Yaml& yaml, const Node& node, bool& isArray) const {
         Elements elements = MakeElements(node.type, 0);
         isArray = yaml.IsSequence();
         if (isArray) {
@@ -277,10 +346,10 @@ private:
         return elements;
     }
 
-    void LoadValue(const YAML::Node& yaml, NodeId id) {
+    void LoadValue(const Yaml& yaml, NodeId id) {
         Node& node = At(id);
         if (!node.HasValue()) return;
-        const YAML::Node value = yaml["value"];
+        const Yaml value = yaml["value"];
         if (value) {
             bool isArray = false;
             node.initial = ElementsFrom(value, node, isArray);
@@ -293,7 +362,7 @@ private:
     }
 
     // Zero, false, "" or the first enumeration value, moved into the bounds.
-    Elements DefaultValue(const YAML::Node& yaml, const Node& node) const {
+    Elements DefaultValue(const Yaml& yaml, const Node& node) const {
         if (node.type == ValueType::Enum) return std::vector<std::string>{node.domain->front()};
         if (!IsNumeric(node.type)) return MakeElements(node.type, 1);
         long double v = 0;
@@ -305,15 +374,15 @@ private:
         return *value;
     }
 
-    void LoadFlags(const YAML::Node& yaml, NodeId id) {
-        const YAML::Node list = yaml["flags"];
+    void LoadFlags(const Yaml& yaml, NodeId id) {
+        const Yaml list = yaml["flags"];
         if (!list) return;
         if (!list.IsSequence()) Fail(list, "flags must be a list, e.g. [writable, persistent]");
         for (const auto& entry : list) ApplyFlag(yaml, entry, id);
         CheckFlagCombination(list, id);
     }
 
-    void ApplyFlag(const YAML::Node& yaml, const YAML::Node& entry, NodeId id) {
+    void ApplyFlag(const Yaml& yaml, const Yaml& entry, NodeId id) {
         Node& node = At(id);
         const std::string word = ScalarText(entry, "a flag");
         if (word == c_notReadable) {
@@ -326,14 +395,13 @@ private:
             if (word != flag.name) continue;
             CheckFlagSource(yaml, entry, node, flag.bit, word);
             node.flags |= flag.bit;
-            if (flag.bit == flags::Hidden) node.hiddenPath = true;
             return;
         }
         known.emplace_back(c_notReadable);
         Fail(entry, "unknown flag '" + word + "'" + Suggestion(word, known));
     }
 
-    void CheckFlagSource(const YAML::Node& yaml, const YAML::Node& entry, const Node& node, std::uint32_t bit,
+    void CheckFlagSource(const Yaml& yaml, const Yaml& entry, const Node& node, std::uint32_t bit,
                          const std::string& word) const {
         const std::uint32_t needValue = flags::Readable | flags::Writable | flags::Constant | flags::Persistent | flags::Array;
         if ((bit & needValue) && !node.HasValue()) Fail(entry, "flag '" + word + "' needs a value ('type')");
@@ -343,35 +411,36 @@ private:
             Fail(entry, "flag 'array' needs a list as value");
     }
 
-    void CheckFlagCombination(const YAML::Node& list, NodeId id) {
+    void CheckFlagCombination(const Yaml& list, NodeId id) {
         Node& node = At(id);
         if (node.Has(flags::Writable) && node.Has(flags::Constant))
             Fail(list, "flags 'writable' and 'constant' exclude each other");
     }
 
-    void LoadFunction(const YAML::Node& yaml, NodeId id) {
+    void LoadFunction(const Yaml& yaml, NodeId id) {
         if (!yaml.IsMap()) Fail(yaml, "function must be a mapping with 'result' and 'sets'");
         CheckKeys(yaml, c_functionKeys, "function key");
         FunctionInfo info;
-        if (const YAML::Node result = yaml["result"]) {
+        if (const Yaml result = yaml["result"]) {
             auto b = result.IsScalar() && !IsQuoted(result) ? ParseBoolText(result.Scalar()) : std::nullopt;
             if (!b) Fail(result, "result must be true or false");
             info.result = *b;
         }
-        if (const YAML::Node sets = yaml["sets"]) {
+        if (const Yaml sets = yaml["sets"]) {
             if (!sets.IsMap()) Fail(sets, "sets must be a mapping of relative path to value");
             std::set<std::string> seen;
             for (const auto& entry : sets) {
                 const std::string path = ScalarText(entry.first, "a sets path");
                 if (!seen.insert(path).second) Fail(entry.first, "duplicate sets path '" + path + "'");
                 m_pendingSets.push_back({id, path, entry.second, LineOf(entry.first)});
+                m_setsHeld += entry.second.Extent();
             }
         }
         At(id).function = std::move(info);
         At(id).flags |= flags::Executable;
     }
 
-    void LoadUpdate(const YAML::Node& yaml, NodeId id) {
+    void LoadUpdate(const Yaml& yaml, NodeId id) {
         if (!yaml.IsMap()) Fail(yaml, "update must be a mapping with 'period' and 'generator'");
         CheckKeys(yaml, c_updateKeys, "update key");
         const Node& node = At(id);
@@ -386,7 +455,7 @@ private:
         At(id).update = info;
     }
 
-    Generator GeneratorFrom(const YAML::Node& yaml, const Node& node) const {
+    Generator GeneratorFrom(const Yaml& yaml, const Node& node) const {
         const std::string name = ScalarText(yaml, "generator");
         const std::vector<std::string> known = {"counter", "ramp", "random-walk", "toggle"};
         if (!Contains(known, name)) Fail(yaml, "unknown generator '" + name + "'" + Suggestion(name, known));
@@ -400,10 +469,10 @@ private:
         return Generator::RandomWalk;
     }
 
-    void LoadSignal(const YAML::Node& node, NodeId id) {
+    void LoadSignal(const Yaml& node, NodeId id) {
         for (const char* excluded : {"type", "value", "function", "update"})
             if (node[excluded]) Fail(node[excluded], std::string("a signal node has no '") + excluded + "'");
-        const YAML::Node yaml = node["signal"];
+        const Yaml yaml = node["signal"];
         if (!yaml.IsMap()) Fail(yaml, "signal must be a mapping (access, atom, components, ...)");
         CheckKeys(yaml, c_signalKeys, "signal key");
         SignalInfo info;
@@ -420,7 +489,7 @@ private:
         At(id).flags |= flags::Signal;
     }
 
-    SignalInfo::Access AccessFrom(const YAML::Node& yaml) const {
+    SignalInfo::Access AccessFrom(const Yaml& yaml) const {
         if (!yaml["access"]) Fail(yaml, "signal needs an 'access' (stream or dod)");
         const std::string access = ScalarText(yaml["access"], "access");
         if (access == "stream") return SignalInfo::Access::Stream;
@@ -428,7 +497,7 @@ private:
         Fail(yaml["access"], "unknown access '" + access + "' (known: stream, dod)");
     }
 
-    std::string ChoiceFrom(const YAML::Node& yaml, const char* key, const std::vector<std::string>& known,
+    std::string ChoiceFrom(const Yaml& yaml, const char* key, const std::vector<std::string>& known,
                            const std::string& fallback) const {
         if (!yaml[key]) {
             if (fallback.empty()) Fail(yaml, std::string("signal needs an '") + key + "'");
@@ -439,8 +508,8 @@ private:
         return word;
     }
 
-    std::vector<std::string> ComponentsFrom(const YAML::Node& yaml) const {
-        const YAML::Node list = yaml["components"];
+    std::vector<std::string> ComponentsFrom(const Yaml& yaml) const {
+        const Yaml list = yaml["components"];
         if (!list) Fail(yaml, "signal needs 'components' (a list of names)");
         if (!list.IsSequence() || list.size() == 0) Fail(list, "components must be a non-empty list of names");
         std::vector<std::string> names;
@@ -452,7 +521,7 @@ private:
         return names;
     }
 
-    void LoadSignalSizes(const YAML::Node& yaml, SignalInfo& info) const {
+    void LoadSignalSizes(const Yaml& yaml, SignalInfo& info) const {
         const bool stream = info.access == SignalInfo::Access::Stream;
         for (const char* key : stream ? std::vector<const char*>{"history", "trigger"} : std::vector<const char*>{"block"})
             if (yaml[key]) Fail(yaml[key], std::string("'") + key + "' does not apply to " + (stream ? "stream" : "dod") + " signals");
@@ -475,16 +544,22 @@ private:
         if (yaml["lmt_step"]) info.lmtStep = CountFrom(yaml["lmt_step"], "lmt_step");
     }
 
-    void LoadChildren(const YAML::Node& yaml, NodeId id) {
-        if (yaml.IsNull()) return;
-        if (!yaml.IsMap()) Fail(yaml, "nodes must be a mapping of name to node");
+    void LoadChildren(const YamlEvent& first, NodeId id) {
+        if (first.kind == YamlEvent::Kind::Null) return;
+        if (first.kind != YamlEvent::Kind::MapStart) Fail(first.line, "nodes must be a mapping of name to node");
         std::unordered_set<std::string> names;
-        for (const auto& entry : yaml) {
-            const std::string name = NameFrom(entry.first, "node name");
-            if (!names.insert(name).second) Fail(entry.first, "duplicate node name '" + name + "'");
-            const NodeId child = NewNode(id, name, At(id).root, LineOf(entry.first));
+        for (;;) {
+            const YamlEvent& keyEvent = m_reader.Next();
+            if (keyEvent.kind == YamlEvent::Kind::End) return;
+            const std::uint64_t held = m_reader.Held();
+            const Yaml key(m_reader.ReadNode(keyEvent));
+            const std::string name = NameFrom(key, "node name");
+            m_reader.Release(m_reader.Held() - held);
+            if (!names.insert(name).second) Fail(key, "duplicate node name '" + name + "'");
+            const NodeId child = NewNode(id, name, At(id).root, LineOf(key));
             At(id).children.push_back(child);
-            if (!entry.second.IsNull()) LoadNodeBody(entry.second, child);
+            const YamlEvent& value = m_reader.Next();
+            if (value.kind != YamlEvent::Kind::Null) LoadNode(value, child);
         }
     }
 
@@ -506,10 +581,13 @@ private:
         }
     }
 
+    YamlReader& m_reader;
     std::string m_file;
     std::string m_fallbackHost;
+    const std::uint64_t m_maxNodes;
     Tree m_tree;
     std::vector<PendingSet> m_pendingSets;
+    std::uint64_t m_setsHeld = 0;  // YAML nodes of the pending sets' values
 };
 
 }  // namespace
@@ -526,14 +604,8 @@ Tree LoadTreeFile(const std::string& path, const std::string& fallbackHost, cons
 
 Tree LoadTreeText(const std::string& text, const std::string& fileName, const std::string& fallbackHost,
                   const TreeLimits& limits) {
-    CheckYamlLimits(text, fileName, limits.nodes, limits.depth);
-    YAML::Node document;
-    try {
-        document = YAML::Load(text);
-    } catch (const YAML::ParserException& e) {
-        throw LoadError(fileName, e.mark.line + 1, e.msg);
-    }
-    return TreeLoader(fileName, fallbackHost).Load(document);
+    YamlReader reader(text, fileName, YamlBounds{limits.aliasYamlNodes, limits.heldYamlNodes, limits.depth});
+    return TreeLoader(reader, fileName, fallbackHost, limits.nodes).Load();
 }
 
 }  // namespace velnor::server

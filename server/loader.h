@@ -24,10 +24,17 @@ private:
 // What a tree file may hold, so that neither a huge file nor a small one
 // that expands (nested aliases) can exhaust the server's memory or stack.
 struct TreeLimits {
-    std::size_t fileBytes = std::size_t{64} << 20;
-    // YAML nodes (maps, lists and scalars, keys included), counted as often
-    // as aliases repeat them.
-    std::uint64_t nodes = 250000;
+    std::size_t fileBytes = std::size_t{128} << 20;
+    // Registry nodes, the two roots included, counted as often as aliases
+    // repeat them. A node costs some 500 bytes and its value.
+    std::uint64_t nodes = 2000000;
+    // YAML nodes (maps, lists and scalars, keys included) that aliases
+    // repeat, counted each time: what a file that expands may cost beyond
+    // its size.
+    std::uint64_t aliasYamlNodes = 1000000;
+    // YAML nodes held whole at once: a node's own keys and values (a list
+    // value of that many elements), anchored nodes, function sets.
+    std::uint64_t heldYamlNodes = 1000000;
     // Maps and lists inside each other; the document's top map is level 1.
     int depth = 128;
 };

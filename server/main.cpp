@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "daemon.h"
+#include "memory_trim.h"
 #include "velnor/wire.h"
 
 namespace po = boost::program_options;
@@ -35,7 +36,12 @@ po::options_description Describe(DaemonOptions& options, unsigned& port) {
          "Keeps the values of persistent nodes in FILE across restarts.")
         ("discard-damaged-state", po::bool_switch(&options.discardDamagedState),
          "When the state file is damaged (cut short, changed), serve the tree's values instead of refusing to "
-         "start; the next saved write replaces the file.");
+         "start; the next saved write replaces the file.")
+        ("max-connections", po::value(&options.connections.total)->value_name("N")->default_value(options.connections.total),
+         "Connections of all clients together; more are closed at once.")
+        ("max-peer-connections", po::value(&options.connections.perPeer)->value_name("N")
+             ->default_value(options.connections.perPeer),
+         "TCP connections of one client address (on this machine: of one user); more are closed at once.");
     return description;
 }
 
@@ -138,6 +144,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    velnor::server::TuneAllocator();
     // Blocked before any thread exists, so that every thread (the ORB's
     // included) inherits the mask and only the stop watch's sigwait sees them.
     const sigset_t stopSignals = StopSignalSet();

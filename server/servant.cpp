@@ -1,7 +1,9 @@
 #include "servant.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "corba_values.h"
 
@@ -38,8 +40,9 @@ void CheckTextSize(const std::string& text) {
 
 }  // namespace
 
-RegistryServant::RegistryServant(ValueStore& store, Notifier& notifier, Root root, std::uint64_t runId)
-    : m_store(store), m_notifier(notifier), m_root(root), m_runId(runId) {}
+RegistryServant::RegistryServant(ValueStore& store, Notifier& notifier, MemoryTrimmer& trimmer, Root root,
+                                 std::uint64_t runId)
+    : m_store(store), m_notifier(notifier), m_trimmer(trimmer), m_root(root), m_runId(runId) {}
 
 const Node& RegistryServant::ById(i_NET::NodeId id) const {
     const Node* node = m_store.GetTree().Find(id);
@@ -105,6 +108,7 @@ i_NET::Values* RegistryServant::get(i_NET::NodeId id, CORBA::ULong pos, CORBA::U
             CheckReplySize(node, static_cast<std::uint64_t>(count) * FixedElementBytes(node.type), "Reading");
         const Elements value = m_store.Get(node, pos, count);
         CheckReplySize(node, WireBytes(value), "Reading");
+        m_trimmer.NoteReply(WireBytes(value));
         auto out = std::make_unique<i_NET::Values>();
         ToCorba(value, *out);
         return out.release();
@@ -143,6 +147,51 @@ char* RegistryServant::toText(i_NET::NodeId id, CORBA::ULong maxLength) {
     });
 }
 
+namespace {
+
+// Whole-subtree replies (dumps, subtrees) are rendered at most two at a
+// time, one per core: a crowd of peers asking for large replies then waits
+// at the gate, taking no CPU from the requests of everyone else.
+class RenderGate {
+public:
+    class Pass {
+    public:
+        explicit Pass(RenderGate& gate) : m_gate(gate) { m_gate.Enter(); }
+        ~Pass() { m_gate.Leave(); }
+        Pass(const Pass&) = delete;
+        Pass& operator=(const Pass&) = delete;
+
+    private:
+        RenderGate& m_gate;
+    };
+
+    static RenderGate& Instance() {
+        static RenderGate gate(2);
+        return gate;
+    }
+
+private:
+    explicit RenderGate(int slots) : m_free(slots) {}
+    void Enter() {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [this] { return m_free > 0; });
+        --m_free;
+    }
+    void Leave() {
+        {
+            std::lock_guard lock(m_lock);
+            ++m_free;
+        }
+        m_changed.notify_one();
+    }
+
+    std::mutex m_lock;  // guards m_free
+    std::condition_variable m_changed;
+    int m_free;
+};
+
+}  // namespace
+
 char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::ULong flags, CORBA::ULong maxLength,
                                    CORBA::Boolean exposeHidden) {
     return Translate([&] {
@@ -152,8 +201,10 @@ char* RegistryServant::dumpSubTree(i_NET::NodeId id, CORBA::Long level, CORBA::U
         request.flags = flags;
         request.maxLength = maxLength;
         request.exposeHidden = exposeHidden;
+        const RenderGate::Pass pass(RenderGate::Instance());
         const std::string text = m_store.Dump(request);
         CheckTextSize(text);
+        m_trimmer.NoteReply(text.size());
         return CORBA::string_dup(text.c_str());
     });
 }
@@ -196,14 +247,18 @@ void RegistryServant::unsubscribe(const char* clientKey) { m_notifier.Unsubscrib
 
 CORBA::Boolean RegistryServant::subscribed(const char* clientKey) { return m_notifier.IsSubscribed(clientKey); }
 
+CORBA::ULongLong RegistryServant::lostNotifications(const char* clientKey) { return m_notifier.TakeLost(clientKey); }
+
 i_NET::SubtreeNodeSeq* RegistryServant::subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) {
     return Translate([&] {
         const Tree& tree = m_store.GetTree();
         const Node& start = m_store.Visible(m_root, id, exposeHidden);
+        const RenderGate::Pass pass(RenderGate::Instance());
         const auto nodes = m_store.Subtree(start, -1, exposeHidden);
         std::uint64_t bytes = 0;
         for (const auto& entry : nodes) bytes += WireBytes(entry.value) + 64;
         CheckReplySize(start, bytes, "The subtree");
+        m_trimmer.NoteReply(bytes);
         i_NET::SubtreeNodeSeq_var list = new i_NET::SubtreeNodeSeq;
         list->length(static_cast<CORBA::ULong>(nodes.size()));
         for (CORBA::ULong i = 0; i < list->length(); ++i) {

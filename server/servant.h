@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "idl/registry.hh"
+#include "memory_trim.h"
 #include "notifier.h"
 #include "value_store.h"
 
@@ -12,7 +13,7 @@ namespace velnor::server {
 
 class RegistryServant : public POA_i_NET::Registry {
 public:
-    RegistryServant(ValueStore& store, Notifier& notifier, Root root, std::uint64_t runId);
+    RegistryServant(ValueStore& store, Notifier& notifier, MemoryTrimmer& trimmer, Root root, std::uint64_t runId);
 
     i_NET::ServerIdentity* identity() override;
     i_NET::NodeInfo* root() override;
@@ -32,6 +33,7 @@ public:
     void subscribe(const char* clientKey, i_NET::NotificationSink_ptr sink, i_NET::NodeId id) override;
     void unsubscribe(const char* clientKey) override;
     CORBA::Boolean subscribed(const char* clientKey) override;
+    CORBA::ULongLong lostNotifications(const char* clientKey) override;
     i_NET::SubtreeNodeSeq* subtree(i_NET::NodeId id, CORBA::Boolean exposeHidden) override;
     i_NET::SubtreeListing* listSubtree(i_NET::NodeId id, CORBA::Long level, CORBA::Boolean exposeHidden) override;
     i_NET::StringSeq* checkValues(const i_NET::ValueCheckSeq& checks) override;
@@ -46,6 +48,7 @@ private:
 
     ValueStore& m_store;
     Notifier& m_notifier;
+    MemoryTrimmer& m_trimmer;
     const Root m_root;
     const std::uint64_t m_runId;
 };

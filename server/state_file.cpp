@@ -1,5 +1,6 @@
 #include "state_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -76,8 +77,9 @@ std::optional<EndOfState> FindEndLine(const std::string& text) {
 }
 
 // The most YAML nodes a state file of a tree within the tree limits holds:
-// each saved entry takes fewer than its node takes in the tree file.
-std::uint64_t StateNodeLimit() { return TreeLimits().nodes + 16; }
+// an entry is its path, a map, two keys, the type and the value (a list of
+// at most as many elements as a tree file's node may hold).
+std::uint64_t StateNodeLimit() { return 8 * TreeLimits().nodes + TreeLimits().heldYamlNodes; }
 // The document, a registry, an entry, a list value.
 constexpr int c_stateDepth = 4;
 
@@ -235,6 +237,33 @@ StateFile::StateFile(std::string path) : m_path(std::move(path)), m_directory(Di
     if ((directory.st_mode & S_IWOTH) && !(directory.st_mode & S_ISVTX))
         Refuse("its directory " + m_directory + " is writable by others without the sticky bit, so anyone could replace the file");
     CheckExisting();
+}
+
+namespace {
+
+bool IsTemporaryNameOf(const std::string& entry, const std::string& name) {
+    const std::string prefix = name + ".tmp-";
+    if (entry.size() != prefix.size() + 16 || entry.compare(0, prefix.size(), prefix) != 0) return false;
+    return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+}  // namespace
+
+std::size_t StateFile::RemoveStaleTemporaries() const {
+    // A directory stream of its own: readdir moves the descriptor's offset.
+    DIR* directory = ::fdopendir(::dup(m_directoryFd.Get()));
+    if (!directory) return 0;
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (!IsTemporaryNameOf(entry->d_name, m_name)) continue;
+        struct stat file {};
+        if (::fstatat(m_directoryFd.Get(), entry->d_name, &file, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(file.st_mode) || file.st_uid != ::geteuid()) continue;
+        if (::unlinkat(m_directoryFd.Get(), entry->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(directory);
+    return removed;
 }
 
 void StateFile::Refuse(const std::string& reason) const { throw std::runtime_error(m_path + ": " + reason); }

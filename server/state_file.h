@@ -64,6 +64,12 @@ public:
 
     static std::string Render(const Tree& tree, const std::vector<SavedValue>& values);
 
+    // Removes the temporary files a save left behind when the server was
+    // killed during it: only names of the save's own pattern (NAME.tmp- and
+    // 16 hex digits), regular files of the server's user, in the state
+    // file's directory. Gives how many it removed.
+    std::size_t RemoveStaleTemporaries() const;
+
 private:
     [[noreturn]] void Refuse(const std::string& reason) const;
     void CheckExisting() const;

@@ -2,6 +2,7 @@
 // The node tree of both registries. Everything but the values is fixed once
 // the tree file is loaded; the values live in ValueStore under its lock.
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,8 +95,10 @@ class Tree {
 public:
     std::string host;
     std::string file;
-    // Index = NodeId; entry 0 is unused so that 0 never names a node.
-    std::vector<Node> nodes;
+    // Index = NodeId; entry 0 is unused so that 0 never names a node. A
+    // deque: it grows without moving the nodes it holds (a vector would
+    // hold twice the tree while it grows).
+    std::deque<Node> nodes;
     NodeId applicationRoot = 0;
     NodeId platformRoot = 0;
 

@@ -1,4 +1,5 @@
 // listen: subscriptions of the selected nodes, then the listening phase.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -38,6 +39,30 @@ void ReportPing(int result, bool& lost) {
 // How the wait for notifications ended.
 enum class WaitEnd_e { eOver, eEndedEarly, eConnectionLost };
 
+// Without --ping nothing subscribes again: this often the subscriptions are
+// checked, so that a listener the server dropped ends rather than waiting
+// silently for good.
+constexpr std::uint32_t c_subscriptionCheckSeconds = 10;
+
+// Prints what the server dropped, when a ping found it (it subscribed again).
+void ReportLoss() {
+    VelnorRoveListener* listener = VelnorRoveListener::Existing();
+    const std::string report = listener ? listener->TakeLossReport() : std::string();
+    if (!report.empty()) std::cerr << report << std::endl;
+}
+
+// Sleeps the listening time, checking the subscriptions in between; ends
+// early when a signal arrived, at the time when the server dropped them.
+WaitEnd_e WaitUnmanaged(const mci::Node& root, std::uint32_t waitTime) {
+    std::uint32_t left = waitTime;
+    for (;;) {
+        const std::uint32_t step = std::min(left, c_subscriptionCheckSeconds);
+        if (sigHandler.WaitForSignal(std::chrono::seconds(step))) return WaitEnd_e::eEndedEarly;
+        left -= step;
+        if (left == 0 || mci::CheckSubscriptions(root)) return WaitEnd_e::eOver;
+    }
+}
+
 // Sleeps the listening time, or pings the connection every ping period until
 // the listening time is over; a handled signal, a notification that could
 // not be written, or the end condition of --count or --until ends the wait
@@ -46,7 +71,7 @@ enum class WaitEnd_e { eOver, eEndedEarly, eConnectionLost };
 WaitEnd_e WaitForNotifications(const mci::Node& root, VelnorRoveListener& listener) {
     const auto waitTime = static_cast<std::uint32_t>(g_params.waitTime);
     if (g_params.pingPeriod == 0) {
-        return sigHandler.WaitForSignal(std::chrono::seconds(waitTime)) ? WaitEnd_e::eEndedEarly : WaitEnd_e::eOver;
+        return WaitUnmanaged(root, waitTime);
     }
     if (waitTime == 0) return WaitEnd_e::eOver;
     listener.RememberCurrentValues();
@@ -56,6 +81,7 @@ WaitEnd_e WaitForNotifications(const mci::Node& root, VelnorRoveListener& listen
         if (sigHandler.WaitForSignal(std::chrono::seconds(static_cast<std::uint32_t>(g_params.pingPeriod))))
             return WaitEnd_e::eEndedEarly;
         const int ping = mci::Ping(root);
+        ReportLoss();
         ReportPing(ping, lost);
         if (ping == 3) listener.PrintValuesChangedMeanwhile();
         elapsed += static_cast<std::uint32_t>(g_params.pingPeriod);
@@ -74,6 +100,9 @@ void ListeningPhase(const mci::Node& root) {
     }
     if (g_params.initial) listener->PrintInitialValues();
     const WaitEnd_e end = WaitForNotifications(root, *listener);
+    // Without --ping the listening ends with the loss; a ping has already
+    // subscribed again and reported it.
+    if (const std::string loss = listener->TakeLossReport(); !loss.empty()) throw istd::Exception(loss, true);
     if (listener->EndReached() || sigHandler.Signal() != 0 || !std::cout.good()) return;
     // The registry never came back: what the listener printed may be stale.
     // With -v the loss was reported when it began.

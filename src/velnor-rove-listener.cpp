@@ -8,6 +8,7 @@
 #include <sstream>
 #include <type_traits>
 #include <variant>
+#include <utility>
 
 #include "istd/exception.h"
 #include "istd/strings.h"
@@ -45,6 +46,16 @@ std::string NotificationLine(const mci::NotificationData& data, const std::ios& 
     if (value.IsArray()) WriteRange(line, data, static_cast<std::uint32_t>(value.Size()));
     line << "=" << value;
     return istd::OneLineText(line.str());
+}
+
+std::string LossReport(const mci::LostNotifications& lost) {
+    std::vector<std::string> paths;
+    for (const auto& path : lost.paths) {
+        const std::string dotted = mci::ToString(path);
+        if (std::find(paths.begin(), paths.end(), dotted) == paths.end()) paths.push_back(dotted);
+    }
+    return "Notifications of " + istd::StringVecIntoString(paths, ", ") +
+           " were lost (the listener fell behind); " + std::to_string(lost.missed) + " missed.";
 }
 
 std::string NotificationValueText(const istd::Any& value, const std::ios& format) {
@@ -94,7 +105,8 @@ void VelnorRoveListener::ReleaseInstanceSubscriptions() {
 
 VelnorRoveListener::VelnorRoveListener()
     : m_callback{mci::CallbackId(),
-                 [this](const mci::NotificationData& data) { CallbackSimpleNotification(data); }} {
+                 [this](const mci::NotificationData& data) { CallbackSimpleNotification(data); },
+                 [this](const mci::LostNotifications& lost) { CallbackLostNotifications(lost); }} {
     m_notificationClient.emplace(m_callback);
     ISTD_TRACE_FNC("VelnorRoveListener::VelnorRoveListener()", c_listenerTraceFile);
     s_instance.store(this);
@@ -126,6 +138,17 @@ void VelnorRoveListener::CallbackSimpleNotification(const mci::NotificationData&
         std::lock_guard<std::mutex> lock(m_outputLock);
         std::cerr << "Error: Unknown exception." << std::endl;
     }
+}
+
+void VelnorRoveListener::CallbackLostNotifications(const mci::LostNotifications& lost) {
+    const std::string report = LossReport(lost);
+    std::lock_guard<std::mutex> lock(m_outputLock);
+    m_lossReport = report;
+}
+
+std::string VelnorRoveListener::TakeLossReport() {
+    std::lock_guard<std::mutex> lock(m_outputLock);
+    return std::exchange(m_lossReport, std::string());
 }
 
 void VelnorRoveListener::PrintInitialValues() {

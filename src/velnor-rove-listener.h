@@ -41,6 +41,10 @@ public:
     bool EndReached() const;
     // Prints one notification; called by the registry library's threads.
     void CallbackSimpleNotification(const mci::NotificationData& data);
+    // The server dropped the subscriptions: keeps the report of the loss.
+    void CallbackLostNotifications(const mci::LostNotifications& lost);
+    // The report of the last loss not yet taken, or an empty text.
+    std::string TakeLossReport();
     // Ends every subscription at the server and waits for a delivery in
     // progress: no line is printed after it. Register afterwards fails.
     void ReleaseSubscriptions();
@@ -64,6 +68,7 @@ private:
     // deliveries and announcements never interleave.
     std::mutex m_outputLock;
     std::uint64_t m_notificationLines = 0;  // guarded by m_outputLock
+    std::string m_lossReport;               // guarded by m_outputLock
     std::vector<mci::Node> m_registered;    // main thread only
     // The last value printed (or read) of each node, by path; with a ping only.
     std::map<std::string, istd::Any> m_lastValues;  // guarded by m_outputLock
@@ -76,6 +81,9 @@ private:
 // element range when the value is not the whole array, "=" and the value.
 // `format` gives the number formatting of standard output.
 std::string NotificationLine(const mci::NotificationData& data, const std::ios& format);
+
+// "Notifications of PATH, ... were lost (the listener fell behind); N missed."
+std::string LossReport(const mci::LostNotifications& lost);
 
 // The value part of a notification line (after "="), as listen --until compares it.
 std::string NotificationValueText(const istd::Any& value, const std::ios& format);

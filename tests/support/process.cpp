@@ -230,6 +230,16 @@ bool Child::WaitForOutput(const std::string& text, std::chrono::milliseconds tim
                      [&] { return m_out.find(text) != std::string::npos; });
 }
 
+bool Child::WaitForError(const std::string& text, std::size_t times, std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    auto count = [&] {
+        std::size_t n = 0;
+        for (auto at = m_err.find(text); at != std::string::npos; at = m_err.find(text, at + text.size())) ++n;
+        return n;
+    };
+    return PumpUntil(m_outFd, m_errFd, m_out, m_err, deadline, [&] { return count() >= times; }) && count() >= times;
+}
+
 void Child::Signal(int signal) {
     if (!m_exited) kill(m_pid, signal);
 }

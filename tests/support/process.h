@@ -50,6 +50,8 @@ public:
     // Waits until standard output holds `text` (everything read so far is
     // kept in Out()); false on time-out or end of file.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+    // Waits until standard error holds `text` at least `times` times.
+    bool WaitForError(const std::string& text, std::size_t times, std::chrono::milliseconds timeout);
     void Signal(int signal);
     // Waits for exit, reading the rest of both outputs; -1 on time-out.
     int Wait(std::chrono::milliseconds timeout);

@@ -169,7 +169,18 @@ bool ResubscribeDropped(const std::shared_ptr<Connection>& connection) {
     bool any = false;
     for (const auto& subscriber : connection->Resubscribers()) {
         if (!subscriber->Dropped(connection)) continue;
+        subscriber->ReportLoss(connection);
         subscriber->Resubscribe(connection);
+        any = true;
+    }
+    return any;
+}
+
+bool ReportDropped(const std::shared_ptr<Connection>& connection) {
+    bool any = false;
+    for (const auto& subscriber : connection->Resubscribers()) {
+        if (!subscriber->Dropped(connection)) continue;
+        subscriber->ReportLoss(connection);
         any = true;
     }
     return any;
@@ -253,6 +264,15 @@ int Ping(const Node& root) {
     // Tried again at the next check.
     connection->ForgetRunId(previous);
     return 1;
+}
+
+bool CheckSubscriptions(const Node& root) {
+    if (!root.IsValid()) return false;
+    try {
+        return detail::ReportDropped(root.Connection());
+    } catch (...) {
+        return false;  // asked again at the next check
+    }
 }
 
 }  // namespace mci

@@ -33,6 +33,9 @@ public:
     // (a subscriber that fell behind or whose delivery failed). Throws
     // istd::Exception when the server cannot be asked.
     virtual bool Dropped(const std::shared_ptr<Connection>& /*connection*/) { return false; }
+    // After Dropped gave true: asks the server what was lost and tells the
+    // subscriber's owner, once per drop (a Resubscribe starts anew).
+    virtual void ReportLoss(const std::shared_ptr<Connection>& /*connection*/) {}
 };
 
 class Connection {

@@ -23,6 +23,7 @@ namespace {
 // until the POA lets go of it.
 struct Delivery {
     std::function<void(const NotificationData&)> function;
+    std::function<void(const LostNotifications&)> lost;
     std::mutex mutex;  // one delivery at a time per client
 };
 
@@ -73,12 +74,14 @@ class NotificationClient::Impl : public detail::Resubscriber, public std::enable
 public:
     explicit Impl(const Callback& callback) : m_delivery(std::make_shared<detail::Delivery>()) {
         m_delivery->function = callback.function;
+        m_delivery->lost = callback.lost;
     }
     ~Impl() override;
 
     void Register(const Node& node);
     void Resubscribe(const std::shared_ptr<detail::Connection>& connection) override;
     bool Dropped(const std::shared_ptr<detail::Connection>& connection) override;
+    void ReportLoss(const std::shared_ptr<detail::Connection>& connection) override;
 
 private:
     struct Sink {
@@ -86,6 +89,7 @@ private:
         std::string key;
         PortableServer::ObjectId_var oid;
         std::vector<Path> paths;  // in registration order, repeats kept
+        bool lossReported = false;  // since the last (re)subscription
     };
 
     Sink* FindSinkLocked(const detail::Connection* connection);
@@ -170,6 +174,7 @@ void NotificationClient::Impl::Resubscribe(const std::shared_ptr<detail::Connect
     // A new server run knows nothing of the key; dropping it first makes a
     // repeated re-subscription harmless.
     detail::Remote(*connection, [&](i_NET::Registry_ptr r) { r->unsubscribe(sink->key.c_str()); });
+    sink->lossReported = false;
     for (const Path& path : sink->paths) {
         const i_NET::StringSeq wirePath = detail::ToWirePath(path);
         detail::Remote(*connection, [&](i_NET::Registry_ptr r) {
@@ -186,12 +191,28 @@ bool NotificationClient::Impl::Dropped(const std::shared_ptr<detail::Connection>
     return !detail::Remote(*connection, [&](i_NET::Registry_ptr r) { return r->subscribed(sink->key.c_str()); });
 }
 
+void NotificationClient::Impl::ReportLoss(const std::shared_ptr<detail::Connection>& connection) {
+    LostNotifications lost;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Sink* sink = FindSinkLocked(connection.get());
+        if (!sink || sink->lossReported) return;
+        lost.missed = detail::Remote(
+            *connection, [&](i_NET::Registry_ptr r) { return r->lostNotifications(sink->key.c_str()); });
+        lost.paths = sink->paths;
+        sink->lossReported = true;
+    }
+    std::lock_guard<std::mutex> lock(m_delivery->mutex);
+    if (m_delivery->lost) m_delivery->lost(lost);
+}
+
 NotificationClient::Impl::~Impl() {
     Withdraw();
     // Waits for a delivery in progress: no callback runs once the client
     // is gone.
     std::lock_guard<std::mutex> lock(m_delivery->mutex);
     m_delivery->function = nullptr;
+    m_delivery->lost = nullptr;
 }
 
 void NotificationClient::Impl::Withdraw() {

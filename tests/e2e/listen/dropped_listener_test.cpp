@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 
 #include "listen_session.h"
 #include "mci/mci.h"
@@ -12,6 +13,7 @@ namespace {
 
 using velnor::test::FixturePath;
 using velnor::test::RegistryServer;
+using namespace std::chrono_literals;
 
 TEST(DroppedListener, NextPingSubscribesItAgain) {
     RegistryServer server(FixturePath("listen-values.yaml"));
@@ -35,7 +37,33 @@ TEST(DroppedListener, NextPingSubscribesItAgain) {
     }
     EXPECT_EQ(line, marker);
     ASSERT_EQ(listener.StopWith(SIGINT), 0);
-    EXPECT_EQ(listener.Process().Err(), "Reconnected managed connection.\n");
+    // How many were lost depends on how far the writes got before the drop.
+    const std::regex expected(
+        "Notifications of scalars\\.count were lost \\(the listener fell behind\\); [1-9][0-9]* missed\\.\n"
+        "Reconnected managed connection\\.\n");
+    EXPECT_TRUE(std::regex_match(listener.Process().Err(), expected)) << listener.Process().Err();
+}
+
+// Without --ping nothing subscribes it again: the listener learns of the
+// drop at its next check of the subscriptions, says what was lost and ends
+// with status 1. The write that was in flight when the server gave up may
+// still be printed; it is counted as missed all the same (not acknowledged).
+TEST(DroppedListener, WithoutPingTheRunEndsWithTheLoss) {
+    RegistryServer server(FixturePath("listen-values.yaml"));
+    ListenSession listener(server, {"scalars.count"}, 1);
+    listener.Process().Signal(SIGSTOP);
+    ASSERT_TRUE(velnor::test::WaitUntilStopped(listener.Process().Pid()));
+    for (const char* write : {"scalars.count=1", "scalars.count=2", "scalars.count=3"}) Write(server, {write});
+    // The delivery times out (5 s) and the server drops the listener.
+    ASSERT_TRUE(server.Process().WaitForError("dropped listener", 1, 60s)) << server.Process().Err();
+    EXPECT_NE(server.Process().Err().find("; 3 notifications lost\n"), std::string::npos) << server.Process().Err();
+    listener.Process().Signal(SIGCONT);
+
+    EXPECT_EQ(listener.Process().Wait(60s), 1);
+    const std::string heading = Announcement({"count"});
+    const std::string out = listener.Process().Out();
+    EXPECT_TRUE(out == heading || out == heading + "listen-host.scalars.count=1\n") << out;
+    EXPECT_EQ(listener.Process().Err(), "Notifications of scalars.count were lost (the listener fell behind); 3 missed.\n");
 }
 
 // The library's side of it: Ping reports the re-made subscriptions once,

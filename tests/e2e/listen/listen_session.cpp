@@ -23,18 +23,16 @@ std::string FileText(const std::string& path) {
     return text.str();
 }
 
-// A node is announced before it is subscribed; the trace shows when the
-// handler call of each node has returned, i.e. the subscription is in place.
-bool AwaitSubscriptions(const std::string& trace, std::size_t nodes) {
-    const auto deadline = std::chrono::steady_clock::now() + c_patience;
+}  // namespace
+
+bool AwaitSubscriptions(const std::string& trace, std::size_t nodes, std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
     while (Occurrences(FileText(trace), "void Listen(mci::Node&): < exit") < nodes) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(5ms);
     }
     return true;
 }
-
-}  // namespace
 
 ListenSession::ListenSession(const velnor::test::RegistryServer& server, const std::vector<std::string>& args,
                              std::size_t announced, const velnor::test::RunOptions& options, bool announces) {
@@ -48,7 +46,7 @@ ListenSession::ListenSession(const velnor::test::RegistryServer& server, const s
         if (!m_child->ReadLine(line, c_patience))
             throw std::runtime_error("listener did not announce its nodes: " + m_child->Out() + m_child->Err());
     }
-    if (!AwaitSubscriptions(trace, announced))
+    if (!AwaitSubscriptions(trace, announced, c_patience))
         throw std::runtime_error("listener did not subscribe its nodes: " + FileText(trace));
 }
 

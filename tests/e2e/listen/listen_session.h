@@ -37,6 +37,11 @@ private:
     std::unique_ptr<velnor::test::Child> m_child;
 };
 
+// A node is announced before it is subscribed; the trace (--debug FILE 4)
+// shows when the handler call of each node has returned, i.e. the
+// subscription is in place. False when `nodes` are not within `patience`.
+bool AwaitSubscriptions(const std::string& trace, std::size_t nodes, std::chrono::milliseconds patience);
+
 // Runs velnor-rove (access) with `args`; expects success and no output on
 // standard error.
 void Write(const velnor::test::RegistryServer& server, const std::vector<std::string>& args);

@@ -18,7 +18,8 @@ struct Listener {
                                                      std::lock_guard<std::mutex> lock(mutex);
                                                      notified = true;
                                                      changed.notify_all();
-                                                 }}};
+                                                 },
+                                                 {}}};
     static Listener& Instance() {
         static Listener listener;
         return listener;

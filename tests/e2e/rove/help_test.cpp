@@ -231,7 +231,7 @@ TEST(HelpAndDocs, ServerOptionsDocumented) {
     const RunResult r = velnor::test::Run({BinPath("velnor-registryd"), "--help"});
     ASSERT_EQ(r.status, 0);
     const std::set<std::string> names = LongOptions(r.out);
-    ASSERT_EQ(names.size(), 7u) << r.out;
+    ASSERT_EQ(names.size(), 9u) << r.out;
     for (const std::string& name : names) {
         EXPECT_NE(man.find(Roff(name)), std::string::npos) << name << " not in the man page";
         EXPECT_NE(guide.find("`" + name), std::string::npos) << name << " not in README.md";

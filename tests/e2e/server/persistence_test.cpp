@@ -239,6 +239,38 @@ TEST(Persistence, SavesNeverWriteThroughAPlantedName) {
     EXPECT_EQ(Entries(dir), (std::set<std::string>{"state.yaml", "state.yaml.tmp"}));
 }
 
+// A save killed midway leaves its temporary file; the next start removes
+// those of the save's own naming and nothing else beside them.
+TEST(Persistence, StartRemovesTemporaryFilesOfInterruptedSaves) {
+    const std::string dir = TempDir();
+    const std::string state = dir + "/state.yaml";
+    const std::set<std::string> stale = {"state.yaml.tmp-0123456789abcdef", "state.yaml.tmp-fedcba9876543210",
+                                         "state.yaml.tmp-00000000deadbeef"};
+    for (const auto& name : stale) WriteFile(dir + "/" + name, "half a save");
+    // Lookalikes that are not the save's own: other names, other patterns,
+    // a directory and a link of the pattern (the link's target stays too).
+    const std::set<std::string> kept = {"state.yaml.tmp-0123",         "state.yaml.tmp-0123456789ABCDEF",
+                                        "other.yaml.tmp-0123456789abcdef", "state.yaml.tmp-0123456789abcdef0",
+                                        "state.yaml.tmp-1111111111111111", "state.yaml.tmp-2222222222222222",
+                                        "target"};
+    for (const auto& name : kept) WriteFile(dir + "/" + name, "not ours");
+    ASSERT_EQ(::unlink((dir + "/state.yaml.tmp-1111111111111111").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir + "/state.yaml.tmp-1111111111111111").c_str(), 0700), 0);
+    ASSERT_EQ(::unlink((dir + "/state.yaml.tmp-2222222222222222").c_str()), 0);
+    ASSERT_EQ(::symlink((dir + "/target").c_str(), (dir + "/state.yaml.tmp-2222222222222222").c_str()), 0);
+
+    RegistryServer server(FixturePath("server-basic.yaml"), {"--state", state});
+    RawRegistry app(server.Port());
+    app->set(app.Id("saved.gain"), 0, Doubles({2.5}));
+    std::set<std::string> expected = kept;
+    expected.insert("state.yaml");
+    EXPECT_EQ(Entries(dir), expected);
+    EXPECT_EQ(ReadFile(dir + "/target"), "not ours");
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_EQ(server.Process().Err(),
+              "velnor-registryd: removed 3 temporary files left by an interrupted save of " + state + "\n");
+}
+
 // The state file's place is checked at start: status 2, the path and why.
 struct PlaceCase {
     const char* name;

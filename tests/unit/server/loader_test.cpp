@@ -100,10 +100,18 @@ TEST(Loader, ChildrenKeepFileOrderAndRootsTakeTheHostName) {
 }
 
 TEST(Loader, HiddenPassesToDescendants) {
-    const Tree tree = Load("    s: {flags: [hidden], nodes: {k: {type: int32}}}\n    v: {}\n");
+    // The children load before the keys that follow them.
+    const Tree tree = Load("    s: {flags: [hidden], nodes: {k: {type: int32}}}\n    t: {nodes: {k: {}}, flags: [hidden]}\n    v: {}\n");
     EXPECT_TRUE(At(tree, "s.k").hiddenPath);
     EXPECT_FALSE(At(tree, "s.k").Has(flags::Hidden));
+    EXPECT_TRUE(At(tree, "t.k").hiddenPath);
     EXPECT_FALSE(At(tree, "v").hiddenPath);
+}
+
+TEST(Loader, TheHostKeyNamesTheRootsWhereverItStands) {
+    const Tree tree = LoadTreeText("application: {nodes: {a: {}}}\nhost: late\n", "t.yaml", "fallback");
+    EXPECT_EQ(tree.nodes[tree.applicationRoot].name, "late");
+    EXPECT_EQ(tree.nodes[tree.platformRoot].name, "late");
 }
 
 TEST(Loader, FunctionSetsResolveRelativeToTheParent) {
@@ -191,6 +199,69 @@ TEST(Loader, TopLevelKeysAreChecked) {
     EXPECT_THROW(LoadTreeText("", "t.yaml", "x"), LoadError);
     EXPECT_THROW(LoadTreeText("- a\n", "t.yaml", "x"), LoadError);
 }
+
+TreeLimits Bounds(std::uint64_t nodes, std::uint64_t aliasYamlNodes, std::uint64_t heldYamlNodes) {
+    TreeLimits limits;
+    limits.nodes = nodes;
+    limits.aliasYamlNodes = aliasYamlNodes;
+    limits.heldYamlNodes = heldYamlNodes;
+    return limits;
+}
+
+// Registry nodes count once however many keys and flags they have, and as
+// often as aliases repeat them; YAML nodes count where aliases repeat them
+// and while they are held (a node's keys, anchored nodes).
+struct BoundCase {
+    const char* name;
+    const char* nodes;
+    TreeLimits limits;
+    const char* error;  // "" when within the limits
+};
+
+class TreeBounds : public ::testing::TestWithParam<BoundCase> {};
+
+TEST_P(TreeBounds, CountWhatTheyBound) {
+    std::string error;
+    try {
+        LoadTreeText(std::string("host: h\napplication:\n  nodes:\n") + GetParam().nodes, "t.yaml", "x", GetParam().limits);
+    } catch (const LoadError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, GetParam().error);
+}
+
+const char* const c_threeWritable =
+    "    a: {type: int32, value: 1, flags: [writable, persistent], min: 0, max: 9}\n"
+    "    b: {type: string, value: x, flags: [writable]}\n"
+    "    c: {type: enum, domain: [p, q], value: q, flags: [writable]}\n";
+const char* const c_repeated = "    a: &a {nodes: {x: {}, y: {}}}\n    b: *a\n";
+const char* const c_listOfFive = "    a: {type: int32, value: [1, 2, 3, 4, 5]}\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, TreeBounds,
+    ::testing::Values(
+        // Both roots and three nodes.
+        BoundCase{"writable_nodes_at_the_limit", c_threeWritable, Bounds(5, 100, 100), ""},
+        BoundCase{"writable_nodes_past_the_limit", c_threeWritable, Bounds(3, 100, 100), "t.yaml:6: the tree has more than 3 nodes"},
+        BoundCase{"repeated_nodes_at_the_limit", c_repeated, Bounds(8, 100, 100), ""},
+        // The third node of b is the first one past; it is written at a's line.
+        BoundCase{"repeated_nodes_past_the_limit", c_repeated, Bounds(5, 100, 100), "t.yaml:4: the tree has more than 5 nodes"},
+        // a's map: itself, nodes, its map, two keys and two empty maps.
+        BoundCase{"alias_at_the_limit", c_repeated, Bounds(100, 7, 100), ""},
+        BoundCase{"alias_past_the_limit", c_repeated, Bounds(100, 6, 100), "t.yaml:5: aliases repeat more than 6 YAML nodes"},
+        // The root's key nodes (held while its children load), type, int32,
+        // value, the list and five elements.
+        BoundCase{"held_at_the_limit", c_listOfFive, Bounds(100, 100, 10), ""},
+        BoundCase{"held_past_the_limit", c_listOfFive, Bounds(100, 100, 9),
+                  "t.yaml:4: more than 9 YAML nodes to hold at once (a node's keys and values, anchored nodes)"},
+        // What a node held is released once it is loaded.
+        BoundCase{"held_released_per_node", "    a: {type: int32, value: [1, 2, 3, 4, 5]}\n    b: {type: int32, value: [1, 2, 3, 4, 5]}\n",
+                  Bounds(100, 100, 10), ""},
+        BoundCase{"anchored_stay_held", "    a: &a {type: int32}\n    b: {type: int32, value: [1, 2, 3, 4]}\n", Bounds(100, 100, 10),
+                  "t.yaml:5: more than 10 YAML nodes to hold at once (a node's keys and values, anchored nodes)"},
+        BoundCase{"alias_of_no_anchor", "    a: {type: int32, value: *b}\n", Bounds(100, 100, 100),
+                  "t.yaml:4: the alias *b names no anchor before it"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Nodes and depth counted as a walk over the graph sees them: an alias
 // brings every node of what it repeats, at the place where it stands.

@@ -268,11 +268,24 @@ struct CallObserver {
 };
 void ObserveCalls(CallObserver observer);
 
+// For a connection whose subscriptions are not managed by Ping: true when
+// the server dropped a notification client's subscriptions there (reported
+// to its `lost` callback, once per drop); nothing is subscribed again.
+// False too when the server does not answer.
+bool CheckSubscriptions(const Node& root);
+
 // Notifications.
 struct NotificationData {
     Node node;
     istd::Any value;
     std::uint32_t first = 0;  // index of the first element the value covers
+};
+
+// The server dropped a client's subscriptions (it fell behind, or stopped
+// answering): the notifications of `paths` since then are not delivered.
+struct LostNotifications {
+    std::vector<Path> paths;  // every path subscribed on that connection
+    std::uint64_t missed = 0;  // discarded by the server, or not acknowledged
 };
 
 struct IdRoveCallback {};
@@ -281,6 +294,9 @@ using CallbackId = istd::Id<IdRoveCallback, unsigned long long>;
 struct Callback {
     CallbackId id;
     std::function<void(const NotificationData&)> function;
+    // Optional: told once per drop, by the Ping or CheckSubscriptions that
+    // found it, on the thread that called them.
+    std::function<void(const LostNotifications&)> lost;
 };
 
 // Subscribes nodes; the callback runs on library threads, one delivery at a
