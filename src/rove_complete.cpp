@@ -1,6 +1,7 @@
 // --complete: the completion candidates of a partial node path, for the
 // bash completion script.
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,23 +9,14 @@
 #include "rove_handlers.h"
 #include "rove_params.h"
 
-namespace {
-
-mci::Path CompletionPath() {
-    if (g_params.paths.empty()) return mci::Path();
-    return mci::Tokenize(g_params.paths.back());
-}
-
-}  // namespace
-
-void AutoComplete(const std::string& text, bool longFlag) {
-    mci::Path components = CompletionPath();
-    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+std::optional<std::vector<std::string>> CompletionCandidates(const mci::Node& root, const std::string& partial,
+                                                            const std::string& text, bool longFlag) {
+    mci::Path components = mci::Tokenize(partial);
     mci::Node node;
     try {
         node = root.GetNode(components);
     } catch (const istd::Exception&) {
-        if (components.empty()) return;
+        if (components.empty()) return std::nullopt;
         // The last component is the one being typed: list its parent's children.
         components.pop_back();
         node = root.GetNode(components);
@@ -32,14 +24,21 @@ void AutoComplete(const std::string& text, bool longFlag) {
     const std::string name = node.GetName();
     const std::string joined = mci::ToString(components);
 
-    if (!components.empty() && (longFlag ? joined == text : name == text)) {
-        std::cout << '"' << (longFlag ? joined : name) << (node.IsLeaf() ? " " : ". ") << '"' << std::endl;
-        return;
-    }
+    if (!components.empty() && (longFlag ? joined == text : name == text))
+        return std::vector<std::string>{(longFlag ? joined : name) + (node.IsLeaf() ? " " : ". ")};
     const std::string prefix = (longFlag && !joined.empty()) ? joined + "." : std::string();
+    std::vector<std::string> candidates;
+    for (const auto& child : node.GetNodes()) candidates.push_back(prefix + child.GetName() + (child.IsLeaf() ? "" : "."));
+    return candidates;
+}
+
+void AutoComplete(const std::string& text, bool longFlag) {
+    const mci::Node root = mci::Connect(g_params.host, g_params.root, g_params.port, false);
+    const std::string partial = g_params.paths.empty() ? std::string() : g_params.paths.back();
+    const auto candidates = CompletionCandidates(root, partial, text, longFlag);
+    if (!candidates) return;  // not even the root: nothing at all is printed
     std::string line;
-    for (const auto& child : node.GetNodes())
-        line += '"' + prefix + child.GetName() + (child.IsLeaf() ? "\" " : ".\" ");
+    for (const auto& candidate : *candidates) line += '"' + candidate + "\" ";
     std::cout << line << std::endl;
 }
 

@@ -4,7 +4,9 @@
 // its command (rove_info.cpp, rove_dump.cpp, rove_access.cpp, rove_listen.cpp,
 // rove_signal.cpp, rove_bench.cpp); AutoComplete, which answers --complete
 // instead of running a command, in rove_complete.cpp.
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "mci/mci.h"
 
@@ -54,6 +56,12 @@ constexpr int c_statusBadSnapshot = 2;
 
 // --complete: prints the completion candidates for a partial node path.
 void AutoComplete(const std::string& text, bool longFlag);
+// The candidates --complete prints for the partial path `partial` and the
+// word `text`, unquoted: a child with children of its own ends in "."; the
+// node itself, when `text` names it exactly, in ". " or (a leaf) " ".
+// Without a value when not even the root can be looked up.
+std::optional<std::vector<std::string>> CompletionCandidates(const mci::Node& root, const std::string& partial,
+                                                            const std::string& text, bool longFlag);
 // --complete-value: the names an enumeration node takes, for completion
 // after "path=" (nothing for any other node).
 void CompleteEnumValue(const std::string& path);

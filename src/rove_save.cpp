@@ -64,9 +64,8 @@ bool WriteOut(const std::string& text) {
 
 }  // namespace
 
-
-int SaveSnapshot(const mci::Node& root) {
-    const LiveTree tree = ReadLiveTree(root, SubtreeLimits(g_params.paths), true);
+Snapshot SnapshotOf(const mci::Node& root, const std::vector<std::string>& paths) {
+    const LiveTree tree = ReadLiveTree(root, SubtreeLimits(paths), true);
     Snapshot snapshot;
     SnapshotHeader& h = snapshot.header;
     h.host = root.GetName();
@@ -83,5 +82,7 @@ int SaveSnapshot(const mci::Node& root) {
         entry.value = live.value;
         snapshot.entries.push_back(std::move(entry));
     }
-    return WriteOut(SnapshotText(snapshot)) ? 0 : 1;
+    return snapshot;
 }
+
+int SaveSnapshot(const mci::Node& root) { return WriteOut(SnapshotText(SnapshotOf(root, g_params.paths))) ? 0 : 1; }
