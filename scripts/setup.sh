@@ -11,8 +11,11 @@ packages=(
   libomniorb4-dev omniidl
   libboost-program-options-dev libboost-dev
   libyaml-cpp-dev nlohmann-json3-dev
-  # the tests (python3: two end-to-end tests drive the tool through it)
-  libgtest-dev python3
+  # browse: ncursesw (linked statically) and the terminfo entries it reads at run time
+  libncurses-dev ncurses-base
+  # the tests (python3: two end-to-end tests drive the tool through it; tmux:
+  # the browser's end-to-end tests run it in a pseudo-terminal)
+  libgtest-dev python3 tmux
   # optional: one benchmark (bench_signal_printer), left out of the build without it
   libbenchmark-dev
   # the Debian package and its check (scripts/package.sh)

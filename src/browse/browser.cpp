@@ -41,7 +41,7 @@ void Browser::Resize(int cols, int rows) {
     m_layout = ComputeLayout(cols, rows);
     EnsureVisible();
     if (m_plot && m_plot->buffer && !m_layout.tooSmall) {
-        const std::size_t columns = static_cast<std::size_t>(std::max(m_layout.details.cols - 1, 1)) * 2;
+        const std::size_t columns = PlotColumnsFor(m_layout);
         if (columns != m_plot->buffer->Columns()) m_plot->buffer->Reshape(columns, m_plot->buffer->AtomsPerColumn());
     }
     UpdateFollow();
@@ -354,6 +354,8 @@ void Browser::OpenPrompt(Prompt_e prompt, std::string text) {
 void Browser::ClosePrompt() {
     m_prompt = Prompt_e::eNone;
     m_choices.clear();
+    m_candidates.clear();
+    m_editAwaitsValue = false;
 }
 
 void Browser::HandlePromptKey(const Key& key) {
@@ -382,8 +384,11 @@ void Browser::HandlePromptKey(const Key& key) {
     }
     if (m_prompt == Prompt_e::eEnumPick) {
         const int last = static_cast<int>(m_choices.size()) - 1;
-        if (key.code == KeyCode_e::eUp || key.Is(U'k')) m_choice = std::max(m_choice - 1, 0);
-        else if (key.code == KeyCode_e::eDown || key.Is(U'j')) m_choice = std::min(m_choice + 1, last);
+        // The names stand in a row: Left and Right, or Up and Down.
+        const bool back = key.code == KeyCode_e::eUp || key.code == KeyCode_e::eLeft || key.Is(U'k') || key.Is(U'h');
+        const bool on = key.code == KeyCode_e::eDown || key.code == KeyCode_e::eRight || key.Is(U'j') || key.Is(U'l');
+        if (back) m_choice = std::max(m_choice - 1, 0);
+        else if (on) m_choice = std::min(m_choice + 1, last);
         else if (key.code == KeyCode_e::eHome) m_choice = 0;
         else if (key.code == KeyCode_e::eEnd) m_choice = last;
         return;
@@ -392,7 +397,10 @@ void Browser::HandlePromptKey(const Key& key) {
         m_sink.Send(CompleteRequest{m_editor.Text()});
         return;
     }
-    m_editor.Handle(key);
+    if (m_editor.Handle(key)) {
+        m_candidates.clear();
+        m_editAwaitsValue = false;
+    }
     if (m_prompt == Prompt_e::eFilter) {
         m_tree.SetFilter(m_editor.Text());
         AfterRowsChanged();
@@ -414,6 +422,7 @@ void Browser::CommitPrompt() {
     const Prompt_e prompt = m_prompt;
     const std::string text = m_editor.Text();
     const std::string path = m_promptPath;
+    const std::vector<std::string> choices = m_choices;
     ClosePrompt();
     switch (prompt) {
         case Prompt_e::eGoTo: Reveal(TypedPath(text)); return;
@@ -423,8 +432,8 @@ void Browser::CommitPrompt() {
             Say("writing " + path + " ...");
             return;
         case Prompt_e::eEnumPick:
-            if (m_choice >= 0 && m_choice < static_cast<int>(m_choices.size())) {
-                m_sink.Send(WriteRequest{path, m_choices[static_cast<std::size_t>(m_choice)]});
+            if (m_choice >= 0 && m_choice < static_cast<int>(choices.size())) {
+                m_sink.Send(WriteRequest{path, choices[static_cast<std::size_t>(m_choice)]});
                 Say("writing " + path + " ...");
             }
             return;
@@ -482,10 +491,12 @@ void Browser::BeginEdit() {
         return;
     }
     // The whole value, as it is written back; an array read only in part
-    // starts empty rather than with a value that would cut it short.
+    // starts empty rather than with a value that would cut it short. Until
+    // the details are read the field waits for them.
     std::string text;
     if (details && details->hasValue && details->elementsShown >= f.size) text = EditText(details->value);
     OpenPrompt(Prompt_e::eEdit, text);
+    m_editAwaitsValue = !details;
 }
 
 void Browser::ToggleBool() {
@@ -561,8 +572,7 @@ void Browser::OpenPlot() {
     }
     m_plot = std::make_unique<PlotView>();
     m_plot->path = node->facts.path;
-    const std::size_t columns = static_cast<std::size_t>(std::max(m_layout.details.cols - 1, 1)) * 2;
-    m_plot->buffer = std::make_shared<PlotBuffer>(1, columns, c_defaultAtomsPerColumn);
+    m_plot->buffer = std::make_shared<PlotBuffer>(1, PlotColumnsFor(m_layout), c_defaultAtomsPerColumn);
     m_sink.Send(PlotOpenRequest{m_plot->path, m_plot->buffer});
 }
 
@@ -625,6 +635,11 @@ void Browser::Apply(const Result& result, SteadyTime now) {
                     m_details = r.details;
                     m_detailsValid = true;
                 }
+                if (m_editAwaitsValue && m_prompt == Prompt_e::eEdit && r.path == m_promptPath) {
+                    m_editAwaitsValue = false;
+                    const Details& d = r.details;
+                    if (d.hasValue && d.elementsShown >= d.facts.size) m_editor.SetText(EditText(d.value));
+                }
             } else if constexpr (std::is_same_v<R, ValueResult>) {
                 m_tree.SetValue(r.path, r.value, r.issued);
                 m_watch.SetValue(r.path, r.value, r.issued);
@@ -671,6 +686,16 @@ void Browser::OnStarted(const StartedResult& r, SteadyTime now) {
     m_followed.clear();
     m_detailsValid = false;
     if (first) m_selectedPath = r.start.path;
+    // A plot that was open reads its signal again on the new connection.
+    if (m_plot && !first) {
+        const std::string path = m_plot->path;
+        m_plot.reset();
+        Select(path);
+        m_plot = std::make_unique<PlotView>();
+        m_plot->path = path;
+        m_plot->buffer = std::make_shared<PlotBuffer>(1, PlotColumnsFor(m_layout), c_defaultAtomsPerColumn);
+        m_sink.Send(PlotOpenRequest{path, m_plot->buffer});
+    }
     // The start node's level first; the levels below follow as their
     // parents' levels arrive (OnChildren).
     m_wantExpanded = std::set<std::string>(expanded.begin(), expanded.end());
@@ -752,13 +777,9 @@ void Browser::OnComplete(const CompleteResult& r) {
     // A leaf ends with " ": completed, it is the path itself.
     if (matches.size() == 1 && !common.empty() && common.back() == ' ') common.pop_back();
     if (common.size() > r.text.size()) m_editor.SetText(common);
-    if (matches.size() > 1) {
-        std::string list;
-        for (const auto& m : matches) list += (list.empty() ? "" : "  ") + LastName(TypedPath(m)) + (m.back() == '.' ? "." : "");
-        Say(list);
-    } else {
-        m_message = Message{};
-    }
+    m_candidates.clear();
+    if (matches.size() > 1)
+        for (const auto& m : matches) m_candidates.push_back(LastName(TypedPath(m)) + (m.back() == '.' ? "." : ""));
 }
 
 void Browser::OnReveal(const RevealResult& r) {

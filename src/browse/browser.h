@@ -97,6 +97,8 @@ public:
     std::string PromptLabel() const;
     const LineEditor& Editor() const { return m_editor; }
     const std::vector<std::string>& Choices() const { return m_choices; }
+    // The names Tab offered for the path typed (go to).
+    const std::vector<std::string>& Candidates() const { return m_candidates; }
     int Choice() const { return m_choice; }
     bool HelpShown() const { return m_help; }
     const PlotView* Plot() const { return m_plot.get(); }
@@ -185,6 +187,8 @@ private:
     LineEditor m_editor;
     std::vector<std::string> m_choices;
     int m_choice = 0;
+    std::vector<std::string> m_candidates;
+    bool m_editAwaitsValue = false;         // the edit field is filled when the details arrive
     bool m_help = false;
     std::size_t m_difference = 0;           // the last difference jumped to, +1
 

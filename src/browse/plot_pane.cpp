@@ -6,6 +6,12 @@
 #include "browse/renderer.h"
 
 namespace browse {
+
+std::size_t PlotColumnsFor(const Layout& layout) {
+    const int cells = layout.details.cols - c_axisCols - 1;
+    return static_cast<std::size_t>(cells > 1 ? cells : 1) * 2;
+}
+
 namespace {
 
 std::string Number(double v) {

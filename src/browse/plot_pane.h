@@ -10,6 +10,9 @@ namespace browse {
 
 struct Theme;
 
+// The plot pane's columns left of the canvas, for the y axis' labels.
+constexpr int c_axisCols = 8;
+
 void DrawPlotPane(const PlotView& view, Charset_e charset, const Theme& theme, const Rect& pane,
                   plot::CellGrid& grid);
 

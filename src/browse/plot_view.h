@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "browse/layout.h"
 #include "browse/plot_buffer.h"
 
 namespace browse {
@@ -16,6 +17,10 @@ constexpr std::uint64_t c_defaultAtomsPerColumn = 64;
 constexpr std::uint64_t c_maxAtomsPerColumn = 1u << 16;
 // The plot pane redraws this often while data arrives.
 constexpr std::chrono::milliseconds c_plotFrame{50};
+
+// The columns of atoms the plot pane of a layout shows: two dots a cell
+// across the pane less its axis labels.
+std::size_t PlotColumnsFor(const Layout& layout);
 
 struct PlotView {
     std::string path;

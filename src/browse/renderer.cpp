@@ -338,6 +338,32 @@ void DrawMessage(const Browser& b, const Theme& theme, Screen& screen) {
             m.error ? theme.error : plot::Style{}, l.cols);
 }
 
+// Tab's candidates, over the watch list above the prompt, in columns.
+void DrawCandidates(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
+    const Layout& l = b.GetLayout();
+    const auto& candidates = b.Candidates();
+    if (b.Prompt() != Prompt_e::eGoTo || candidates.empty()) return;
+    const Charset_e cs = b.Options().charset;
+    std::size_t width = 0;
+    for (const auto& c : candidates) width = std::max(width, Columns(Shown(c, cs)));
+    const int columnCols = static_cast<int>(std::min<std::size_t>(width + 2, static_cast<std::size_t>(l.cols)));
+    const int perRow = std::max(l.cols / std::max(columnCols, 1), 1);
+    const int rowsNeeded = (static_cast<int>(candidates.size()) + perRow - 1) / perRow;
+    const int rows = std::min(rowsNeeded, l.watch.rows);
+    const int top = l.messageRow - rows;
+    grid.fill(0, top, l.cols, rows, U' ', plot::Style{});
+    for (int i = 0; i < static_cast<int>(candidates.size()); ++i) {
+        const int row = i / perRow;
+        if (row >= rows) {
+            Put(grid, l.cols - 4, l.messageRow - 1, " ...", theme.dim, 4);
+            break;
+        }
+        Put(grid, (i % perRow) * columnCols, top + row, CutToColumns(Shown(candidates[static_cast<std::size_t>(i)], cs),
+                                                                    static_cast<std::size_t>(columnCols - 1)),
+            plot::Style{}, columnCols - 1);
+    }
+}
+
 void DrawStatus(const Browser& b, const Theme& theme, SteadyTime now, plot::CellGrid& grid) {
     const Layout& l = b.GetLayout();
     const Charset_e cs = b.Options().charset;
@@ -429,6 +455,7 @@ void Render(const Browser& b, const Theme& theme, SteadyTime now, Screen& screen
     else
         DrawDetails(b, theme, grid);
     DrawWatch(b, theme, now, grid);
+    DrawCandidates(b, theme, grid);
     DrawMessage(b, theme, screen);
     DrawStatus(b, theme, now, grid);
     if (b.HelpShown()) DrawHelp(b, theme, grid);

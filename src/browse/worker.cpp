@@ -233,11 +233,12 @@ void Worker::NoteFailure(const std::exception& e) {
 void Worker::Lose(const std::string& detail) {
     const std::string host = m_config.host.empty() ? std::string(mci::DefaultHost()) : m_config.host;
     const std::int32_t port = m_config.port == 0 ? mci::DefaultPort() : m_config.port;
-    // Before the first connection there is nothing to lose yet.
+    // Before the first connection there is nothing to lose yet; once lost,
+    // the attempts that follow show as reconnecting until one succeeds.
     if (!m_everConnected)
         SetState(Connection_e::eConnecting, detail);
     else if (ServerRefuses(host, port))
-        SetState(Connection_e::eLost, detail);
+        SetState(m_state == Connection_e::eReconnecting ? Connection_e::eReconnecting : Connection_e::eLost, detail);
     else
         SetState(Connection_e::eNotAnswering, detail);
 }
