@@ -15,8 +15,6 @@ namespace {
 constexpr std::uint32_t c_streamQueue = 64;
 // Data on demand is read again this often (the frame rate of the pane).
 constexpr std::chrono::milliseconds c_dodPeriod{50};
-// A read on demand asks for at most this many atoms.
-constexpr std::uint64_t c_maxDodAtoms = 1u << 20;
 
 // Registers the client with the acquisition while it reads.
 class Attachment {
@@ -65,13 +63,13 @@ void ReadOnDemand(Acquisition& acquisition, isig::SignalSourceSharedPtr& source)
     if (!dod) throw istd::Exception("signal: Can't connect to DOD signal.", true);
     while (!acquisition.Stopping()) {
         // One opening per size: the zoom or the pane's width may change it.
-        const auto size = static_cast<std::uint32_t>(std::min(acquisition.Buffer().AtomsShown(), c_maxDodAtoms));
+        const auto size = static_cast<std::uint32_t>(acquisition.Buffer().Window());
         isig::DodRemoteClient<TRAITS> client(dod->GetSharedPtr(), "dod_client", dod->GetTraits());
         Attachment attachment(acquisition, client);
         const isig::SuccessCode_e code = client.Open(isig::eNow, size, 0);
         if (acquisition.Stopping()) return;
         if (code != isig::eSuccess) throw istd::Exception("signal: Can't open DOD. Error: " + CodeText(code), true);
-        while (acquisition.Buffer().AtomsShown() == size || size == c_maxDodAtoms) {
+        while (acquisition.Buffer().Window() == size) {
             isig::Array<TRAITS> array(client.GetTraits(), size);
             isig::SignalMeta meta;
             const isig::SuccessCode_e read = client.Read(array, meta, 0);

@@ -40,10 +40,6 @@ void Browser::Start() { m_sink.Send(StartRequest{{}}); }
 void Browser::Resize(int cols, int rows) {
     m_layout = ComputeLayout(cols, rows);
     EnsureVisible();
-    if (m_plot && m_plot->buffer && !m_layout.tooSmall) {
-        const std::size_t columns = PlotColumnsFor(m_layout);
-        if (columns != m_plot->buffer->Columns()) m_plot->buffer->Reshape(columns, m_plot->buffer->AtomsPerColumn());
-    }
     UpdateFollow();
 }
 
@@ -218,10 +214,11 @@ bool Browser::HandleCommonKey(const Key& key, SteadyTime) {
         case U'+':
         case U'-':
             if (m_plot && m_plot->buffer) {
-                const std::uint64_t apc = m_plot->buffer->AtomsPerColumn();
-                const std::uint64_t next = key.ch == U'+' ? std::max<std::uint64_t>(apc / 2, 1)
-                                                          : std::min(apc * 2, c_maxAtomsPerColumn);
-                m_plot->buffer->Reshape(m_plot->buffer->Columns(), next);
+                // + zooms in (fewer atoms across), - out.
+                const std::uint64_t window = m_plot->buffer->Window();
+                const std::uint64_t next = key.ch == U'+' ? std::max(window / 2, c_minWindow)
+                                                          : std::min(window * 2, c_maxWindow);
+                if (next != window) m_plot->buffer->SetWindow(next);
             }
             return true;
         case U's': {
@@ -572,7 +569,7 @@ void Browser::OpenPlot() {
     }
     m_plot = std::make_unique<PlotView>();
     m_plot->path = node->facts.path;
-    m_plot->buffer = std::make_shared<PlotBuffer>(1, PlotColumnsFor(m_layout), c_defaultAtomsPerColumn);
+    m_plot->buffer = std::make_shared<PlotBuffer>(1, c_defaultWindow);
     m_sink.Send(PlotOpenRequest{m_plot->path, m_plot->buffer});
 }
 
@@ -693,7 +690,7 @@ void Browser::OnStarted(const StartedResult& r, SteadyTime now) {
         Select(path);
         m_plot = std::make_unique<PlotView>();
         m_plot->path = path;
-        m_plot->buffer = std::make_shared<PlotBuffer>(1, PlotColumnsFor(m_layout), c_defaultAtomsPerColumn);
+        m_plot->buffer = std::make_shared<PlotBuffer>(1, c_defaultWindow);
         m_sink.Send(PlotOpenRequest{path, m_plot->buffer});
     }
     // The start node's level first; the levels below follow as their

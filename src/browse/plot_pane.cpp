@@ -1,55 +1,65 @@
 #include "browse/plot_pane.h"
 
 #include <cmath>
-#include <cstdio>
+#include <stdexcept>
 
 #include "browse/renderer.h"
+#include "plot/chart.h"
 
 namespace browse {
 
-std::size_t PlotColumnsFor(const Layout& layout) {
-    const int cells = layout.details.cols - c_axisCols - 1;
-    return static_cast<std::size_t>(cells > 1 ? cells : 1) * 2;
+std::string PlotTitle(const PlotView& view, const PlotStatus& status) {
+    std::string title = " " + view.path + (view.paused ? "  (paused)" : "");
+    if (view.stream)
+        title += "  rate " + std::to_string(std::llround(status.rate)) + " atoms/s  window " +
+                 std::to_string(status.window) + " atoms";
+    else
+        title += "  newest " + std::to_string(status.window) + " atoms, read every " +
+                 std::to_string(c_plotFrame.count()) + " ms";
+    return title;
 }
 
-namespace {
-
-std::string Number(double v) {
-    if (std::isnan(v)) return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
-}  // namespace
-
-std::string StatisticsText(const PlotView& view, const PlotStatistics& s) {
-    std::string text = "rate " + Number(std::round(s.rate)) + "/s";
-    for (std::size_t j = 0; j < s.min.size(); ++j) {
-        const std::string name = j < view.components.size() ? view.components[j] : "c" + std::to_string(j);
-        text += "  " + name + " " + Number(s.min[j]) + ".." + Number(s.max[j]) + " mean " + Number(s.mean[j]);
-    }
-    return text;
-}
-
-void DrawPlotPane(const PlotView& view, Charset_e charset, const Theme& theme, const Rect& pane, plot::CellGrid& grid) {
+void DrawPlotPane(const PlotView& view, Charset_e charset, bool colour, const Theme& theme, const Rect& pane,
+                  plot::CellGrid& grid) {
     grid.fill(pane.col, pane.row, pane.cols, 1, U' ', theme.title);
-    std::string title = " plot " + DisplayText(view.path, charset);
-    if (view.paused) title += "  (paused)";
-    grid.put(pane.col, pane.row, CutToColumns(title, static_cast<std::size_t>(pane.cols)), theme.title, pane.cols);
-    if (!view.error.empty()) {
-        grid.put(pane.col + 1, pane.row + 1, DisplayText(view.error, charset), theme.error, pane.cols - 1);
+    const auto message = [&](const std::string& text, plot::Style style) {
+        grid.put(pane.col + 1, pane.row + 1, CutToColumns(DisplayText(text, charset), static_cast<std::size_t>(pane.cols - 1)),
+                 style, pane.cols - 1);
+    };
+    if (!view.buffer || !view.opened) {
+        grid.put(pane.col, pane.row, CutToColumns(" " + DisplayText(view.path, charset), static_cast<std::size_t>(pane.cols)),
+                 theme.title, pane.cols);
+        if (!view.error.empty()) message(view.error, theme.error);
+        else message("opening the signal ...", theme.dim);
         return;
     }
-    if (!view.opened || !view.buffer) {
-        grid.put(pane.col + 1, pane.row + 1, "opening the signal ...", theme.dim, pane.cols - 1);
+    const PlotStatus status = view.buffer->Status();
+    grid.put(pane.col, pane.row,
+             CutToColumns(DisplayText(PlotTitle(view, status), charset), static_cast<std::size_t>(pane.cols)),
+             theme.title, pane.cols);
+    if (!status.error.empty()) {
+        message(status.error, theme.error);
         return;
     }
-    const PlotFrame frame = view.buffer->Frame();
-    const std::string stats = StatisticsText(view, frame.statistics);
-    grid.put(pane.col + 1, pane.row + pane.rows - 1, CutToColumns(DisplayText(stats, charset),
-                                                                   static_cast<std::size_t>(pane.cols - 1)),
-             theme.dim, pane.cols - 1);
+    std::vector<std::string> names;
+    for (const auto& name : view.components) names.push_back(DisplayText(name, charset));
+    if (names.size() != status.components) names.resize(status.components);
+    const int cols = pane.cols;
+    const int rows = pane.rows - 1;
+    if (!plot::Chart::sizeProblem(cols, rows, names).empty()) {
+        message("the pane is too small for the plot", theme.dim);
+        return;
+    }
+    const plot::Chart chart(cols, rows, names, charset == Charset_e::eUtf8 ? plot::Glyphs::kBraille : plot::Glyphs::kAscii);
+    plot::ChartData data = chart.data(status.window);
+    view.buffer->ReduceInto(data);
+    plot::ChartOptions options;
+    options.colour = colour;
+    // A stream's axis counts atoms since the plot opened; data on demand
+    // shows the newest window.
+    const std::uint64_t first = view.stream && status.received > status.held ? status.received - status.held : 0;
+    options.x = plot::XAxis{static_cast<double>(first), static_cast<double>(first + status.window - 1), "atoms"};
+    chart.render(data, options, grid, pane.col, pane.row + 1);
 }
 
 }  // namespace browse

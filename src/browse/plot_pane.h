@@ -1,6 +1,8 @@
 #pragma once
-// The plot pane: the signal's traces over time, one colour per component,
-// with the y axis, the time axis and a statistics line.
+// The plot pane: the signal's traces over the window of atoms, one colour
+// per component, on the shared chart (a braille canvas, or blocks where
+// the locale is not UTF-8), with its y axis, its time axis and a legend of
+// each component's min, max and mean; the title line gives the rate.
 #include "browse/display_text.h"
 #include "browse/layout.h"
 #include "browse/plot_view.h"
@@ -10,13 +12,10 @@ namespace browse {
 
 struct Theme;
 
-// The plot pane's columns left of the canvas, for the y axis' labels.
-constexpr int c_axisCols = 8;
-
-void DrawPlotPane(const PlotView& view, Charset_e charset, const Theme& theme, const Rect& pane,
+void DrawPlotPane(const PlotView& view, Charset_e charset, bool colour, const Theme& theme, const Rect& pane,
                   plot::CellGrid& grid);
 
-// "rate 100000/s  va 1..2 (1.5)": the statistics line's text.
-std::string StatisticsText(const PlotView& view, const PlotStatistics& statistics);
+// The title line: the path, the rate and the window.
+std::string PlotTitle(const PlotView& view, const PlotStatus& status);
 
 }  // namespace browse

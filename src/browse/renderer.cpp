@@ -24,8 +24,7 @@ Theme Theme::Coloured(int colours) {
     t.troubled = {rich ? std::int16_t(172) : std::int16_t(3), plot::kDefaultColour,
                   static_cast<std::uint8_t>(plot::kReverse | plot::kBold)};
     t.lost = {1, plot::kDefaultColour, static_cast<std::uint8_t>(plot::kReverse | plot::kBold)};
-    t.traces = rich ? std::vector<std::int16_t>{39, 214, 76, 205, 141, 44, 226, 160}
-                    : std::vector<std::int16_t>{4, 3, 2, 5, 6, 1, 7, 4};
+    t.colour = true;
     return t;
 }
 
@@ -42,7 +41,6 @@ Theme Theme::Monochrome() {
     t.connected = {plot::kDefaultColour, plot::kDefaultColour, static_cast<std::uint8_t>(plot::kReverse | plot::kBold)};
     t.troubled = t.connected;
     t.lost = t.connected;
-    t.traces = {plot::kDefaultColour};
     return t;
 }
 
@@ -451,7 +449,7 @@ void Render(const Browser& b, const Theme& theme, SteadyTime now, Screen& screen
     const char32_t bar = b.Options().charset == Charset_e::eUtf8 ? U'\u2502' : U'|';
     for (int y = l.tree.row; y < l.tree.row + l.tree.rows; ++y) grid.set(l.separatorCol, y, bar, theme.dim);
     if (b.Plot())
-        DrawPlotPane(*b.Plot(), b.Options().charset, theme, l.details, grid);
+        DrawPlotPane(*b.Plot(), b.Options().charset, theme.colour, theme, l.details, grid);
     else
         DrawDetails(b, theme, grid);
     DrawWatch(b, theme, now, grid);

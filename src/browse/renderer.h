@@ -18,7 +18,7 @@ struct Theme {
     plot::Style difference;        // snapshot marks
     plot::Style status;
     plot::Style connected, troubled, lost;  // the state word
-    std::vector<std::int16_t> traces;       // one colour per plot component
+    bool colour = false;                    // plot traces in the components' colours
 
     // With colours (256 when `colours` >= 256), or with attributes only
     // (NO_COLOR, a terminal without colours).

@@ -273,20 +273,34 @@ TEST_F(BrowseTest, OddValuesAreShownEscapedNeverSentRaw) {
 }
 
 TEST_F(BrowseTest, PlotsASignalAndItMoves) {
-    BrowseSession s(*s_server, WithArgs({"signals"}));
+    BrowseSession::Options wide = WithArgs({"signals"});
+    wide.cols = 160;
+    BrowseSession s(*s_server, wide);
     ASSERT_TRUE(s.WaitForText("wave [signal]")) << s.LastScreen();
     s.Keys({"Down", "p"});
-    std::smatch rate;
+    // The rate, the legend of both components and braille traces.
     ASSERT_TRUE(s.WaitFor([&](const std::string& screen) {
-        return std::regex_search(screen, rate, std::regex(R"(rate ([1-9]\d*)/s  a -?\d+\.\.\d+)"));
+        return std::regex_search(screen, std::regex(R"(signals\.wave  rate [1-9]\d* atoms/s  window 4096 atoms)")) &&
+               std::regex_search(screen, std::regex(R"(a +min -?\d+ +max -?\d+ +mean)")) &&
+               std::regex_search(screen, std::regex(R"(b +min -?\d+ +max -?\d+ +mean)")) &&
+               screen.find("\u28ff") != std::string::npos;
     })) << s.LastScreen();
     const std::string first = s.LastScreen();
     ASSERT_TRUE(s.WaitFor([&](const std::string& screen) { return screen != first; })) << s.LastScreen();
-    // Paused, the plot stands still and says so.
+    // + halves the window.
+    s.Keys({"+"});
+    ASSERT_TRUE(s.WaitForText("window 2048 atoms")) << s.LastScreen();
+    // Paused, the plot says so and stands still.
     s.Keys({"Space"});
-    ASSERT_TRUE(s.WaitForText("(paused)")) << s.LastScreen();
+    ASSERT_TRUE(s.WaitForText("signals.wave  (paused)")) << s.LastScreen();
+    // Data on demand: the newest window, read again and again.
+    s.Keys({"p", "Down", "p"});
+    ASSERT_TRUE(s.WaitFor([](const std::string& screen) {
+        return screen.find("signals.count  newest 4096 atoms") != std::string::npos &&
+               std::regex_search(screen, std::regex(R"(n +min \d+ +max \d+ +mean)"));
+    })) << s.LastScreen();
     s.Keys({"p"});
-    ASSERT_TRUE(s.WaitForText("\u2502 signals.wave")) << s.LastScreen();
+    ASSERT_TRUE(s.WaitForText("\u2502 signals.count")) << s.LastScreen();
     s.Keys({"q"});
     ExpectEndedCleanly(s);
 }
