@@ -35,12 +35,12 @@ std::size_t LineEditor::Next(std::size_t pos) const {
 }
 
 std::size_t LineEditor::Previous(std::size_t pos) const {
-    // The start of the last character that ends at pos.
-    for (std::size_t back = 1; back <= 4 && back <= pos; ++back) {
-        const std::size_t start = pos - back;
-        if (Next(start) == pos) return start;
-    }
-    return pos == 0 ? 0 : pos - 1;
+    if (pos == 0) return 0;
+    // The start of the character that ends at pos: back over continuation
+    // bytes to a lead byte whose sequence ends there, else a lone byte.
+    std::size_t start = pos - 1;
+    for (int back = 1; back < 4 && start > 0 && IsContinuation(m_text[start]); ++back) --start;
+    return Next(start) == pos ? start : pos - 1;
 }
 
 void LineEditor::Insert(char32_t ch) {

@@ -390,21 +390,25 @@ void DrawHelp(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     int textCols = 0;
     for (const auto& k : c_keyHelp) textCols = std::max(textCols, static_cast<int>(std::string(k.what).size()));
     const int width = std::min(keyCols + textCols + 4, l.cols);
-    const int height = std::min(static_cast<int>(c_keyHelp.size()) + 3, l.rows);
+    const int height = std::min(static_cast<int>(c_keyHelp.size()) + 2, l.rows);
     const int left = (l.cols - width) / 2;
     const int top = (l.rows - height) / 2;
+    const int right = left + width - 1;
+    const int bottom = top + height - 1;
     grid.fill(left, top, width, height, U' ', plot::Style{});
     const bool utf8 = b.Options().charset == Charset_e::eUtf8;
-    const char32_t horizontal = utf8 ? U'\u2500' : U'-';
-    const char32_t vertical = utf8 ? U'\u2502' : U'|';
-    for (int x = left; x < left + width; ++x) {
-        grid.set(x, top, horizontal, theme.title);
-        grid.set(x, top + height - 1, horizontal, theme.title);
+    for (int x = left + 1; x < right; ++x) {
+        grid.set(x, top, utf8 ? U'\u2500' : U'-', theme.title);
+        grid.set(x, bottom, utf8 ? U'\u2500' : U'-', theme.title);
     }
-    for (int y = top; y < top + height; ++y) {
-        grid.set(left, y, vertical, theme.title);
-        grid.set(left + width - 1, y, vertical, theme.title);
+    for (int y = top + 1; y < bottom; ++y) {
+        grid.set(left, y, utf8 ? U'\u2502' : U'|', theme.title);
+        grid.set(right, y, utf8 ? U'\u2502' : U'|', theme.title);
     }
+    grid.set(left, top, utf8 ? U'\u250c' : U'+', theme.title);
+    grid.set(right, top, utf8 ? U'\u2510' : U'+', theme.title);
+    grid.set(left, bottom, utf8 ? U'\u2514' : U'+', theme.title);
+    grid.set(right, bottom, utf8 ? U'\u2518' : U'+', theme.title);
     Put(grid, left + 2, top, " Keys (any key closes this) ", theme.title, width - 4);
     for (std::size_t i = 0; i < c_keyHelp.size() && static_cast<int>(i) + 1 < height - 1; ++i) {
         const int y = top + 1 + static_cast<int>(i);
