@@ -37,6 +37,12 @@ void AutoComplete(const std::string& text, bool longFlag) {
     const std::string partial = g_params.paths.empty() ? std::string() : g_params.paths.back();
     const auto candidates = CompletionCandidates(root, partial, text, longFlag);
     if (!candidates) return;  // not even the root: nothing at all is printed
+    // The exact match (the only candidate that ends in a blank) stands alone,
+    // without a blank after its quote; children are each followed by one.
+    if (candidates->size() == 1 && !candidates->front().empty() && candidates->front().back() == ' ') {
+        std::cout << '"' << candidates->front() << '"' << std::endl;
+        return;
+    }
     std::string line;
     for (const auto& candidate : *candidates) line += '"' + candidate + "\" ";
     std::cout << line << std::endl;
