@@ -10,7 +10,7 @@
 # --platform/--application options typed so far. After diff and apply, the
 # first word is a snapshot file (*.yaml), as is the value of save's --output.
 
-_velnor_rove_commands="info dump access listen signal bench help save diff apply"
+_velnor_rove_commands="info dump access listen signal bench help save diff apply browse"
 _velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
 
 _velnor_rove_command_opts() {
@@ -20,6 +20,7 @@ _velnor_rove_command_opts() {
         listen) echo "--wait --ping --time --initial --count --until" ;;
         save) echo "--output" ;;
         apply) echo "--dry-run --force" ;;
+        browse) echo "--read-only --mouse" ;;
         signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat" ;;
     esac
 }

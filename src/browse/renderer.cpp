@@ -162,6 +162,7 @@ std::string Joined(const std::vector<std::string>& items, const std::string& sep
 }
 
 constexpr int c_labelCols = 10;
+constexpr int c_detailLineRows = 3;
 
 void DrawDetails(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     const Rect& r = b.GetLayout().details;
@@ -201,14 +202,26 @@ void DrawDetails(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     const int width = r.cols - 1;
     int y = r.row + 1;
     const int bottom = r.row + r.rows;
+    // A line longer than the pane goes on over up to c_detailLineRows rows,
+    // broken after a blank where there is one; the rest is cut.
     auto putLine = [&](const std::string& label, const std::string& text, plot::Style style) {
         if (y >= bottom) return;
         std::string labelText = label;
         labelText.resize(static_cast<std::size_t>(c_labelCols), ' ');
         Put(grid, r.col + 1, y, labelText, theme.dim, width);
-        Put(grid, r.col + 1 + c_labelCols, y, CutToColumns(text, static_cast<std::size_t>(std::max(width - c_labelCols, 0))),
-            style, width - c_labelCols);
-        ++y;
+        const std::size_t cols = static_cast<std::size_t>(std::max(width - c_labelCols, 1));
+        std::string_view rest = text;
+        for (int n = 0; n < c_detailLineRows && !rest.empty() && y < bottom; ++n, ++y) {
+            std::string_view piece = ColumnPrefix(rest, cols);
+            const bool last = n + 1 == c_detailLineRows || y + 1 == bottom;
+            if (piece.size() < rest.size() && !last) {
+                const std::size_t blank = piece.rfind(' ');
+                if (blank != std::string_view::npos && blank > 0) piece = piece.substr(0, blank + 1);
+            }
+            const std::string shown = last ? CutToColumns(std::string(rest), cols) : std::string(piece);
+            Put(grid, r.col + 1 + c_labelCols, y, shown, style, static_cast<int>(cols));
+            rest.remove_prefix(last ? rest.size() : piece.size());
+        }
     };
     for (const auto& line : lines) putLine(line.label, line.text, line.style);
 
