@@ -235,6 +235,25 @@ int main(int argc, char** argv) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
         std::printf("plot_cpu_percent %.1f\nplot_frames_per_s %.1f\nplot_rss_kib %ld\n", 100 * (b.Cpu() - cpu0) / elapsed,
                     frames / elapsed, b.RssKiB());
+    } else if (scenario == "quit-stopped") {
+        // q with the server stopped and a registry call on its way: the
+        // time from the key to the end of the process. SECONDS is the
+        // server's process id here.
+        const pid_t server = static_cast<pid_t>(seconds);
+        if (!b.WaitFor("\u25b8 big", 0)) return 1;
+        b.Read(std::chrono::milliseconds(300));
+        kill(server, SIGSTOP);
+        b.Send("j\r");
+        b.Read(std::chrono::milliseconds(200));
+        const auto q0 = Clock::now();
+        b.Send("q");
+        int status = 0;
+        while (waitpid(b.pid, &status, WNOHANG) != b.pid) b.Read(std::chrono::milliseconds(1));
+        std::printf("quit_stopped_ms %.2f\n", Ms(Clock::now() - q0));
+        kill(server, SIGCONT);
+        b.PrintStats(scenario);
+        std::remove(statsTemplate);
+        return 0;
     } else {
         std::fprintf(stderr, "bench_browse: unknown scenario %s\n", scenario.c_str());
         return 2;

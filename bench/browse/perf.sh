@@ -47,6 +47,7 @@ awk 'BEGIN {
 
 start_server demo_port demo "$bin/velnor-registryd" --tree "$root/examples/demo.yaml" --port 0
 start_server bench_port bench "$bin/velnor-registryd" --tree "$tree" --port 0
+bench_pid=${pids[-1]}
 
 run() { on_client "$bin/bench_browse" "$bin/velnor-rove" "$@"; }
 
@@ -54,6 +55,7 @@ run() { on_client "$bin/bench_browse" "$bin/velnor-rove" "$@"; }
 for (( r = 0; r < runs; r++ )); do
   run first-screen "$demo_port" - >>"$work/figures"
   run expand "$bench_port" level >>"$work/figures"
+  run quit-stopped "$bench_port" level "$bench_pid" >>"$work/figures"
 done
 run watch "$bench_port" watch "$seconds" >>"$work/figures"
 run idle "$demo_port" - "$seconds" >>"$work/figures"
@@ -76,6 +78,7 @@ row "key press redrawn, 10,000 nodes loaded, median" key_redraw_median_ms "< 16 
 row "key press redrawn, 10,000 nodes loaded, 99th percentile" key_redraw_p99_ms "< 16 ms" ms
 row "key press to frame inside, worst of 200" expand_inside_max_key_to_screen_us "< 16000 us" us
 row "resident memory, 10,000 nodes loaded" rss_10000_kib "< 51200 KiB" KiB
+row "q with the server stopped, key to process end" quit_stopped_ms "< 200 ms" ms
 row "1,000 watched nodes x 10 changes/s: CPU of one core" watch_cpu_percent "< 20 %" %
 row "1,000 watched nodes: frames per second" watch_frames_per_s "<= 60" /s
 row "1,000 watched nodes: worst change to screen" watch_inside_max_change_to_screen_us "< one frame (16667 us)" us

@@ -87,15 +87,20 @@ bool LineEditor::Handle(const Key& key) {
 LineEditor::Shown LineEditor::Show(std::size_t columns, Charset_e charset) const {
     Shown shown;
     if (columns == 0) return shown;
-    const std::string before = DisplayText(std::string_view(m_text).substr(0, m_cursor), charset);
+    // Only the text around the cursor is escaped: a byte takes at least one
+    // column, so the `columns` bytes before the cursor fill the field's left
+    // part however long the text is (a value of a megabyte is edited too).
+    std::size_t from = m_cursor > columns ? m_cursor - columns : 0;
+    while (from < m_cursor && IsContinuation(m_text[from])) ++from;
+    const std::string before = DisplayText(std::string_view(m_text).substr(from, m_cursor - from), charset);
     const std::size_t beforeColumns = Columns(before);
-    // Keep the cursor inside: the text scrolls left by whole characters.
-    std::size_t skip = beforeColumns + 1 > columns ? beforeColumns + 1 - columns : 0;
-    const std::string whole = DisplayText(m_text, charset);
-    std::string_view rest = whole;
-    rest.remove_prefix(ColumnPrefix(rest, skip).size());
-    shown.text = std::string(ColumnPrefix(rest, columns));
-    shown.cursorColumn = beforeColumns - skip;
+    // The cursor stays inside: the text before it scrolls left by whole characters.
+    const std::size_t keep = std::min(beforeColumns, columns - 1);
+    std::string_view left = before;
+    left.remove_prefix(ColumnPrefix(left, beforeColumns - keep).size());
+    const std::string right = DisplayText(std::string_view(m_text).substr(m_cursor), charset, columns - keep);
+    shown.text = std::string(left) + right;
+    shown.cursorColumn = keep;
     return shown;
 }
 

@@ -230,20 +230,19 @@ void DrawDetails(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     const int valueCols = std::max(width - c_labelCols, 1);
     const std::size_t room = static_cast<std::size_t>(bottom - y) * static_cast<std::size_t>(valueCols);
     std::string raw;
-    std::string note;
+    bool partial = false;  // an array read in part
     if (d && d->hasValue) {
         raw = ValueText(d->value, 0);
-        if (d->value.IsArray() && d->elementsShown < f.size)
-            note = " (the first " + std::to_string(d->elementsShown) + " of " + std::to_string(f.size) + " elements)";
+        partial = d->value.IsArray() && d->elementsShown < f.size;
     } else {
-        raw = node.value;
-        note = d ? std::string() : std::string(" (reading...)");
+        raw = node.value + (d ? std::string() : std::string(" (reading...)"));
     }
     std::size_t consumed = 0;
     std::string shown = DisplayText(raw, cs, room, &consumed);
-    if (consumed < raw.size() || !note.empty()) {
-        // The end of the pane: the rest is marked, not silently dropped.
-        std::string end = consumed < raw.size() ? "... (" + std::to_string(raw.size()) + " bytes)" : note;
+    if (consumed < raw.size() || partial) {
+        // The end of what is shown says how much there is.
+        const std::string end = (f.flags & mci::eArray) ? "... (" + std::to_string(f.size) + " elements)"
+                                                        : "... (" + std::to_string(raw.size()) + " bytes)";
         const std::size_t keep = room > Columns(end) ? room - Columns(end) : 0;
         shown = std::string(ColumnPrefix(shown, keep)) + end;
     }

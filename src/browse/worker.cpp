@@ -32,6 +32,9 @@ constexpr std::chrono::milliseconds c_checkPeriod{1000};
 constexpr std::uint32_t c_detailElements = 4096;
 // The details pane names at most this many children.
 constexpr std::size_t c_detailChildren = 64;
+// Subscriptions held beyond what the screen follows before they are made
+// again from scratch.
+constexpr std::size_t c_subscriptionsKept = 2000;
 // A subtree watched at once may hold this many value nodes.
 constexpr std::size_t c_maxWatchedAtOnce = 10000;
 // The probe that tells a server that is gone from one that does not answer.
@@ -269,8 +272,7 @@ bool Worker::Connect(bool first) {
         return false;
     }
     m_nodes[m_config.startPath] = m_start;
-    m_notifications = std::make_unique<mci::NotificationClient>(
-        mci::Callback{mci::CallbackId(), [this](const mci::NotificationData& data) { OnNotification(data); }});
+    NewNotificationClient();
     StartedResult started;
     started.start = FactsOf(m_start);
     started.address = m_address;
@@ -505,6 +507,14 @@ void Worker::DoFollow(const FollowRequest& r) {
     if (!m_notifications) return;
     std::vector<std::pair<std::string, mci::Node>> added;
     try {
+        // Subscriptions cannot be withdrawn one by one: once far more are held
+        // than the screen follows (a long scroll through a large level), the
+        // client is made again with the ones followed now.
+        if (m_subscribed.size() > std::max(c_subscriptionsKept, 2 * r.paths.size())) {
+            m_notifications.reset();
+            m_subscribed.clear();
+            NewNotificationClient();
+        }
         for (const auto& path : r.paths) {
             if (m_subscribed.count(path)) continue;
             mci::Node node;
@@ -679,6 +689,11 @@ void Worker::DoPlotOpen(const PlotOpenRequest& r) {
 }
 
 // --- notifications ---------------------------------------------------------------------
+
+void Worker::NewNotificationClient() {
+    m_notifications = std::make_unique<mci::NotificationClient>(
+        mci::Callback{mci::CallbackId(), [this](const mci::NotificationData& data) { OnNotification(data); }});
+}
 
 void Worker::OnNotification(const mci::NotificationData& data) {
     // A library thread: nothing here may block on the registry.

@@ -81,6 +81,7 @@ private:
     // A call failed: when the connection is to blame, the state changes.
     void NoteFailure(const std::exception& e);
 
+    void NewNotificationClient();
     void OnNotification(const mci::NotificationData& data);
     mci::Node NodeFor(const std::string& path);
     NodeFacts FactsOf(const mci::Node& node) const;

@@ -272,6 +272,34 @@ TEST_F(BrowseTest, OddValuesAreShownEscapedNeverSentRaw) {
     ExpectEndedCleanly(s);
 }
 
+TEST_F(BrowseTest, HugeValuesAreShownCut) {
+    // A tree of its own: an array of 100,000 elements and a text of a
+    // megabyte (written by access).
+    const std::string dir = TempDir();
+    {
+        std::ofstream tree(dir + "/huge.yaml");
+        tree << "host: huge-host\napplication:\n  nodes:\n    big: {type: uint32, value: [";
+        for (int i = 0; i < 100000; ++i) tree << (i ? ", " : "") << i;
+        tree << "]}\n    text: {type: string, value: \"\", flags: [writable]}\nplatform:\n  nodes: {}\n";
+        std::ofstream(dir + "/text", std::ios::binary) << std::string(1 << 20, 'y') << "\x1b[2J";
+    }
+    RegistryServer server(dir + "/huge.yaml");
+    ASSERT_EQ(Rove(server, {"text=@" + dir + "/text"}).status, 0);
+    BrowseSession s(server, {});
+    ASSERT_TRUE(s.WaitForText("text [string] = yyy")) << s.LastScreen();
+    EXPECT_EQ(TreePane(s.LastScreen(), 4)[2], "     big [uint32[100000]] = [0,1,2,3,4,5,6,7,8,9,10,...");
+    s.Keys({"Down"});
+    ASSERT_TRUE(s.WaitForText("... (100000 elements)")) << s.LastScreen();
+    s.Keys({"Down"});
+    ASSERT_TRUE(s.WaitForText("... (1048580 bytes)")) << s.LastScreen();
+    // Its edit field starts with the whole text, and the screen stays as it was.
+    s.Keys({"e"});
+    ASSERT_TRUE(s.WaitForText("Set text=yyyy")) << s.LastScreen();
+    EXPECT_NE(s.LastScreen().find("\\x1b[2J"), std::string::npos) << s.LastScreen();
+    s.Keys({"Escape", "q"});
+    ExpectEndedCleanly(s);
+}
+
 TEST_F(BrowseTest, PlotsASignalAndItMoves) {
     BrowseSession::Options wide = WithArgs({"signals"});
     wide.cols = 160;

@@ -88,6 +88,11 @@ TEST(LineEditor, ShowsAWindowAroundTheCursor) {
     const LineEditor::Shown start = e.Show(8, Charset_e::eUtf8);
     EXPECT_EQ(start.text, "01234567");
     EXPECT_EQ(start.cursorColumn, 0u);
+    // A value of a megabyte: the field shows its ends as the cursor moves.
+    LineEditor big(std::string(1 << 20, 'x') + "\x01" "end");
+    EXPECT_EQ(big.Show(10, Charset_e::eUtf8).text, "xx\\x01end");
+    big.Handle(Key::Of(KeyCode_e::eHome));
+    EXPECT_EQ(big.Show(10, Charset_e::eUtf8).text, "xxxxxxxxxx");
     LineEditor control(std::string("a\x1b") + "b");
     EXPECT_EQ(control.Show(20, Charset_e::eUtf8).text, "a\\x1bb");
     EXPECT_EQ(control.Show(20, Charset_e::eUtf8).cursorColumn, 6u);

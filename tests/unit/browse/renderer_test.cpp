@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                     " Children  2: gain-trim, dac-codes\n"},
         DetailsCase{"TopLevel", "trigger",
                     " trigger\n Type      none\n Flags     none\n Parent    demo-host (the registry root)\n"
-                    " Children  5: level, source, ramp, hi...\n"}),
+                    " Children  5: level, source, ramp,\n           history, fire\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Renderer, ALongValueWrapsAndItsEndIsMarked) {
@@ -265,7 +265,7 @@ TEST(Renderer, HelpScreen) {
  ▾ ┌─ Keys (any key closes this) ───────────────────────────────────────────┐
    │ Up Down j k         move the selection                                 │
    │ PgUp PgDn Home End  move by a page, to the first or last node          │ot)
-   │ Right l Enter       expand the node, or go to its first child          │...
+   │ Right l Enter       expand the node, or go to its first child          │
    │ Left h              collapse the node, or go to its parent             │
    │ g /                 go to a path (Tab completes it)                    │
    │ f                   filter the loaded names                            │
@@ -311,11 +311,11 @@ TEST(Renderer, AsciiWhereTheLocaleIsNotUtf8) {
     EXPECT_EQ(f.Text(), R"( demo-host                  5/12 | acquisition
  - demo-host                     | Type      none
      app-name [string] = Velno...| Flags     none
-     version [string] = 2.8.167  | Parent    demo-host (t...
-   + tracing                     | Children  5: running, ...
-   - acquisition                 |
-       running [bool] = false    |
-       run-number [uint32] = 1   |
+     version [string] = 2.8.167  | Parent    demo-host (the
+   + tracing                     |           registry root)
+   - acquisition                 | Children  5: running,
+       running [bool] = false    |           run-number,
+       run-number [uint32] = 1   |           events, star...
 - Watch (0) ------------------------------------------------
  w on a node watches it: its value, the time of its last cha
 
