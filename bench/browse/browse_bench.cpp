@@ -149,6 +149,25 @@ int CountFrames(Browser& b, double seconds, std::size_t& bytes) {
     return frames;
 }
 
+// CPU of the process (percent of one core) and frames written over `seconds`.
+struct Load {
+    double cpuPercent = 0;
+    double framesPerSecond = 0;
+    int frames = 0;
+    std::size_t bytes = 0;
+};
+
+Load Measure(Browser& b, double seconds) {
+    Load load;
+    const double cpu0 = b.Cpu();
+    const auto t0 = Clock::now();
+    load.frames = CountFrames(b, seconds, load.bytes);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    load.cpuPercent = 100 * (b.Cpu() - cpu0) / elapsed;
+    load.framesPerSecond = load.frames / elapsed;
+    return load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,21 +225,13 @@ int main(int argc, char** argv) {
         // Only the cells that change are written: "0)" becomes "1000)".
         if (!b.WaitFor("1000)", from)) return 1;
         b.Read(std::chrono::milliseconds(2000));
-        const double cpu0 = b.Cpu();
-        const auto t0 = Clock::now();
-        std::size_t bytes = 0;
-        const int frames = CountFrames(b, seconds, bytes);
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        std::printf("watch_cpu_percent %.1f\nwatch_frames_per_s %.1f\n", 100 * (b.Cpu() - cpu0) / elapsed, frames / elapsed);
+        const Load load = Measure(b, seconds);
+        std::printf("watch_cpu_percent %.1f\nwatch_frames_per_s %.1f\n", load.cpuPercent, load.framesPerSecond);
     } else if (scenario == "idle") {
         if (!b.WaitFor("trigger", 0)) return 1;
         b.Read(std::chrono::milliseconds(1000));
-        const double cpu0 = b.Cpu();
-        const auto t0 = Clock::now();
-        std::size_t bytes = 0;
-        const int frames = CountFrames(b, seconds, bytes);
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        std::printf("idle_cpu_percent %.2f\nidle_frames %d\nidle_bytes %zu\n", 100 * (b.Cpu() - cpu0) / elapsed, frames, bytes);
+        const Load load = Measure(b, seconds);
+        std::printf("idle_cpu_percent %.2f\nidle_frames %d\nidle_bytes %zu\n", load.cpuPercent, load.frames, load.bytes);
     } else if (scenario == "plot") {
         if (!b.WaitFor("signal]", 0)) return 1;
         b.Read(std::chrono::milliseconds(300));
@@ -228,13 +239,9 @@ int main(int argc, char** argv) {
         b.Send("jp");
         if (!b.WaitFor("atoms/s", from)) return 1;
         b.Read(std::chrono::milliseconds(2000));
-        const double cpu0 = b.Cpu();
-        const auto t0 = Clock::now();
-        std::size_t bytes = 0;
-        const int frames = CountFrames(b, seconds, bytes);
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        std::printf("plot_cpu_percent %.1f\nplot_frames_per_s %.1f\nplot_rss_kib %ld\n", 100 * (b.Cpu() - cpu0) / elapsed,
-                    frames / elapsed, b.RssKiB());
+        const Load load = Measure(b, seconds);
+        std::printf("plot_cpu_percent %.1f\nplot_frames_per_s %.1f\nplot_rss_kib %ld\n", load.cpuPercent,
+                    load.framesPerSecond, b.RssKiB());
     } else if (scenario == "quit-stopped") {
         // q with the server stopped and a registry call on its way: the
         // time from the key to the end of the process. SECONDS is the

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "plot/cell_grid.h"
+
 namespace browse {
 namespace {
 
@@ -17,24 +19,6 @@ void AppendCodePointEscape(std::string& out, char32_t cp) {
     const bool wide = cp > 0xFFFF;
     out += wide ? "\\U" : "\\u";
     for (int shift = wide ? 28 : 12; shift >= 0; shift -= 4) out += c_hex[(cp >> shift) & 0x0F];
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Decodes one well-formed UTF-8 sequence at raw[pos]; 0 when the bytes
@@ -91,7 +75,7 @@ std::size_t AppendOne(std::string& out, std::string_view raw, std::size_t pos, C
         return 1;
     }
     if (charset == Charset_e::eUtf8 && ShownAsItIs(cp))
-        AppendUtf8(out, cp);
+        plot::appendUtf8(out, cp);
     else
         AppendCodePointEscape(out, cp);
     return length;

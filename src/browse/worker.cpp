@@ -540,10 +540,21 @@ void Worker::DoFollow(const FollowRequest& r) {
     }
 }
 
-void Worker::DoWrite(const WriteRequest& r) {
-    WriteResult result{r.path, std::string(), std::string()};
-    Busy("writing " + r.path);
+template <class R, class Body>
+void Worker::RunJob(const std::string& job, R result, Body body, Failure_e words) {
+    Busy(job);
     try {
+        body(result);
+    } catch (const std::exception& e) {
+        NoteFailure(e);
+        result.error = words == Failure_e::eAsAccess ? ErrorText(e) : std::string(e.what());
+    }
+    Busy(std::string());
+    m_inbox.Post(std::move(result));
+}
+
+void Worker::DoWrite(const WriteRequest& r) {
+    RunJob("writing " + r.path, WriteResult{r.path, std::string(), std::string()}, [&](WriteResult& result) {
         const mci::Node node = NodeFor(r.path);
         const EditParts parts = SplitEdit(r.text, node.IsArray());
         // access reads for an empty value, and standard input is the
@@ -554,32 +565,16 @@ void Worker::DoWrite(const WriteRequest& r) {
             throw istd::Exception("A value from standard input (@-) cannot be written in browse", true);
         ValueAccess(node, r.path, parts.value, parts.index);
         result.readBack = ValueText(ReadNodeValue(node), c_valueChars);
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.error = ErrorText(e);
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+    }, Failure_e::eAsAccess);
 }
 
 void Worker::DoExecute(const ExecuteRequest& r) {
-    ExecuteResult result{r.path, std::string(), false};
-    Busy("running " + r.path);
-    try {
-        result.done = NodeFor(r.path).Execute();
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.error = ErrorText(e);
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+    RunJob("running " + r.path, ExecuteResult{r.path, std::string(), false},
+           [&](ExecuteResult& result) { result.done = NodeFor(r.path).Execute(); }, Failure_e::eAsAccess);
 }
 
 void Worker::DoReveal(const RevealRequest& r) {
-    RevealResult result;
-    result.path = r.path;
-    Busy("finding " + r.path);
-    try {
+    RunJob("finding " + r.path, RevealResult{r.path, {}, std::string()}, [&](RevealResult& result) {
         NodeFor(r.path);  // the node exists, or "Node not found"
         // Every level from the start node down to the node's parent.
         const mci::Path names = mci::Tokenize(r.path);
@@ -590,18 +585,12 @@ void Worker::DoReveal(const RevealRequest& r) {
             if (!result.levels.back().error.empty()) throw istd::Exception(result.levels.back().error, true);
             level += (level.empty() ? "" : ".") + names[i];
         }
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.error = e.what();
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+    });
 }
 
 void Worker::DoSave(const SaveRequest& r) {
-    SaveResult result{r.file, 0, std::string()};
-    Busy("saving " + (r.path.empty() ? std::string("the registry") : r.path));
-    try {
+    const std::string what = r.path.empty() ? std::string("the registry") : r.path;
+    RunJob("saving " + what, SaveResult{r.file, 0, std::string()}, [&](SaveResult& result) {
         const Snapshot snapshot = SnapshotOf(m_root, r.path.empty() ? std::vector<std::string>{}
                                                                      : std::vector<std::string>{r.path});
         std::ofstream out(r.file, std::ios::binary | std::ios::trunc);
@@ -611,18 +600,11 @@ void Worker::DoSave(const SaveRequest& r) {
             throw std::runtime_error("Error: cannot write the snapshot to " + r.file + " (" + std::strerror(errno) +
                                      ")");
         result.count = snapshot.entries.size();
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.error = e.what();
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+    });
 }
 
 void Worker::DoDiff(const DiffRequest& r) {
-    DiffResult result{r.file, {}, 0, std::string()};
-    Busy("comparing with " + r.file);
-    try {
+    RunJob("comparing with " + r.file, DiffResult{r.file, {}, 0, std::string()}, [&](DiffResult& result) {
         const Snapshot snapshot = ReadSnapshotFile(r.file);
         const std::vector<std::string> limits = SubtreeLimits(r.path.empty() ? std::vector<std::string>{}
                                                                              : std::vector<std::string>{r.path});
@@ -633,43 +615,33 @@ void Worker::DoDiff(const DiffRequest& r) {
             std::string text = d.live ? ::ValueText(d.saved->value) + " -> " + ::ValueText(d.live->value) : d.mismatch;
             result.differences.push_back({d.saved->path, std::move(text)});
         }
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.error = e.what();
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+    });
 }
 
 void Worker::DoWatchSubtree(const WatchSubtreeRequest& r) {
-    WatchSubtreeResult result{r.path, {}, {}, std::string()};
-    Busy("reading " + (r.path.empty() ? std::string("the registry") : r.path));
-    try {
+    const std::string what = r.path.empty() ? std::string("the registry") : r.path;
+    RunJob("reading " + what, WatchSubtreeResult{r.path, {}, {}, std::string()}, [&](WatchSubtreeResult& result) {
         // One call for the whole subtree's values.
+        std::vector<std::string> paths, values;
         for (const auto& entry : mci::ReadSubtree(NodeFor(r.path))) {
             if (entry.value.IsEmpty() || entry.node.IsSignal()) continue;
-            result.paths.push_back(rove_json::PathOf(entry.node));
-            result.values.push_back(ValueText(entry.value, c_valueChars));
-            m_nodes[result.paths.back()] = entry.node;
+            paths.push_back(rove_json::PathOf(entry.node));
+            values.push_back(ValueText(entry.value, c_valueChars));
+            m_nodes[paths.back()] = entry.node;
         }
-        if (result.paths.size() > c_maxWatchedAtOnce)
-            throw istd::Exception(std::to_string(result.paths.size()) + " value nodes below " + r.path +
-                                      ": at most " + std::to_string(c_maxWatchedAtOnce) + " are watched at once",
+        if (paths.size() > c_maxWatchedAtOnce)
+            throw istd::Exception(std::to_string(paths.size()) + " value nodes below " + what + ": at most " +
+                                      std::to_string(c_maxWatchedAtOnce) + " are watched at once",
                                   true);
-        for (const auto& path : result.paths) {
+        for (const auto& path : paths) {
             if (m_subscribed.count(path) || !m_notifications) continue;
             mci::Node node = m_nodes[path];
             m_notifications->Register(node);
             m_subscribed.insert(path);
         }
-    } catch (const std::exception& e) {
-        NoteFailure(e);
-        result.paths.clear();
-        result.values.clear();
-        result.error = e.what();
-    }
-    Busy(std::string());
-    m_inbox.Post(std::move(result));
+        result.paths = std::move(paths);
+        result.values = std::move(values);
+    });
 }
 
 void Worker::DoPlotOpen(const PlotOpenRequest& r) {

@@ -100,6 +100,13 @@ private:
     void DoPlotOpen(const PlotOpenRequest& r);
     void DoReRead(const ReRead& r);
     void Busy(const std::string& job);
+    // How a failed job words its error: as access prints it ("Error: "
+    // before the tool's own failures), or the failure's text alone.
+    enum class Failure_e { eAsAccess, eAsItIs };
+    // Runs a job the user waits for: its name on the status line while it
+    // runs, its result (or the failure's text in result.error) posted after.
+    template <class R, class Body>
+    void RunJob(const std::string& job, R result, Body body, Failure_e words = Failure_e::eAsItIs);
 
     const WorkerConfig m_config;
     Inbox& m_inbox;
