@@ -7,28 +7,6 @@
 
 namespace browse {
 
-const std::vector<KeyHelp> c_keyHelp = {
-    {"Up Down j k", "move the selection"},
-    {"PgUp PgDn Home End", "move by a page, to the first or last node"},
-    {"Right l Enter", "expand the node, or go to its first child"},
-    {"Left h", "collapse the node, or go to its parent"},
-    {"g /", "go to a path (Tab completes it)"},
-    {"f", "filter the loaded names"},
-    {"r", "read the selected subtree again"},
-    {"w", "watch the node (on a subtree: its values), or stop"},
-    {"Tab", "move between the tree and the watch list"},
-    {"e", "edit the value as access takes it ([1:2]=7,8)"},
-    {"Space", "toggle a boolean; pause or resume the plot"},
-    {"x", "run a function node (after y)"},
-    {"p", "plot a signal node, or close the plot"},
-    {"+ -", "zoom the plot's time axis in or out"},
-    {"s", "save the selected subtree to a snapshot file"},
-    {"d", "compare with a snapshot and mark the differences"},
-    {"] [", "go to the next or previous difference"},
-    {"Esc", "close the plot, clear the filter or the message"},
-    {"Ctrl-L Ctrl-Z", "draw the screen again; suspend (fg resumes)"},
-    {"q Ctrl-C", "quit"},
-};
 
 Browser::Browser(BrowserOptions options, RequestSink& sink)
     : m_options(std::move(options)), m_sink(sink), m_selectedPath(m_options.startPath) {

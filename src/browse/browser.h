@@ -50,7 +50,30 @@ struct KeyHelp {
     const char* keys;
     const char* what;
 };
-extern const std::vector<KeyHelp> c_keyHelp;
+// The keys, as the help screen lists them (no code runs at start-up for
+// them: a one-shot run of the tool pays nothing for the browser).
+inline constexpr KeyHelp c_keyHelp[] = {
+    {"Up Down j k", "move the selection"},
+    {"PgUp PgDn Home End", "move by a page, to the first or last node"},
+    {"Right l Enter", "expand the node, or go to its first child"},
+    {"Left h", "collapse the node, or go to its parent"},
+    {"g /", "go to a path (Tab completes it)"},
+    {"f", "filter the loaded names"},
+    {"r", "read the selected subtree again"},
+    {"w", "watch the node (on a subtree: its values), or stop"},
+    {"Tab", "move between the tree and the watch list"},
+    {"e", "edit the value as access takes it ([1:2]=7,8)"},
+    {"Space", "toggle a boolean; pause or resume the plot"},
+    {"x", "run a function node (after y)"},
+    {"p", "plot a signal node, or close the plot"},
+    {"+ -", "zoom the plot's time axis in or out"},
+    {"s", "save the selected subtree to a snapshot file"},
+    {"d", "compare with a snapshot and mark the differences"},
+    {"] [", "go to the next or previous difference"},
+    {"Esc", "close the plot, clear the filter or the message"},
+    {"Ctrl-L Ctrl-Z", "draw the screen again; suspend (fg resumes)"},
+    {"q Ctrl-C", "quit"},
+};
 
 struct Message {
     std::string text;

@@ -402,7 +402,8 @@ void DrawHelp(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     int textCols = 0;
     for (const auto& k : c_keyHelp) textCols = std::max(textCols, static_cast<int>(std::string(k.what).size()));
     const int width = std::min(keyCols + textCols + 4, l.cols);
-    const int height = std::min(static_cast<int>(c_keyHelp.size()) + 2, l.rows);
+    const int keys = static_cast<int>(std::size(c_keyHelp));
+    const int height = std::min(keys + 2, l.rows);
     const int left = (l.cols - width) / 2;
     const int top = (l.rows - height) / 2;
     const int right = left + width - 1;
@@ -422,8 +423,8 @@ void DrawHelp(const Browser& b, const Theme& theme, plot::CellGrid& grid) {
     grid.set(left, bottom, utf8 ? U'\u2514' : U'+', theme.title);
     grid.set(right, bottom, utf8 ? U'\u2518' : U'+', theme.title);
     Put(grid, left + 2, top, " Keys (any key closes this) ", theme.title, width - 4);
-    for (std::size_t i = 0; i < c_keyHelp.size() && static_cast<int>(i) + 1 < height - 1; ++i) {
-        const int y = top + 1 + static_cast<int>(i);
+    for (int i = 0; i < keys && i + 1 < height - 1; ++i) {
+        const int y = top + 1 + i;
         Put(grid, left + 2, y, c_keyHelp[i].keys, theme.title, keyCols);
         Put(grid, left + 2 + keyCols, y, c_keyHelp[i].what, plot::Style{}, width - keyCols - 4);
     }
