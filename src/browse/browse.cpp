@@ -212,11 +212,13 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
     }
 }
 
+#ifndef VELNOR_FULL_TEARDOWN
 [[noreturn]] void EndNow(int status) {
     std::cout.flush();
     std::cerr.flush();
     _exit(status);
 }
+#endif
 
 }  // namespace
 

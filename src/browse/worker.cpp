@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <regex>
 #include <sstream>
 
 #include "browse/acquisition.h"
@@ -458,11 +457,12 @@ std::string Worker::Bounds(const mci::Node& node) {
     if (!node.IsWritable() || node.GetSize() == 0 || node.GetSize() > c_detailElements) return std::string();
     const std::vector<istd::Any> values = ProbeValues(node);
     if (values.empty()) return std::string();
-    const std::vector<std::string> reasons = mci::CheckValues({node, node}, values);
-    static const std::regex range(R"(out of range (\[[^\]]*\]))");
-    for (const auto& reason : reasons) {
-        std::smatch match;
-        if (std::regex_search(reason, match, range)) return match[1];
+    // "Value ... is out of range [0, 10] for node ...": the range, as it is.
+    const std::string words = "out of range [";
+    for (const auto& reason : mci::CheckValues({node, node}, values)) {
+        const std::size_t at = reason.find(words);
+        const std::size_t end = at == std::string::npos ? at : reason.find(']', at);
+        if (end != std::string::npos) return reason.substr(at + words.size() - 1, end - at - words.size() + 2);
     }
     return std::string();
 }
