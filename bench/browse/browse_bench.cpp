@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,12 +43,16 @@ struct Browser {
         winsize size{};
         size.ws_col = 120;
         size.ws_row = 40;
+        const pid_t parent = getpid();
         pid = forkpty(&fd, nullptr, nullptr, &size);
         if (pid < 0) {
             std::perror("forkpty");
             std::exit(2);
         }
         if (pid == 0) {
+            // The browser ends with the bench, however the bench ends.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
             setenv("TERM", "xterm-256color", 1);
             setenv("LANG", "C.UTF-8", 1);
             setenv("LC_ALL", "C.UTF-8", 1);
@@ -62,6 +67,19 @@ struct Browser {
         }
         fcntl(fd, F_SETFL, O_NONBLOCK);
     }
+
+    // A browser still running (a scenario that failed half-way) is killed
+    // and reaped; its terminal closes.
+    ~Browser() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(fd);
+        std::remove(stats.c_str());
+    }
+    Browser(const Browser&) = delete;
+    Browser& operator=(const Browser&) = delete;
 
     // Reads what is there within `wait`; gives the bytes read.
     std::size_t Read(std::chrono::milliseconds wait) {
@@ -118,10 +136,14 @@ struct Browser {
         for (int i = 0; i < 100; ++i) {
             Read(std::chrono::milliseconds(50));
             int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) return;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
         }
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        pid = -1;
     }
 
     // The browser's own figures, named after the scenario.
@@ -180,9 +202,14 @@ int main(int argc, char** argv) {
     const int port = std::atoi(argv[3]);
     const std::string path = std::string(argv[4]) == "-" ? std::string() : argv[4];
     const double seconds = argc > 5 ? std::atof(argv[5]) : 10.0;
-    char statsTemplate[] = "/tmp/browse-bench-XXXXXX";
-    const int statsFd = mkstemp(statsTemplate);
-    if (statsFd >= 0) close(statsFd);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string statsTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/browse-bench-XXXXXX";
+    const int statsFd = mkstemp(statsTemplate.data());
+    if (statsFd < 0) {
+        std::perror("mkstemp");
+        return 2;
+    }
+    close(statsFd);
 
     const auto start = Clock::now();
     Browser b(program, port, path, statsTemplate);
@@ -255,11 +282,14 @@ int main(int argc, char** argv) {
         const auto q0 = Clock::now();
         b.Send("q");
         int status = 0;
-        while (waitpid(b.pid, &status, WNOHANG) != b.pid) b.Read(std::chrono::milliseconds(1));
-        std::printf("quit_stopped_ms %.2f\n", Ms(Clock::now() - q0));
+        const auto bound = q0 + std::chrono::seconds(30);
+        while (waitpid(b.pid, &status, WNOHANG) != b.pid && Clock::now() < bound) b.Read(std::chrono::milliseconds(1));
+        const auto q1 = Clock::now();
         kill(server, SIGCONT);
+        if (q1 >= bound) return 1;
+        b.pid = -1;
+        std::printf("quit_stopped_ms %.2f\n", Ms(q1 - q0));
         b.PrintStats(scenario);
-        std::remove(statsTemplate);
         return 0;
     } else {
         std::fprintf(stderr, "bench_browse: unknown scenario %s\n", scenario.c_str());
@@ -267,6 +297,5 @@ int main(int argc, char** argv) {
     }
     b.Quit();
     b.PrintStats(scenario);
-    std::remove(statsTemplate);
     return 0;
 }

@@ -93,6 +93,7 @@ struct Statistics {
     std::uint64_t frames = 0;
     std::uint64_t notifications = 0;
     std::chrono::microseconds maxChangeToScreen{0};  // notification arrival to the frame that shows it
+    std::chrono::microseconds maxChangeWait{0};      // notification arrival to the start of that frame
     std::chrono::microseconds maxKeyToScreen{0};
     std::chrono::microseconds maxFrame{0};           // render and present
     Clock::time_point firstScreen{};                 // the start node's level drawn
@@ -104,6 +105,7 @@ struct Statistics {
         out << "frames " << frames << "\n"
             << "notifications " << notifications << "\n"
             << "max_change_to_screen_us " << us(maxChangeToScreen) << "\n"
+            << "max_change_wait_us " << us(maxChangeWait) << "\n"
             << "max_key_to_screen_us " << us(maxKeyToScreen) << "\n"
             << "max_frame_us " << us(maxFrame) << "\n"
             << "first_screen_us "
@@ -124,11 +126,15 @@ bool ColoursWanted() {
     return !noColour || *noColour == '\0';
 }
 
-int PollTimeout(Clock::time_point now, Clock::time_point due) {
-    if (due == Clock::time_point::max()) return -1;
-    if (due <= now) return 0;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1;
-    return static_cast<int>(std::min<long long>(ms, 60000));
+// How long ppoll may sleep until `due` (to the microsecond: a frame that
+// is due is not put off by a rounded millisecond); none: until an event.
+const timespec* PollTimeout(Clock::time_point now, Clock::time_point due, timespec& timeout) {
+    if (due == Clock::time_point::max()) return nullptr;
+    const auto us = due <= now ? 0 : std::chrono::duration_cast<std::chrono::microseconds>(due - now).count() + 1;
+    const long long capped = std::min<long long>(us, 60'000'000);
+    timeout.tv_sec = static_cast<time_t>(capped / 1'000'000);
+    timeout.tv_nsec = static_cast<long>(capped % 1'000'000) * 1000;
+    return &timeout;
 }
 
 // The UI loop, until q, Ctrl-C, a signal or a fatal error.
@@ -141,19 +147,38 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
     Clock::time_point oldestUndrawn = Clock::time_point::max();
     Clock::time_point keyAt = Clock::time_point::max();
     bool startDrawn = false;
+    // The worker's results and the notifications that arrived: applied to
+    // the model; true when there were any.
+    auto applyResults = [&](Clock::time_point now) {
+        const std::vector<Result> results = inbox.Take();
+        for (const Result& result : results) {
+            if (const auto* n = std::get_if<NotificationResult>(&result)) {
+                ++stats.notifications;
+                oldestUndrawn = std::min(oldestUndrawn, n->arrived);
+            }
+            browser.Apply(result, now);
+        }
+        return !results.empty();
+    };
     browser.Resize(terminal.Cols(), terminal.Rows());
     browser.Start();
     for (;;) {
         Clock::time_point now = Clock::now();
         if (dirty && (drawNow || now - lastDraw >= c_frame)) {
+            // What arrived while the last results were applied is drawn in
+            // this frame, not one frame later.
+            applyResults(now);
             Render(browser, theme, now, screen);
             terminal.Present(screen);
             const Clock::time_point drawn = Clock::now();
             ++stats.frames;
             stats.maxFrame = std::max(stats.maxFrame, std::chrono::duration_cast<std::chrono::microseconds>(drawn - now));
-            if (oldestUndrawn != Clock::time_point::max())
+            if (oldestUndrawn != Clock::time_point::max()) {
                 stats.maxChangeToScreen = std::max(
                     stats.maxChangeToScreen, std::chrono::duration_cast<std::chrono::microseconds>(drawn - oldestUndrawn));
+                stats.maxChangeWait = std::max(
+                    stats.maxChangeWait, std::chrono::duration_cast<std::chrono::microseconds>(now - oldestUndrawn));
+            }
             if (keyAt != Clock::time_point::max())
                 stats.maxKeyToScreen =
                     std::max(stats.maxKeyToScreen, std::chrono::duration_cast<std::chrono::microseconds>(drawn - keyAt));
@@ -169,8 +194,9 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
         if (browser.QuitRequested()) return;
         const Clock::time_point due = dirty ? lastDraw + c_frame : browser.NextChange(now);
         pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {inbox.Fd(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
-        const int ready = poll(fds, 3, PollTimeout(now, due));
-        if (ready < 0 && errno != EINTR) throw istd::Exception(std::string("browse: poll: ") + std::strerror(errno), true);
+        timespec timeout{};
+        const int ready = ppoll(fds, 3, PollTimeout(now, due, timeout), nullptr);
+        if (ready < 0 && errno != EINTR) throw istd::Exception(std::string("browse: ppoll: ") + std::strerror(errno), true);
         now = Clock::now();
         if (fds[2].revents & POLLIN) {
             const std::uint32_t events = signals.Take();
@@ -182,16 +208,7 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
                 dirty = drawNow = true;
             }
         }
-        if (fds[1].revents & POLLIN) {
-            for (const Result& result : inbox.Take()) {
-                if (const auto* n = std::get_if<NotificationResult>(&result)) {
-                    ++stats.notifications;
-                    oldestUndrawn = std::min(oldestUndrawn, n->arrived);
-                }
-                browser.Apply(result, now);
-            }
-            dirty = true;
-        }
+        if ((fds[1].revents & POLLIN) && applyResults(now)) dirty = true;
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return;  // the terminal is gone
         if (fds[0].revents & POLLIN) {
             for (const Key& key : terminal.ReadKeys()) {

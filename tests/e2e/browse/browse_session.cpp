@@ -1,6 +1,10 @@
 #include "browse_session.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -31,7 +35,8 @@ std::string Quoted(const std::string& word) {
 }
 
 // The script of the pane: the modes before, the run, its status and
-// standard error, the modes after; then the pane stays.
+// standard error, the modes after. The pane stays when it ends
+// (remain-on-exit) until the session kills its tmux server.
 const char* const c_script =
     "dir=$1\n"
     "shift\n"
@@ -39,8 +44,44 @@ const char* const c_script =
     "\"$@\" 2> \"$dir/stderr\"\n"
     "echo $? > \"$dir/status.tmp\"\n"
     "stty -g > \"$dir/after\"\n"
-    "mv \"$dir/status.tmp\" \"$dir/status\"\n"
-    "exec sleep 100000\n";
+    "mv \"$dir/status.tmp\" \"$dir/status\"\n";
+
+// Kills the tmux server of `socket` when this process ends, however it
+// ends (a failed assertion, a crash, the test runner's SIGKILL on time-out):
+// a process of its own, outside this one's tree and session, waits for the
+// end of a pipe whose other end only this process holds. Gives that end;
+// closing it kills the server too.
+int GuardTmuxServer(const std::string& socket) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull < 0) throw std::runtime_error("cannot open /dev/null");
+    // Built before the fork: the child only makes system calls.
+    const std::string script = "cat > /dev/null; exec \"$0\" -S \"$1\" kill-server";
+    const char* argv[] = {"/bin/sh", "-c", script.c_str(), VELNOR_TMUX, socket.c_str(), nullptr};
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        // The grandchild is the guard: its parent ends at once, so the
+        // test runner, which ends the test's children, does not end it.
+        if (fork() != 0) _exit(0);
+        setsid();
+        dup2(ends[0], STDIN_FILENO);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        // Nothing else of the test's: a pipe it held would not reach its end.
+        close_range(3, ~0U, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    waitpid(child, nullptr, 0);
+    close(ends[0]);
+    close(devNull);
+    return ends[1];
+}
 
 int ParentOf(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -55,11 +96,20 @@ int ParentOf(int pid) {
     return parent;
 }
 
+// The browser's command line, in a session of its own when asked.
+std::vector<std::string> BrowseCommand(const BrowseSession::Options& options) {
+    std::vector<std::string> command;
+    if (options.ownSession) command.push_back("setsid");
+    command.push_back(BinPath("velnor-rove"));
+    command.push_back("browse");
+    command.insert(command.end(), options.args.begin(), options.args.end());
+    return command;
+}
+
 }  // namespace
 
 BrowseSession::BrowseSession(const RegistryServer& server, Options options) {
-    std::vector<std::string> command = {BinPath("velnor-rove"), "browse"};
-    command.insert(command.end(), options.args.begin(), options.args.end());
+    std::vector<std::string> command = BrowseCommand(options);
     if (options.port) {
         command.push_back("--port");
         command.push_back(server.PortText());
@@ -67,20 +117,17 @@ BrowseSession::BrowseSession(const RegistryServer& server, Options options) {
     Start(command, options);
 }
 
-BrowseSession::BrowseSession(Options options) {
-    std::vector<std::string> command = {BinPath("velnor-rove"), "browse"};
-    command.insert(command.end(), options.args.begin(), options.args.end());
-    Start(command, options);
-}
+BrowseSession::BrowseSession(Options options) { Start(BrowseCommand(options), options); }
 
 void BrowseSession::Start(const std::vector<std::string>& command, const Options& options) {
     m_dir = TempDir();
     m_socket = m_dir + "/tmux";
+    m_guard = GuardTmuxServer(m_socket);
     {
         std::ofstream script(m_dir + "/run.sh");
         script << c_script;
         std::ofstream config(m_dir + "/tmux.conf");
-        config << "set -g default-terminal tmux-256color\nset -g status off\n";
+        config << "set -g default-terminal tmux-256color\nset -g status off\nset -g remain-on-exit on\n";
     }
     // The browser's environment is the test's: a short call deadline, a
     // known locale and time zone, nothing of the developer's registry.
@@ -95,6 +142,11 @@ void BrowseSession::Start(const std::vector<std::string>& command, const Options
 }
 
 BrowseSession::~BrowseSession() {
+    close(m_guard);
+    CloseTerminal();
+}
+
+void BrowseSession::CloseTerminal() const {
     RunOptions quiet;
     quiet.timeout = std::chrono::seconds(10);
     Run({VELNOR_TMUX, "-S", m_socket, "kill-server"}, quiet);
@@ -175,6 +227,19 @@ int BrowseSession::WaitForExit(std::chrono::seconds bound) {
 std::string BrowseSession::Stderr() const { return ReadFileText(m_dir + "/stderr"); }
 std::string BrowseSession::ModesBefore() const { return ReadFileText(m_dir + "/before"); }
 std::string BrowseSession::ModesAfter() const { return ReadFileText(m_dir + "/after"); }
+
+bool WaitUntilEnded(int pid, std::chrono::seconds bound) {
+    const auto deadline = Clock::now() + bound;
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text;
+        if (!std::getline(stat, text)) return true;
+        const std::size_t close = text.rfind(')');
+        if (close != std::string::npos && text.compare(close + 1, 3, " Z ") == 0) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(c_poll);
+    }
+}
 
 int RowOf(const std::string& screen, const std::string& text) {
     std::istringstream lines(screen);

@@ -1,6 +1,7 @@
 #pragma once
 // The real velnor-rove browse in a pseudo-terminal: a tmux server of the
-// test's own (its socket in a temporary directory), one pane running a
+// test's own (its socket in a temporary directory, killed when the session
+// or the test process ends, however it ends), one pane running a
 // small shell script that records the terminal modes (stty -g) before and
 // after the run, the exit status and standard error. The test sends keys
 // and waits for screen conditions (capture-pane) with a wide bound.
@@ -25,6 +26,9 @@ public:
         std::vector<std::string> args;              // after "browse"
         std::map<std::string, std::string> env;     // for the browser
         bool port = true;                           // --port of the server
+        // In a session of its own (setsid): the terminal is not its
+        // controlling one, so no SIGHUP comes when the terminal goes away.
+        bool ownSession = false;
     };
     BrowseSession(const RegistryServer& server, Options options);
     explicit BrowseSession(Options options);        // no registry
@@ -49,6 +53,9 @@ public:
     // Text typed as it is.
     void Type(const std::string& text) const;
     void Resize(int cols, int rows) const;
+    // The terminal goes away: the tmux server is killed, and with it the
+    // pseudo-terminal's master side.
+    void CloseTerminal() const;
 
     // The browser's process id (waits for it to run); -1 when it ended.
     int BrowserPid();
@@ -65,9 +72,14 @@ private:
 
     std::string m_dir;
     std::string m_socket;
+    int m_guard = -1;  // its end kills the tmux server (GuardTmuxServer)
     std::string m_lastScreen;
     int m_pid = -1;
 };
+
+// Waits until the process `pid` has ended (gone, or a zombie); false after
+// `bound`.
+bool WaitUntilEnded(int pid, std::chrono::seconds bound = c_screenBound);
 
 // The row of the screen (0-based) that holds `text`, or -1.
 int RowOf(const std::string& screen, const std::string& text);

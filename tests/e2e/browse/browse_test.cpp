@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -426,12 +427,54 @@ INSTANTIATE_TEST_SUITE_P(Browse, WaysOut,
                                            WayOut{"Sighup", nullptr, SIGHUP}, WayOut{"Sigint", nullptr, SIGINT}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(BrowseTest, AStartNodeThatDoesNotExistEndsTheRun) {
-    BrowseSession s(*s_server, WithArgs({"boards.nosuch"}));
+// The terminal goes away (the ssh session or the terminal window closed):
+// the browser ends, told by SIGHUP, or without it (not its controlling
+// terminal) by its input's end.
+class TerminalGone : public BrowseTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TerminalGone, EndsTheBrowser) {
+    BrowseSession::Options options;
+    options.ownSession = GetParam();
+    BrowseSession s(*s_server, options);
+    ASSERT_TRUE(s.WaitForText("\u25b8 odd")) << s.LastScreen();
+    const int pid = s.BrowserPid();
+    ASSERT_GT(pid, 0);
+    s.CloseTerminal();
+    EXPECT_TRUE(WaitUntilEnded(pid));
+}
+
+INSTANTIATE_TEST_SUITE_P(Browse, TerminalGone, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "InputEnds" : "Sighup"); });
+
+// A start that fails says why, ends with status 1 and leaves the terminal
+// as it was.
+struct FailedStart {
+    const char* name;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    const char* err;
+};
+
+class FailedStarts : public BrowseTest, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(FailedStarts, SayWhyAndRestoreTheTerminal) {
+    BrowseSession::Options options;
+    options.args = GetParam().args;
+    options.env = GetParam().env;
+    BrowseSession s(*s_server, options);
     EXPECT_EQ(s.WaitForExit(), 1);
-    EXPECT_EQ(s.Stderr(), "Node not found: boards.nosuch\n");
+    EXPECT_EQ(s.Stderr(), GetParam().err);
+    EXPECT_FALSE(s.ModesBefore().empty());
     EXPECT_EQ(s.ModesAfter(), s.ModesBefore());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Browse, FailedStarts,
+    ::testing::Values(FailedStart{"NoSuchStartNode", {"boards.nosuch"}, {}, "Node not found: boards.nosuch\n"},
+                      FailedStart{"UnknownTerminal", {}, {{"TERM", "nosuchterm"}},
+                                  "browse cannot use the terminal (TERM=nosuchterm)\n"},
+                      FailedStart{"TwoPaths", {"boards", "odd"}, {}, "browse takes one PATH at most\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BrowseTest, NeedsATerminal) {
     const RunResult r = Rove(*s_server, {"browse"});
