@@ -17,6 +17,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -70,15 +71,20 @@ class ChartData {
   // i * components() + j.
   template <class T>
   void addAtoms(const T* elements, std::size_t atoms) {
-    // Atoms are taken in runs that fall on one slot: one pass per component
-    // over each run, integers without the finiteness test.
+    // Atoms are taken in runs that fall on one slot, each reduced to a
+    // min, max and sum per component; a run with a value that is not
+    // finite is taken again one value at a time.
     std::size_t i = 0;
     while (i < atoms) {
       while (m_added >= m_nextBoundary) nextSlot();
       const std::size_t run = static_cast<std::size_t>(
-          std::min<std::uint64_t>(atoms - i, m_nextBoundary - m_added));
+          std::min<std::uint64_t>({atoms - i, m_nextBoundary - m_added, kMaxRun}));
       const T* first = elements + i * static_cast<std::size_t>(m_components);
-      for (int j = 0; j < m_components; ++j) addRun(j, first + j, run);
+      if (!addRunInLanes(first, run)) {
+        for (int j = 0; j < m_components; ++j) {
+          if (!addRun(j, first + j, run)) addValues(j, first + j, run);
+        }
+      }
       m_added += run;
       i += run;
     }
@@ -102,39 +108,120 @@ class ChartData {
   }
   // One finite value of a component.
   void addFinite(int component, double v);
-  // `count` values of one component, `m_components` elements apart.
+
+  // Atoms of one run at most: sums of 32-bit integers stay exact in 64 bits.
+  static constexpr std::uint64_t kMaxRun = std::uint64_t{1} << 30;
+
+  // What sums the values of a run: 64-bit integers, exactly, for integers
+  // of 32 bits and less; double for the others.
   template <class T>
-  void addRun(int component, const T* values, std::size_t count) {
-    const std::size_t stride = static_cast<std::size_t>(m_components);
-    if constexpr (std::is_integral_v<T>) {
-      T low = values[0];
-      T high = values[0];
-      double sum = 0.0;
-      for (std::size_t k = 0; k < count; ++k) {
-        const T v = values[k * stride];
-        low = v < low ? v : low;
-        high = v > high ? v : high;
-        sum += static_cast<double>(v);
-      }
-      ComponentStats& stats = m_stats[static_cast<std::size_t>(component)];
-      stats.finite += count;
-      stats.sum += sum;
-      stats.min = std::min(stats.min, static_cast<double>(low));
-      stats.max = std::max(stats.max, static_cast<double>(high));
-      if (Slot* slot = currentSlot(component)) {
-        const double first = static_cast<double>(values[0]);
-        if (!slot->finite) {
-          slot->min = slot->max = slot->first = first;
-          slot->finite = true;
-        }
-        slot->min = std::min(slot->min, static_cast<double>(low));
-        slot->max = std::max(slot->max, static_cast<double>(high));
-        slot->last = static_cast<double>(values[(count - 1) * stride]);
-        slot->gapAfter = false;
-      }
-    } else {
-      for (std::size_t k = 0; k < count; ++k) addValue(component, static_cast<double>(values[k * stride]));
+  using RunSum = std::conditional_t<std::is_integral_v<T> && (sizeof(T) < 8),
+                                    std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>, double>;
+
+  // A run of `count` finite values of one component, reduced: into the
+  // statistics and the current slot.
+  template <class T>
+  void addReduced(int component, T low, T high, double sum, std::size_t count, T first, T last) {
+    ComponentStats& stats = m_stats[static_cast<std::size_t>(component)];
+    stats.finite += count;
+    stats.sum += sum;
+    stats.min = std::min(stats.min, static_cast<double>(low));
+    stats.max = std::max(stats.max, static_cast<double>(high));
+    Slot* slot = currentSlot(component);
+    if (!slot) return;
+    if (!slot->finite) {
+      slot->min = slot->max = slot->first = static_cast<double>(first);
+      slot->finite = true;
     }
+    slot->min = std::min(slot->min, static_cast<double>(low));
+    slot->max = std::max(slot->max, static_cast<double>(high));
+    slot->last = static_cast<double>(last);
+    slot->gapAfter = false;
+  }
+
+  // Every component of a run in one pass over its elements, in kLanes
+  // lanes (component j in lanes j, j + C, ...) that the compiler keeps in
+  // vector registers. False, with nothing added, when the component count
+  // does not divide the lanes, for 64-bit integers, or when the run holds a
+  // value that is not finite (or a sum that overflows).
+  template <class T>
+  bool addRunInLanes(const T* first, std::size_t count) {
+    constexpr int kLanes = sizeof(T) == 8 ? 8 : 16;
+    const int components = m_components;
+    if constexpr (std::is_integral_v<T> && sizeof(T) == 8) {
+      return false;
+    } else {
+      if (components == 0 || kLanes % components != 0) return false;
+      using Sum = RunSum<T>;
+      T low[kLanes];
+      T high[kLanes];
+      Sum sum[kLanes];
+      for (int l = 0; l < kLanes; ++l) {
+        low[l] = high[l] = first[l % components];
+        sum[l] = 0;
+      }
+      const std::size_t n = count * static_cast<std::size_t>(components);
+      std::size_t k = 0;
+      for (; k + kLanes <= n; k += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+          const T v = first[k + static_cast<std::size_t>(l)];
+          low[l] = v < low[l] ? v : low[l];
+          high[l] = v > high[l] ? v : high[l];
+          sum[l] += static_cast<Sum>(v);
+        }
+      }
+      for (int l = 0; k < n; ++k, ++l) {  // k is a multiple of kLanes here
+        const T v = first[k];
+        low[l] = v < low[l] ? v : low[l];
+        high[l] = v > high[l] ? v : high[l];
+        sum[l] += static_cast<Sum>(v);
+      }
+      for (int l = components; l < kLanes; ++l) {
+        const int j = l % components;
+        low[j] = low[l] < low[j] ? low[l] : low[j];
+        high[j] = high[l] > high[j] ? high[l] : high[j];
+        sum[j] += sum[l];
+      }
+      if constexpr (!std::is_integral_v<T>) {
+        for (int j = 0; j < components; ++j) {
+          if (!std::isfinite(sum[j])) return false;
+        }
+      }
+      const T* last = first + (count - 1) * static_cast<std::size_t>(components);
+      for (int j = 0; j < components; ++j)
+        addReduced(j, low[j], high[j], static_cast<double>(sum[j]), count, first[j], last[j]);
+      return true;
+    }
+  }
+
+  // `count` values of one component, `m_components` elements apart,
+  // reduced in one pass; false, with nothing added, when one is not finite
+  // (or their sum overflows).
+  template <class T>
+  bool addRun(int component, const T* values, std::size_t count) {
+    using Sum = RunSum<T>;
+    const std::size_t stride = static_cast<std::size_t>(m_components);
+    T low = values[0];
+    T high = values[0];
+    Sum sum = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      const T v = values[k * stride];
+      low = v < low ? v : low;
+      high = v > high ? v : high;
+      sum += static_cast<Sum>(v);
+    }
+    if constexpr (!std::is_integral_v<T>) {
+      if (!std::isfinite(sum)) return false;
+    }
+    addReduced(component, low, high, static_cast<double>(sum), count, values[0], values[(count - 1) * stride]);
+    return true;
+  }
+
+  // The same one value at a time, with gaps for values that are not finite.
+  template <class T>
+  void addValues(int component, const T* values, std::size_t count) {
+    const std::size_t stride = static_cast<std::size_t>(m_components);
+    for (std::size_t k = 0; k < count; ++k) addValue(component, static_cast<double>(values[k * stride]));
   }
   void addValue(int component, double v);
 

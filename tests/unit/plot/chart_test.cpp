@@ -7,6 +7,9 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 #include "plot/dot_canvas.h"
 #include "plot/text_output.h"
@@ -267,29 +270,71 @@ TEST_F(PlotTest, TextIsPlainOrStyledWithSgrAndCanBeKeptToAscii) {
 
 namespace {
 
-// Typed runs (integers skip the finiteness test) reduce exactly as values one by one.
-TEST_F(PlotTest, TypedAtomsReduceAsValuesOneByOne) {
-  std::vector<std::int16_t> elements;
-  for (int i = 0; i < 1000; ++i) elements.push_back(static_cast<std::int16_t>((i * 7919) % 65536 - 32768));
-  for (const std::uint64_t dots : {7u, 40u, 500u, 2000u}) {
-    plot::ChartData typed(2, static_cast<int>(dots), 500);
-    plot::ChartData values(2, static_cast<int>(dots), 500);
-    typed.addAtoms(elements.data(), 200);
-    typed.addAtoms(elements.data() + 400, 300);  // atoms 200 to 499
-    for (std::size_t i = 0; i < 500; ++i) {
-      const std::size_t at = 2 * i;
-      const double atom[2] = {static_cast<double>(elements[at]), static_cast<double>(elements[at + 1])};
-      values.add(atom);
+// Atoms of type T, `components` to an atom, reduced in typed runs (in lanes
+// where the components divide them, strided otherwise, value by value
+// where one is not finite) against the same atoms added as doubles one by
+// one: the same envelopes, gaps and statistics (float sums to rounding).
+template <class T>
+void expectTypedRunsReduceAsValues(int components, bool withGaps) {
+  const std::size_t atoms = 500;
+  std::vector<T> elements;
+  for (std::size_t k = 0; k < 2 * atoms * static_cast<std::size_t>(components); ++k) {
+    const auto v = static_cast<std::int64_t>((k * 7919) % 65536) - 32768;
+    elements.push_back(static_cast<T>(std::is_signed_v<T> ? v : v + 32768));
+  }
+  if constexpr (std::is_floating_point_v<T>) {
+    if (withGaps) {
+      for (const std::size_t k : {3u, 41u, 42u, 43u, 377u, 1000u, 1003u})
+        elements[k % elements.size()] = k % 2 ? std::numeric_limits<T>::quiet_NaN() : std::numeric_limits<T>::infinity();
     }
-    for (int j = 0; j < 2; ++j) {
-      EXPECT_EQ(typed.stats(j).min, values.stats(j).min);
-      EXPECT_EQ(typed.stats(j).max, values.stats(j).max);
-      EXPECT_EQ(typed.stats(j).sum, values.stats(j).sum);
-      for (int s = 0; s < typed.slots(); ++s) {
-        const auto& a = typed.slot(j, s);
-        const auto& b = values.slot(j, s);
-        EXPECT_TRUE(a.min == b.min && a.max == b.max && a.first == b.first && a.last == b.last) << dots << " " << s;
+  }
+  for (const int dots : {7, 40, 500, 2000}) {
+    const std::string where = std::to_string(components) + " components, " + std::to_string(dots) + " dots";
+    plot::ChartData typed(components, dots, atoms);
+    plot::ChartData values(components, dots, atoms);
+    // Three blocks, the second starting part of the way into the elements.
+    const std::size_t c = static_cast<std::size_t>(components);
+    typed.addAtoms(elements.data(), 3);
+    typed.addAtoms(elements.data() + 3 * c, 197);
+    typed.addAtoms(elements.data() + 400 * c, 300);  // atoms 200 to 499
+    std::vector<double> atom(c);
+    for (std::size_t i = 0; i < atoms; ++i) {
+      const std::size_t at = (i < 200 ? i : i + 200) * c;
+      for (std::size_t j = 0; j < c; ++j) atom[j] = static_cast<double>(elements[at + j]);
+      values.add(atom.data());
+    }
+    for (int j = 0; j < components; ++j) {
+      const plot::ComponentStats& a = typed.stats(j);
+      const plot::ComponentStats& b = values.stats(j);
+      EXPECT_TRUE(a.min == b.min && a.max == b.max && a.finite == b.finite && a.nonFinite == b.nonFinite) << where;
+      if (std::is_integral_v<T>) {
+        EXPECT_EQ(a.sum, b.sum) << where;
+      } else {
+        EXPECT_NEAR(a.sum, b.sum, 1e-9 * static_cast<double>(b.finite) * 32768) << where;
       }
+      for (int s = 0; s < typed.slots(); ++s) {
+        const auto& x = typed.slot(j, s);
+        const auto& y = values.slot(j, s);
+        EXPECT_TRUE(x.finite == y.finite && x.gapBefore == y.gapBefore && x.gapAfter == y.gapAfter) << where << " " << s;
+        if (y.finite) {
+          EXPECT_TRUE(x.min == y.min && x.max == y.max && x.first == y.first && x.last == y.last) << where << " " << s;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(PlotTest, TypedAtomsReduceAsValuesOneByOne) {
+  for (const int components : {1, 2, 3, 4, 5, 8}) {
+    expectTypedRunsReduceAsValues<std::int8_t>(components, false);
+    expectTypedRunsReduceAsValues<std::uint8_t>(components, false);
+    expectTypedRunsReduceAsValues<std::int16_t>(components, false);
+    expectTypedRunsReduceAsValues<std::uint32_t>(components, false);
+    expectTypedRunsReduceAsValues<std::int64_t>(components, false);
+    expectTypedRunsReduceAsValues<std::uint64_t>(components, false);
+    for (const bool gaps : {false, true}) {
+      expectTypedRunsReduceAsValues<float>(components, gaps);
+      expectTypedRunsReduceAsValues<double>(components, gaps);
     }
   }
 }
