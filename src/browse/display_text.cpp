@@ -21,31 +21,6 @@ void AppendCodePointEscape(std::string& out, char32_t cp) {
     for (int shift = wide ? 28 : 12; shift >= 0; shift -= 4) out += c_hex[(cp >> shift) & 0x0F];
 }
 
-// Decodes one well-formed UTF-8 sequence at raw[pos]; 0 when the bytes
-// there are not one (the caller then escapes a single byte).
-std::size_t DecodeUtf8(std::string_view raw, std::size_t pos, char32_t& cp) {
-    const auto lead = static_cast<unsigned char>(raw[pos]);
-    std::size_t length = 0;
-    char32_t least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, cp = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, cp = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, cp = lead & 0x07, least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + length > raw.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(raw[pos + i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
-
 // A character beyond ASCII that takes one column and does nothing else.
 bool ShownAsItIs(char32_t cp) {
     if (cp < 0xA0) return false;
@@ -69,7 +44,7 @@ std::size_t AppendOne(std::string& out, std::string_view raw, std::size_t pos, C
         return 1;
     }
     char32_t cp = 0;
-    const std::size_t length = DecodeUtf8(raw, pos, cp);
+    const std::size_t length = plot::decodeUtf8(raw, pos, cp);
     if (length == 0) {
         AppendHexByte(out, byte);
         return 1;
