@@ -13,8 +13,13 @@ constexpr std::chrono::milliseconds c_rateInterval{1000};
 }  // namespace
 
 PlotBuffer::PlotBuffer(std::size_t components, std::uint64_t window)
-    : m_components(std::max<std::size_t>(components, 1)), m_window(std::max<std::uint64_t>(window, 1)) {
+    : m_components(std::max<std::size_t>(components, 1)), m_window(BoundedWindow(window)) {
     ResetLocked();
+}
+
+std::uint64_t PlotBuffer::BoundedWindow(std::uint64_t window) const {
+    const std::uint64_t most = std::max<std::uint64_t>(c_maxRingElements / m_components, 1);
+    return std::clamp<std::uint64_t>(window, 1, most);
 }
 
 void PlotBuffer::ResetLocked() {
@@ -66,12 +71,15 @@ void PlotBuffer::Replace(const T* elements, std::size_t atoms, std::chrono::stea
 void PlotBuffer::SetComponents(std::size_t components) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_components = std::max<std::size_t>(components, 1);
+    m_window = BoundedWindow(m_window);
     ResetLocked();
 }
 
 void PlotBuffer::SetWindow(std::uint64_t window) {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_window = std::max<std::uint64_t>(window, 1);
+    const std::uint64_t bounded = BoundedWindow(window);
+    if (bounded == m_window) return;
+    m_window = bounded;
     ResetLocked();
 }
 

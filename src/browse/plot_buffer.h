@@ -27,6 +27,10 @@ struct PlotStatus {
     std::string error;            // the acquisition ended with this
 };
 
+// The ring holds at most this many elements (8 MiB of doubles): a signal
+// of many components gets a shorter window.
+constexpr std::uint64_t c_maxRingElements = std::uint64_t{1} << 20;
+
 class PlotBuffer {
 public:
     PlotBuffer(std::size_t components, std::uint64_t window);
@@ -41,7 +45,8 @@ public:
 
     // The signal's component count, once known: starts again.
     void SetComponents(std::size_t components);
-    // The x axis spans `window` atoms from now on (zoom): starts again.
+    // The x axis spans `window` atoms from now on (zoom), as many as the
+    // ring may hold: starts again when that changes the window.
     void SetWindow(std::uint64_t window);
     // Paused, atoms are dropped.
     void SetPaused(bool paused);
@@ -56,6 +61,8 @@ private:
     template <class T>
     void AddLocked(const T* elements, std::size_t atoms, std::chrono::steady_clock::time_point now);
     void ResetLocked();
+    // `window` within 1 and what the ring may hold of m_components.
+    std::uint64_t BoundedWindow(std::uint64_t window) const;
 
     mutable std::mutex m_lock;  // guards everything below
     std::size_t m_components;

@@ -94,6 +94,22 @@ TEST(PlotBuffer, RateWindowPauseAndErrors) {
     EXPECT_EQ(buffer.Status().error, "Interrupted read");
 }
 
+TEST(PlotBuffer, ManyComponentsGetAShorterWindowNotMoreMemory) {
+    // 64 components: the widest window would be 128 MiB of doubles.
+    PlotBuffer buffer(64, std::uint64_t{1} << 18);
+    EXPECT_EQ(buffer.Window(), c_maxRingElements / 64);
+    std::vector<int> atom(64, 1);
+    buffer.Add(atom.data(), 1, c_t0);
+    // Zooming out further changes nothing, and keeps what is held.
+    buffer.SetWindow(buffer.Window() * 2);
+    EXPECT_EQ(buffer.Window(), c_maxRingElements / 64);
+    EXPECT_EQ(buffer.Status().held, 1u);
+    // Known later, the component count bounds the window too.
+    PlotBuffer later(1, std::uint64_t{1} << 18);
+    later.SetComponents(1u << 21);
+    EXPECT_EQ(later.Window(), 1u);
+}
+
 TEST(PlotBuffer, AChartOfAnotherComponentCountTakesNothing) {
     PlotBuffer buffer(2, 4);
     const int atoms[] = {1, 2, 3, 4};
