@@ -94,6 +94,8 @@ struct Statistics {
     std::uint64_t notifications = 0;
     std::chrono::microseconds maxChangeToScreen{0};  // notification arrival to the frame that shows it
     std::chrono::microseconds maxChangeWait{0};      // notification arrival to the start of that frame
+    std::uint64_t changeFrames = 0;                  // frames that drew notifications
+    std::uint64_t lateChangeFrames = 0;              // of those: a change waited longer than a frame
     std::chrono::microseconds maxKeyToScreen{0};
     std::chrono::microseconds maxFrame{0};           // render and present
     Clock::time_point firstScreen{};                 // the start node's level drawn
@@ -106,6 +108,8 @@ struct Statistics {
             << "notifications " << notifications << "\n"
             << "max_change_to_screen_us " << us(maxChangeToScreen) << "\n"
             << "max_change_wait_us " << us(maxChangeWait) << "\n"
+            << "change_frames " << changeFrames << "\n"
+            << "late_change_frames " << lateChangeFrames << "\n"
             << "max_key_to_screen_us " << us(maxKeyToScreen) << "\n"
             << "max_frame_us " << us(maxFrame) << "\n"
             << "first_screen_us "
@@ -178,6 +182,8 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
                     stats.maxChangeToScreen, std::chrono::duration_cast<std::chrono::microseconds>(drawn - oldestUndrawn));
                 stats.maxChangeWait = std::max(
                     stats.maxChangeWait, std::chrono::duration_cast<std::chrono::microseconds>(now - oldestUndrawn));
+                ++stats.changeFrames;
+                if (now - oldestUndrawn > c_frame) ++stats.lateChangeFrames;
             }
             if (keyAt != Clock::time_point::max())
                 stats.maxKeyToScreen =
