@@ -44,6 +44,8 @@ echo "$deb"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velnor-package-XXXXXX")
 server_pid=""
 cleanup() {
+    # The browser check's tmux server (and the browser in it), if it runs.
+    if [ -S "$scratch/tmux" ]; then tmux -S "$scratch/tmux" kill-server 2>/dev/null || true; fi
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
@@ -144,9 +146,10 @@ log "ok: bash -i, bash-completion loads $completion; 'velnor-rove dump --port $p
 # browse with the static ncursesw: it finds the system's terminfo entries
 # and draws the demo's tree in a terminal (a private tmux server).
 if command -v tmux >/dev/null; then
-    tmx=(tmux -S "$scratch/tmux" -f /dev/null)
+    printf 'set -g remain-on-exit on\n' >"$scratch/tmux.conf"
+    tmx=(tmux -S "$scratch/tmux" -f "$scratch/tmux.conf")
     "${tmx[@]}" new-session -d -x 100 -y 30 \
-        "env TERM=xterm-256color LANG=C.UTF-8 VELNOR_RUNTIME_DIR=$run $usr/bin/velnor-rove browse --port $port; sleep 30"
+        "env TERM=xterm-256color LANG=C.UTF-8 VELNOR_RUNTIME_DIR=$run $usr/bin/velnor-rove browse --port $port"
     drawn=""
     for _ in $(seq 1 200); do  # 10 s
         drawn=$("${tmx[@]}" capture-pane -p 2>/dev/null || true)
