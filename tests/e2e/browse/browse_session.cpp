@@ -59,6 +59,7 @@ int GuardTmuxServer(const std::string& socket) {
     // Built before the fork: the child only makes system calls.
     const std::string script = "cat > /dev/null; exec \"$0\" -S \"$1\" kill-server";
     const char* argv[] = {"/bin/sh", "-c", script.c_str(), VELNOR_TMUX, socket.c_str(), nullptr};
+    const long maxFd = sysconf(_SC_OPEN_MAX);
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
@@ -70,7 +71,8 @@ int GuardTmuxServer(const std::string& socket) {
         dup2(devNull, STDOUT_FILENO);
         dup2(devNull, STDERR_FILENO);
         // Nothing else of the test's: a pipe it held would not reach its end.
-        close_range(3, ~0U, 0);
+        if (close_range(3, ~0U, 0) != 0)
+            for (long fd = 3; fd < maxFd; ++fd) close(static_cast<int>(fd));
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
