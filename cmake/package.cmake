@@ -19,5 +19,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELNOR_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# ncursesw is linked in (browse); the terminfo entries it reads at run time
+# are ncurses-base's.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ncurses-base)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 include(CPack)

@@ -17,7 +17,7 @@
 # word whatever it holds. The words of the line are read from COMP_LINE, so
 # that "path=@file" and "path=value" complete whatever COMP_WORDBREAKS holds.
 
-_velnor_rove_commands="info dump access listen signal bench help save diff apply"
+_velnor_rove_commands="info dump access listen signal bench help save diff apply browse"
 _velnor_rove_global_opts="--debug --host --platform --application --port --path --quiet --verbose --json --glob --all"
 _velnor_rove_modes="Now Lmt Position Event SingleEvent"
 
@@ -28,6 +28,7 @@ _velnor_rove_command_opts() {
         listen) echo "--wait --ping --time --initial --count --until" ;;
         save) echo "--output" ;;
         apply) echo "--dry-run --force" ;;
+        browse) echo "--read-only --mouse" ;;
         signal) echo "--lmt --size --offset --mode --behavior --queue-size --loop --timeout --header --binary --csv --stat --plot --plot-size --ymin --ymax --npy --npy-meta --npy-each" ;;
     esac
 }

@@ -44,6 +44,8 @@ echo "$deb"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velnor-package-XXXXXX")
 server_pid=""
 cleanup() {
+    # The browser check's tmux server (and the browser in it), if it runs.
+    if [ -S "$scratch/tmux" ]; then tmux -S "$scratch/tmux" kill-server 2>/dev/null || true; fi
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
@@ -140,4 +142,23 @@ got=$(env PATH="$usr/bin:$PATH" XDG_DATA_DIRS="$usr/share" BASH_COMPLETION_USER_
     fail "completion in bash -i: $got $(bash_errors)"
 [ "$got" = "boards.board0.gain" ] || fail "completion of 'boards.board0.g' gave '$got', expected 'boards.board0.gain'"
 log "ok: bash -i, bash-completion loads $completion; 'velnor-rove dump --port $port boards.board0.g<TAB>' -> $got"
+
+# browse with the static ncursesw: it finds the system's terminfo entries
+# and draws the demo's tree in a terminal (a private tmux server).
+if command -v tmux >/dev/null; then
+    printf 'set -g remain-on-exit on\n' >"$scratch/tmux.conf"
+    tmx=(tmux -S "$scratch/tmux" -f "$scratch/tmux.conf")
+    "${tmx[@]}" new-session -d -x 100 -y 30 \
+        "env TERM=xterm-256color LANG=C.UTF-8 VELNOR_RUNTIME_DIR=$run $usr/bin/velnor-rove browse --port $port"
+    drawn=""
+    for _ in $(seq 1 200); do  # 10 s
+        drawn=$("${tmx[@]}" capture-pane -p 2>/dev/null || true)
+        grep -q "trigger" <<<"$drawn" && break
+        sleep 0.05
+    done
+    "${tmx[@]}" send-keys q 2>/dev/null || true
+    "${tmx[@]}" kill-server 2>/dev/null || true
+    grep -q "trigger" <<<"$drawn" || fail "installed velnor-rove browse drew no tree: $drawn"
+    log "ok: installed velnor-rove browse draws the demo's tree with the system's terminfo"
+fi
 log "ok: all checks passed"

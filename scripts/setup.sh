@@ -11,8 +11,11 @@ packages=(
   libomniorb4-dev omniidl
   libboost-program-options-dev libboost-dev
   libyaml-cpp-dev libyaml-dev nlohmann-json3-dev
+  # browse: ncursesw (linked statically) and the terminfo entries it reads at run time
+  libncurses-dev ncurses-base
   # the tests (python3: two end-to-end tests drive the tool through it;
-  # tmux: the completion is tried in an interactive bash in its terminal;
+  # tmux: the completion is tried in an interactive bash in its terminal and
+  # the browser's end-to-end tests run it in a pseudo-terminal;
   # python3-numpy loads the files of signal --npy; python3-pyte shows what
   # signal --plot leaves on a terminal)
   libgtest-dev python3 tmux python3-numpy python3-pyte

@@ -16,7 +16,7 @@ namespace istd {
 template <>
 const BiMap<Command_e> EnumMap<Command_e>::items{
     {eInfo, "info"}, {eDump, "dump"}, {eAccess, "access"}, {eListen, "listen"}, {eSignal, "signal"}, {eBench, "bench"},
-    {eSave, "save"}, {eDiff, "diff"}, {eApply, "apply"},
+    {eSave, "save"}, {eDiff, "diff"}, {eApply, "apply"}, {eBrowse, "browse"},
 };
 }  // namespace istd
 
@@ -29,6 +29,7 @@ void SetCommands(RoveCommandParser::CommandList& commands) {
     commands.push_back({eSave, "Save the writable node values to a snapshot file."});
     commands.push_back({eDiff, "Compare a snapshot file with the registry."});
     commands.push_back({eApply, "Set the registry to a snapshot file, checked first."});
+    commands.push_back({eBrowse, "Browse the registry live in the terminal."});
 }
 
 void LocalCommandParser::GetGlobalOptions(po::options_description& options) {
@@ -120,6 +121,12 @@ void AddSaveOptions(po::options_description& options) {
          "Write the snapshot to this file\n(default: standard output)");
 }
 
+void AddBrowseOptions(po::options_description& options) {
+    options.add_options()
+        ("read-only", "Refuse every write and function run.")
+        ("mouse", "Select and scroll with the mouse (the terminal's\nown text selection then needs Shift).");
+}
+
 void AddApplyOptions(po::options_description& options) {
     options.add_options()
         ("dry-run", "Print what would be written; write nothing.")
@@ -142,6 +149,7 @@ bool LocalCommandParser::GetValidOptions(Command_e command, po::options_descript
         case eSignal: AddSignalOptions(options); return true;
         case eSave: AddSaveOptions(options); return true;
         case eApply: AddApplyOptions(options); return true;
+        case eBrowse: AddBrowseOptions(options); return true;
         default: return false;
     }
 }
@@ -235,6 +243,11 @@ void LocalCommandParser::GetUsageExamples(Command_e command, std::string& text) 
                        "velnor-rove apply [file].yaml [nodeFullPath] ...");
             AddExample(s, "Apply a snapshot taken from another host or registry root",
                        "velnor-rove apply [file].yaml --force");
+            break;
+        case eBrowse:
+            AddExample(s, "Browse the registry from its root (q quits, ? lists the keys)", "velnor-rove browse");
+            AddExample(s, "Browse the subtree below a node, without writing anything",
+                       "velnor-rove browse --read-only [nodeFullPath]");
             break;
         default:
             break;

@@ -39,6 +39,9 @@ namespace {
 unsigned g_failedAccesses = 0;
 // The exit status a snapshot command gave (save, diff, apply).
 int g_snapshotStatus = 0;
+// The entry of browse, given by the program, and the status it gave.
+BrowseEntry g_browseEntry = nullptr;
+int g_browseStatus = 0;
 
 // Standard output must hold everything the command wrote: a full disk or a
 // closed pipe is a failure, not a success.
@@ -125,6 +128,8 @@ void ApplySwitches(const po::variables_map& vm) {
     if (vm.count("compact")) g_params.dumpFlags |= eDumpCompact;
     if (vm.count("dry-run")) g_params.dryRun = true;
     if (vm.count("force")) g_params.force = true;
+    if (vm.count("read-only")) g_params.readOnly = true;
+    if (vm.count("mouse")) g_params.mouse = true;
     ApplyScriptingSwitches(vm);
     if (vm.count("binary")) {
         g_params.format = eFormatBinary;
@@ -349,6 +354,7 @@ void RunHandler(Selection& s, std::size_t i) {
         case eSave:
         case eDiff:
         case eApply: break;  // run once, by RunSnapshotCommand
+        case eBrowse: break;  // runs in place of the frame (RunBrowse)
     }
 }
 
@@ -382,6 +388,13 @@ void CheckInterruptBetweenNodes() {
     if (!JsonRecords() || !GoesOverNodes(g_params.command)) return;
     DeliverPendingSignals();
     if (sigHandler.Signal() != 0) throw istd::Exception(InterruptText(), true);
+}
+
+// browse connects on a thread of its own and keeps the terminal: it runs
+// instead of the frame, from the library above this one.
+int RunBrowse() {
+    if (!g_browseEntry) throw istd::Exception("browse is not part of this program", true);
+    return g_browseEntry();
 }
 
 // Withdraws the listen subscriptions when the command ends, however it ends:
@@ -496,6 +509,8 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
             AutoComplete(complete, longFlag);
         else if (vm.count("complete-value"))
             CompleteEnumValue(completeValue);
+        else if (g_params.command == eBrowse)
+            g_browseStatus = RunBrowse();
         else
             ExecuteCommand();
         CheckStandardOutput();
@@ -512,7 +527,10 @@ bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Comm
         return false;
     }
     // A signal acquisition that failed without ending the command is no success either.
-    return g_failedAccesses == 0 && SignalFailures() == 0 && g_snapshotStatus == 0 && rove_json::ErrorCount() == 0;
+    return g_failedAccesses == 0 && SignalFailures() == 0 && g_snapshotStatus == 0 && g_browseStatus == 0 &&
+           rove_json::ErrorCount() == 0;
 }
+
+void SetBrowseEntry(BrowseEntry entry) { g_browseEntry = entry; }
 
 int FailureStatus() { return g_snapshotStatus == c_statusBadSnapshot ? c_statusBadSnapshot : 1; }

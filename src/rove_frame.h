@@ -11,6 +11,12 @@
 bool DefineAndParseCommandOptions(int argc, char** argv, RoveCommandParser::Command command,
                                   boost::program_options::options_description& description, bool commandDefaulted);
 
+// browse lives in a library above the frame's (src/browse): the program
+// hands its entry to the frame before the options are parsed. The entry
+// runs in place of ExecuteCommand and gives the exit status.
+using BrowseEntry = int (*)();
+void SetBrowseEntry(BrowseEntry entry);
+
 // The exit status of a run that did not succeed: 1, or 2 for a snapshot file
 // that cannot be read or is malformed.
 int FailureStatus();

@@ -18,6 +18,7 @@ enum Command_e : std::int32_t {
     eSave = 6,
     eDiff = 7,
     eApply = 8,
+    eBrowse = 9,
 };
 
 namespace istd {
@@ -73,6 +74,8 @@ struct Parameters {
     std::string outputFile;  // save: --output (empty: standard output)
     bool dryRun = false;     // apply: --dry-run
     bool force = false;      // apply: --force
+    bool readOnly = false;   // browse: --read-only
+    bool mouse = false;      // browse: --mouse
     // Scripting options; all off by default.
     bool json = false;             // --json: one JSON record per line
     bool glob = false;             // --glob: path words may hold patterns

@@ -14,6 +14,7 @@
 #include <boost/program_options/options_description.hpp>
 
 #include "istd/trace.h"
+#include "browse/browse.h"
 #include "mci/mci.h"
 #include "rove_commands.h"
 #include "rove_frame.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
     rove_output::Install();
     if (AnswerVersion(argc, argv)) std::exit(rove_output::Good() ? 0 : 1);
     TranslateHelpOption(argc, argv);
+    SetBrowseEntry(&browse::RunBrowse);
     bool ok = false;
     try {
         RoveCommandParser::CommandList commands;

@@ -8,45 +8,16 @@ namespace {
 
 constexpr char32_t kReplacement = U'\uFFFD';
 
-// Decodes one UTF-8 sequence at text[pos]; returns the code point and
-// advances pos. A malformed, overlong or surrogate sequence yields
-// U+FFFD and consumes one byte, so that every byte is accounted for.
+// A malformed, overlong or surrogate sequence yields U+FFFD and consumes
+// one byte, so that every byte is accounted for.
 char32_t decodeOne(std::string_view text, std::size_t& pos) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  }
-  int length = 0;
   char32_t cp = 0;
-  char32_t least = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, cp = lead & 0x1F, least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, cp = lead & 0x0F, least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, cp = lead & 0x07, least = 0x10000;
-  } else {
+  const std::size_t length = decodeUtf8(text, pos, cp);
+  if (length == 0) {
     ++pos;
     return kReplacement;
   }
-  if (pos + static_cast<std::size_t>(length) > text.size()) {
-    ++pos;
-    return kReplacement;
-  }
-  for (int i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + static_cast<std::size_t>(i)]);
-    if ((next & 0xC0) != 0x80) {
-      ++pos;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return kReplacement;
-  }
-  pos += static_cast<std::size_t>(length);
+  pos += length;
   return cp;
 }
 
@@ -64,6 +35,33 @@ bool oneColumn(char32_t cp) {
 }
 
 }  // namespace
+
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& cp) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  char32_t least = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[pos + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return length;
+}
 
 CellGrid::CellGrid(int cols, int rows)
     : m_cols(std::max(cols, 0)),

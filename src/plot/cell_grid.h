@@ -91,4 +91,9 @@ class CellGrid {
 // Appends the UTF-8 encoding of a code point.
 void appendUtf8(std::string& out, char32_t ch);
 
+// Decodes the well-formed UTF-8 sequence at text[pos] (pos < size) into cp;
+// gives its length, or 0 when the bytes there are not one (malformed,
+// cut, overlong, a surrogate or beyond U+10FFFF).
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& cp);
+
 }  // namespace plot

@@ -38,23 +38,32 @@ void PrintChange(const std::string& path, const istd::Any& saved, const istd::An
 
 }  // namespace
 
+std::vector<SnapshotDifference> SnapshotDifferences(const Snapshot& snapshot, const LiveTree& live,
+                                                    const std::vector<std::string>& limits) {
+    std::vector<SnapshotDifference> differences;
+    for (const auto& entry : snapshot.entries) {
+        if (!IsUnder(entry.path, limits)) continue;
+        const mci::SubtreeEntry* node = live.Find(entry.path);
+        std::string mismatch = LiveMismatch(entry, node);
+        if (!mismatch.empty())
+            differences.push_back({&entry, nullptr, std::move(mismatch)});
+        else if (!SameValue(entry.value, node->value))
+            differences.push_back({&entry, node, std::string()});
+    }
+    return differences;
+}
+
 int DiffSnapshot(const mci::Node& root) {
     SnapshotRun run;
     if (const int status = run.Load("diff", root, c_statusBadSnapshot)) return status;
     const LiveTree live = ReadLiveTree(root, run.limits, false);
-    bool differs = false;
-    for (const auto& entry : run.snapshot.entries) {
-        if (!IsUnder(entry.path, run.limits)) continue;
-        const mci::SubtreeEntry* node = live.Find(entry.path);
-        const std::string mismatch = LiveMismatch(entry, node);
-        if (!mismatch.empty()) {
-            PrintMismatch(entry.path, mismatch);
-            differs = true;
-        } else if (!SameValue(entry.value, node->value)) {
-            PrintChange(entry.path, entry.value, node->value);
-            differs = true;
-        }
+    const std::vector<SnapshotDifference> differences = SnapshotDifferences(run.snapshot, live, run.limits);
+    for (const auto& d : differences) {
+        if (d.live)
+            PrintChange(d.saved->path, d.saved->value, d.live->value);
+        else
+            PrintMismatch(d.saved->path, d.mismatch);
     }
     std::cout.flush();
-    return differs ? 1 : 0;
+    return differences.empty() ? 0 : 1;
 }

@@ -64,13 +64,8 @@ bool WriteOut(const std::string& text) {
 
 }  // namespace
 
-
-int SaveSnapshot(const mci::Node& root) {
-    if (g_params.json) {
-        std::cerr << "Error: save writes a YAML snapshot; --json does not apply to it" << std::endl;
-        return 1;
-    }
-    const LiveTree tree = ReadLiveTree(root, SubtreeWords(root, g_params.paths), true);
+Snapshot SnapshotOf(const mci::Node& root, const std::vector<std::string>& limits) {
+    const LiveTree tree = ReadLiveTree(root, limits, true);
     Snapshot snapshot;
     SnapshotHeader& h = snapshot.header;
     h.host = root.GetName();
@@ -87,5 +82,13 @@ int SaveSnapshot(const mci::Node& root) {
         entry.value = live.value;
         snapshot.entries.push_back(std::move(entry));
     }
-    return WriteOut(SnapshotText(snapshot)) ? 0 : 1;
+    return snapshot;
+}
+
+int SaveSnapshot(const mci::Node& root) {
+    if (g_params.json) {
+        std::cerr << "Error: save writes a YAML snapshot; --json does not apply to it" << std::endl;
+        return 1;
+    }
+    return WriteOut(SnapshotText(SnapshotOf(root, SubtreeWords(root, g_params.paths)))) ? 0 : 1;
 }

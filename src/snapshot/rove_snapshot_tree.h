@@ -42,3 +42,21 @@ struct SnapshotEntry;
 // it can (the value itself is not compared): "missing in registry", "not
 // writable now", "type changed (saved T1, live T2)".
 std::string LiveMismatch(const SnapshotEntry& saved, const mci::SubtreeEntry* live);
+
+struct Snapshot;
+// One difference diff reports: a node the registry cannot take as saved
+// (`mismatch`), or a value that differs (`live` the node as it is now).
+struct SnapshotDifference {
+    const SnapshotEntry* saved = nullptr;
+    const mci::SubtreeEntry* live = nullptr;
+    std::string mismatch;
+};
+// The differences of the entries under `limits`, in the snapshot's order.
+// They point into `snapshot` and `live`.
+std::vector<SnapshotDifference> SnapshotDifferences(const Snapshot& snapshot, const LiveTree& live,
+                                                    const std::vector<std::string>& limits);
+
+// A snapshot of the nodes save writes below the subtree `limits` (from
+// SubtreeLimits or SubtreeWords), with its header; a limit that names no
+// node throws istd::Exception.
+Snapshot SnapshotOf(const mci::Node& root, const std::vector<std::string>& limits);

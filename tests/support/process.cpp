@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,9 +96,15 @@ int Spawn(const std::vector<std::string>& argv, const RunOptions& options, int& 
     for (const auto& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        // A child (a registry server above all) does not outlive the test,
+        // however the test ends: killed with it. (The signal comes when the
+        // thread that forked ends: tests start children from their own thread.)
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         // A test runner may have signals blocked or ignored; the child starts clean.
         sigset_t none;
         sigemptyset(&none);

@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"pathAfterSnapshotFile", "apply x.yaml --port @PORT@ b", "boards."},
         CompletionCase{"saveOutputFile", "save -o @SNAP@/sa", "@SNAP@/saved.yaml"},
         CompletionCase{"applyOptions", "apply --fo", "--force"},
+        CompletionCase{"browseCommand", "br", "browse"},
+        CompletionCase{"browseOptions", "browse --re", "--read-only"},
         CompletionCase{"commandWordOrRootNode", "--port @PORT@ s", "single."},
         CompletionCase{"firstSegment", "info --port @PORT@ b", "boards."},
         CompletionCase{"allRootNodes", "info --port @PORT@ ", "boards.\nsingle.\nleaf"},

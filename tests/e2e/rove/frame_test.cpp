@@ -34,6 +34,7 @@ const std::string kGeneralHelp =
     "  " + Pad("save") + "   [Save the writable node values to a snapshot file.]\n"
     "  " + Pad("diff") + "   [Compare a snapshot file with the registry.]\n"
     "  " + Pad("apply") + "   [Set the registry to a snapshot file, checked first.]\n"
+    "  " + Pad("browse") + "   [Browse the registry live in the terminal.]\n"
     "\n"
     "\nGeneral HELP:\n"
     "  - Tree nodes are addressed with its 'Full Path' which\n"
