@@ -270,7 +270,8 @@ void ExpectBlockAt(PullAhead& ahead, std::uint64_t position, std::uint64_t expec
 
 TEST(PullAhead, HandsOutBlocksInPositionOrderWhilePullsOverlap) {
     ScriptedFixture remote;
-    remote.Script().SlowEveryOtherBlock(std::chrono::milliseconds(5));
+    // Two pulls run at once, however the threads are scheduled.
+    remote.Script().EveryOtherBlockWaitsForAnOverlap(std::chrono::seconds(2));
     PullAhead ahead(remote.Ref(), 3, 2, "test");
     for (std::uint64_t position = 0; position < 60; position += 3) ExpectBlockAt(ahead, position, position);
     EXPECT_EQ(remote.Script().MostPullsAtOnce(), 2);

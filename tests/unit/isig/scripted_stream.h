@@ -25,6 +25,9 @@ public:
     // Pulls of every other block take this long, so that pulls overlap and
     // finish out of order.
     void SlowEveryOtherBlock(std::chrono::milliseconds delay) { m_delayMs = delay.count(); }
+    // A pull of every other block waits until another pull started beside
+    // it (at most `bound`): pulls overlap however the threads are scheduled.
+    void EveryOtherBlockWaitsForAnOverlap(std::chrono::milliseconds bound) { m_overlapBoundMs = bound.count(); }
     // Every pull takes this long.
     void SlowEveryBlock(std::chrono::milliseconds delay) {
         m_delayMs = delay.count();
@@ -59,10 +62,12 @@ public:
     }
 
     CORBA::Long Pull(CORBA::ULongLong position, CORBA::ULong maxAtoms, i_NET::Block_out b) override {
-        Running running(*this);
+        Running running(*this);  // counted before another pull may see it started
+        const std::uint64_t startedBefore = m_started++;
         std::uint64_t start = position == i_NET::POSITION_NEWEST ? 0 : position;
         if ((m_slowAll || (start / c_blockAtoms) % 2 == 0) && m_delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs.load()));
+        if ((start / c_blockAtoms) % 2 == 0 && m_overlapBoundMs > 0) WaitForAnotherPull(startedBefore + 1);
         if (start >= m_failFrom) throw CORBA::TRANSIENT();
         if (TakeNoData(start)) {
             b = new i_NET::Block;
@@ -101,6 +106,13 @@ private:
         ScriptedStream& m_stream;
     };
 
+    // Until more than `started` pulls have started.
+    void WaitForAnotherPull(std::uint64_t started) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_overlapBoundMs.load());
+        while (m_started.load() <= started && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
     bool TakeNoData(std::uint64_t position) {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_noDataAt.erase(position) > 0;
@@ -108,10 +120,12 @@ private:
 
     std::atomic<long> m_delayMs{0};
     std::atomic<bool> m_slowAll{false};
+    std::atomic<long> m_overlapBoundMs{0};
     std::atomic<std::uint64_t> m_skipAt{~std::uint64_t{0}};
     std::atomic<std::uint64_t> m_skipTo{0};
     std::atomic<std::uint64_t> m_failFrom{~std::uint64_t{0}};
     std::atomic<int> m_running{0};
+    std::atomic<std::uint64_t> m_started{0};
     std::atomic<int> m_mostAtOnce{0};
     std::mutex m_lock;  // guards m_noDataAt
     std::set<std::uint64_t> m_noDataAt;
