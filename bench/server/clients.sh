@@ -56,6 +56,11 @@ client() {  # index
     done
 }
 
+# CPU seconds: the server's (utime + stime) and the whole machine's busy time.
+server_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); printf "%.2f", ($12 + $13) / hz }' "/proc/$server/stat"; }
+machine_busy() { awk -v hz="$(getconf CLK_TCK)" '$1 == "cpu" { printf "%.2f", ($2 + $3 + $4 + $7 + $8) / hz }' /proc/stat; }
+cpu_before=$(server_cpu)
+busy_before=$(machine_busy)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 pids=()
 for i in $(seq 0 $((clients - 1))); do
@@ -64,6 +69,8 @@ for i in $(seq 0 $((clients - 1))); do
 done
 wait "${pids[@]}"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+cpu_after=$(server_cpu)
+busy_after=$(machine_busy)
 
 written=$({ cat "$work"/followed.* 2>/dev/null || true; } | wc -l)
 # Every listener prints one line per write of the followed node.
@@ -83,5 +90,8 @@ printf '%d clients for %d s, a read and a write every %s s each, load average %s
     "$pause" "$load_before" "$load_after"
 printf 'reads: %d, read time p50 %s ms, p90 %s ms, p99 %s ms   (target p50 < 70 ms)\n' "$reads" "$(pick 0.5)" "$(pick 0.9)" "$(pick 0.99)"
 printf 'errors: %d   (target 0)\n' "$failed"
+awk -v s="$(awk -v a="$cpu_before" -v b="$cpu_after" 'BEGIN { print b - a }')" \
+    -v m="$(awk -v a="$busy_before" -v b="$busy_after" 'BEGIN { print b - a }')" -v d="$duration" -v c="$(nproc)" \
+    'BEGIN { printf "CPU: the machine busy %.0f of %d core-seconds, the server %.1f of them (%.0f%%); the rest is the clients and everything else\n", m, d * c, s, 100 * s / m }'
 printf 'writes of the followed node: %d, listeners: %d, notifications lost: %d   (target 0)\n' "$written" "$listeners" "$lost"
 if (( failed > 0 )); then sort "$work"/errors.* | uniq -c | sort -rn | head -5; fi
