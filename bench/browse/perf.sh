@@ -83,6 +83,7 @@ row "1,000 watched nodes x 10 changes/s: CPU of one core" watch_cpu_percent "< 2
 row "1,000 watched nodes: frames per second" watch_frames_per_s "<= 60" /s
 row "1,000 watched nodes: worst change to the frame drawing it" watch_inside_max_change_wait_us "<= one frame (16667 us)" us
 row "1,000 watched nodes: frames that drew a change late" watch_inside_late_change_frames "0 of ${f[watch_inside_change_frames]:-?}" ""
+row "1,000 watched nodes: frames with a change a frame skipped" watch_inside_skipped_change_frames "0 of ${f[watch_inside_change_frames]:-?}" ""
 row "1,000 watched nodes: worst change to screen (wait + draw)" watch_inside_max_change_to_screen_us "" us
 row "1,000 watched nodes: worst frame (render and present)" watch_inside_max_frame_us "" us
 row "idle: CPU of one core" idle_cpu_percent "not measurable" %

@@ -96,6 +96,7 @@ struct Statistics {
     std::chrono::microseconds maxChangeWait{0};      // notification arrival to the start of that frame
     std::uint64_t changeFrames = 0;                  // frames that drew notifications
     std::uint64_t lateChangeFrames = 0;              // of those: a change waited longer than a frame
+    std::uint64_t skippedChangeFrames = 0;           // of those: a change arrived before the frame before
     std::chrono::microseconds maxKeyToScreen{0};
     std::chrono::microseconds maxFrame{0};           // render and present
     Clock::time_point firstScreen{};                 // the start node's level drawn
@@ -110,6 +111,7 @@ struct Statistics {
             << "max_change_wait_us " << us(maxChangeWait) << "\n"
             << "change_frames " << changeFrames << "\n"
             << "late_change_frames " << lateChangeFrames << "\n"
+            << "skipped_change_frames " << skippedChangeFrames << "\n"
             << "max_key_to_screen_us " << us(maxKeyToScreen) << "\n"
             << "max_frame_us " << us(maxFrame) << "\n"
             << "first_screen_us "
@@ -184,6 +186,9 @@ void RunLoop(Browser& browser, Terminal& terminal, Inbox& inbox, SignalEvents& s
                     stats.maxChangeWait, std::chrono::duration_cast<std::chrono::microseconds>(now - oldestUndrawn));
                 ++stats.changeFrames;
                 if (now - oldestUndrawn > c_frame) ++stats.lateChangeFrames;
+                // Shown late by more than a frame: the frame before this one
+                // began after the change arrived and did not show it.
+                if (oldestUndrawn < lastDraw) ++stats.skippedChangeFrames;
             }
             if (keyAt != Clock::time_point::max())
                 stats.maxKeyToScreen =
