@@ -3,6 +3,7 @@
 #include "browse/terminal.h"
 
 #include <ncursesw/curses.h>
+#include <ncursesw/term.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -80,17 +81,32 @@ Key FromCharacter(wint_t ch) {
     }
 }
 
+// True when terminfo describes $TERM: the entry is read and let go again.
+bool TerminalKnown() {
+    TERMINAL* const current = cur_term;
+    int error = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &error) != OK) return false;
+    del_curterm(cur_term);
+    set_curterm(current);
+    return true;
+}
+
+istd::Exception UnknownTerminal() {
+    const char* term = std::getenv("TERM");
+    return istd::Exception(std::string("browse cannot use the terminal (TERM=") + (term ? term : "") + ")", true);
+}
+
 }  // namespace
 
 Terminal::Terminal(Options options) : m_impl(std::make_unique<Impl>()), m_charset(options.charset) {
     m_haveSaved = tcgetattr(STDIN_FILENO, &m_saved) == 0;
+    // Refused before newterm, which keeps memory it took for a terminal it
+    // does not know.
+    if (!TerminalKnown()) throw UnknownTerminal();
     // Escape alone is a key: a short wait tells it from a key's sequence.
     set_escdelay(25);
     m_impl->screen = newterm(nullptr, stdout, stdin);
-    if (!m_impl->screen) {
-        const char* term = std::getenv("TERM");
-        throw istd::Exception(std::string("browse cannot use the terminal (TERM=") + (term ? term : "") + ")", true);
-    }
+    if (!m_impl->screen) throw UnknownTerminal();
     set_term(m_impl->screen);
     raw();
     noecho();

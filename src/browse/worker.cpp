@@ -436,12 +436,15 @@ ChildrenResult Worker::ReadLevel(const std::string& path) {
             result.children.push_back(std::move(row));
         }
         const std::string dump = node.DumpSubTree(1, 0, c_valueChars);
-        if (!ValuesFromLevelDump(dump, result.children)) {
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                ChildRow& row = result.children[i];
-                row.hasValue = IsValueNode(row.facts);
-                row.value = row.hasValue ? children[i].ToString(c_valueChars) : std::string();
-            }
+        const bool fromDump = ValuesFromLevelDump(dump, result.children);
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            ChildRow& row = result.children[i];
+            // The dump writes a text on one line, with control characters
+            // and bytes that are not UTF-8 as \xNN: such a text is read
+            // itself, so that it is shown as every other read shows it.
+            if (fromDump && (!row.hasValue || row.value.find('\\') == std::string::npos)) continue;
+            row.hasValue = IsValueNode(row.facts);
+            row.value = row.hasValue ? children[i].ToString(c_valueChars) : std::string();
         }
     } catch (const std::exception& e) {
         NoteFailure(e);
