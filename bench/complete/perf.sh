@@ -42,8 +42,8 @@ time_function() {  # figure name, port
 }
 
 echo "figure median-wall-ms median-cpu-ms candidates"
-for spec in ${SIZES:-1000:l 4000:l 10000:l 10000:q;}; do
-  count=${spec%%:*} name=${spec#*:}
+for size in ${SIZES:-1000:l 4000:l 10000:l 10000:q;}; do
+  count=${size%%:*} name=${size#*:}
   tree=$work/wide-$count.yaml
   awk -v n="$count" -v name="$name" 'BEGIN {
     print "host: wide-host\napplication:\n  nodes:\n    wide:\n      nodes:"
