@@ -5,7 +5,6 @@
 // rove_signal.cpp, rove_bench.cpp); AutoComplete, which answers --complete
 // instead of running a command, in rove_complete.cpp.
 #include <exception>
-#include <optional>
 #include <string>
 #include <vector>
 
